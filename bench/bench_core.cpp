@@ -1,0 +1,132 @@
+// Throughput of the capture core on one thread: decoding, line composition and the queue,
+// each beside a plain baseline where one fits.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <deque>
+#include <thread>
+
+#include "DatagramFixtures.h"
+#include "capture/UnitPileTrame.h"
+#include "capture/UnitThreadSniffer.h"
+#include "ui/LineComposition.h"
+
+namespace {
+
+std::vector<std::uint8_t> Datagram(std::size_t payload_size, std::uint8_t protocol = 6) {
+  TDatagramShape shape = WithPayload(std::string(payload_size, 'q'));
+  shape.Protocol = protocol;
+  shape.DataOffset = 8;  // timestamps, as on most real segments
+  return BuildDatagram(shape);
+}
+
+void BM_DecodeRejectedByProtocol(benchmark::State& state) {
+  const auto bytes = Datagram(1460, 17);
+  for (auto _ : state) benchmark::DoNotOptimize(DecodeDatagram(bytes, 1, 65535));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DecodeRejectedByProtocol);
+
+void BM_DecodeRejectedByPortRange(benchmark::State& state) {
+  const auto bytes = Datagram(1460);
+  for (auto _ : state) benchmark::DoNotOptimize(DecodeDatagram(bytes, 443, 443));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DecodeRejectedByPortRange);
+
+void BM_DecodeRetained(benchmark::State& state) {
+  const auto bytes = Datagram(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(DecodeDatagram(bytes, 1, 65535));
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+BENCHMARK(BM_DecodeRetained)->Arg(0)->Arg(1460);
+
+// Baseline: copying the datagram's bytes into a fresh string, as the decoder's payload does.
+void BM_BaselineMemcpy(benchmark::State& state) {
+  const auto bytes = Datagram(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    std::string copy(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    benchmark::DoNotOptimize(copy);
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+BENCHMARK(BM_BaselineMemcpy)->Arg(0)->Arg(1460);
+
+void BM_ComposeLineAllColumns(benchmark::State& state) {
+  SetDateTimeSeparators("/", ":");
+  const auto trame = DecodeDatagram(Datagram(100), 1, 65535);
+  const TDisplayOptions options;
+  for (auto _ : state) benchmark::DoNotOptimize(ComposeLine(*trame, options));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ComposeLineAllColumns);
+
+// Baseline: a copy of a string as long as the composed line.
+void BM_BaselineLineCopy(benchmark::State& state) {
+  const std::string line(188, 'l');
+  for (auto _ : state) {
+    std::string copy = line;
+    benchmark::DoNotOptimize(copy);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BaselineLineCopy);
+
+void BM_PileUncontendedPushPop(benchmark::State& state) {
+  TPileTrameTCP pile;
+  auto trame = std::make_unique<TTrameTCP>();
+  for (auto _ : state) {
+    pile.Push(std::move(trame));
+    trame = pile.Pop();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PileUncontendedPushPop);
+
+// Baseline: the same pair on a bare deque, without the lock.
+void BM_BaselineDequePushPop(benchmark::State& state) {
+  std::deque<std::unique_ptr<TTrameTCP>> deque;
+  auto trame = std::make_unique<TTrameTCP>();
+  for (auto _ : state) {
+    deque.push_back(std::move(trame));
+    trame = std::move(deque.front());
+    deque.pop_front();
+    benchmark::DoNotOptimize(trame.get());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BaselineDequePushPop);
+
+// One Pop (and the Push that keeps the size steady) with range(0) records queued.
+void BM_PilePopWithQueued(benchmark::State& state) {
+  TPileTrameTCP pile;
+  for (std::int64_t i = 0; i < state.range(0); ++i) pile.Push(std::make_unique<TTrameTCP>());
+  for (auto _ : state) pile.Push(pile.Pop());
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PilePopWithQueued)->Arg(1000)->Arg(1'000'000);
+
+// One producer thread allocating and pushing, one consumer popping and releasing.
+void BM_PileProducerConsumer(benchmark::State& state) {
+  const auto total = static_cast<std::int64_t>(state.range(0));
+  for (auto _ : state) {
+    TPileTrameTCP pile;
+    std::thread producer([&] {
+      for (std::int64_t i = 0; i < total; ++i) pile.Push(std::make_unique<TTrameTCP>());
+    });
+    std::int64_t received = 0;
+    while (received < total) {
+      if (auto trame = pile.Pop()) ++received;
+    }
+    producer.join();
+  }
+  state.SetItemsProcessed(state.iterations() * total);
+}
+BENCHMARK(BM_PileProducerConsumer)->Arg(10'000'000)->Unit(benchmark::kMillisecond)
+    ->UseRealTime()->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

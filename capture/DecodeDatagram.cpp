@@ -1,0 +1,95 @@
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "capture/BoundedReader.h"
+#include "capture/DateTime.h"
+#include "capture/UnitThreadSniffer.h"
+
+namespace {
+
+constexpr std::size_t kMinIpHeader = 20;
+constexpr std::size_t kMinTcpHeader = 20;
+constexpr std::uint8_t kProtocolTcp = 6;
+
+// Dotted decimal without leading zeros; at most 15 characters, so it stays in the string's
+// inline buffer.
+std::string DottedQuad(std::span<const std::uint8_t> address) {
+  char text[16];
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    unsigned value = address[i];
+    if (i != 0) text[length++] = '.';
+    if (value >= 100) text[length++] = static_cast<char>('0' + value / 100);
+    if (value >= 10) text[length++] = static_cast<char>('0' + value / 10 % 10);
+    text[length++] = static_cast<char>('0' + value % 10);
+  }
+  return std::string(text, length);
+}
+
+// The header orders the flags FIN (bit 0) up to URG (bit 5); the record holds them reversed.
+TDrapeauxTCP TranslateFlags(std::uint8_t header_flags) {
+  std::uint8_t bits = 0;
+  for (unsigned i = 0; i < 6; ++i) {
+    if (header_flags & (1u << i)) bits |= static_cast<std::uint8_t>(1u << (5 - i));
+  }
+  return TDrapeauxTCP(bits);
+}
+
+bool InRange(std::uint16_t port, std::uint16_t start, std::uint16_t end) {
+  return start <= port && port <= end;
+}
+
+}  // namespace
+
+std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received,
+                                          std::uint16_t FPortStart, std::uint16_t FPortEnd) {
+  TBoundedReader in(received);
+  if (!in.Holds(0, kMinIpHeader)) return nullptr;
+  if (in.U8(9) != kProtocolTcp) return nullptr;
+
+  const std::size_t ihl = in.U8(0) & 0x0Fu;
+  if (ihl < 5) return nullptr;
+  // A later fragment starts with payload, not with a TCP header.
+  if ((in.BeU16(6) & 0x1FFFu) != 0) return nullptr;
+
+  const std::size_t t = ihl * 4;
+  if (!in.Holds(t, kMinTcpHeader)) return nullptr;
+  const std::uint16_t source_port = in.BeU16(t);
+  const std::uint16_t dest_port = in.BeU16(t + 2);
+  if (!InRange(source_port, FPortStart, FPortEnd) && !InRange(dest_port, FPortStart, FPortEnd))
+    return nullptr;
+
+  const std::size_t data_offset = in.U8(t + 12) >> 4;
+  if (data_offset < 5) return nullptr;
+  const TDrapeauxTCP flags = TranslateFlags(in.U8(t + 13));
+
+  // Segmentation offload hands over datagrams whose total length reads 0.
+  const std::size_t total_length = in.BeU16(2);
+  const std::size_t end =
+      total_length == 0 || total_length > in.Size() ? in.Size() : total_length;
+  const std::size_t p = t + data_offset * 4;
+  std::span<const std::uint8_t> payload;
+  if (p < end) payload = in.Bytes(p, end - p);
+  if (in.Overrun()) return nullptr;
+
+  // A failed allocation of the record itself is left to end the capture; a failure while it
+  // is filled only costs this datagram.
+  auto trame = std::make_unique<TTrameTCP>();
+  try {
+    trame->Date = LocalNow();
+    trame->Source = {DottedQuad(in.Bytes(12, 4)), source_port};
+    trame->Dest = {DottedQuad(in.Bytes(16, 4)), dest_port};
+    trame->Drapeaux = flags;
+    if (!payload.empty()) {
+      const void* zero = std::memchr(payload.data(), 0, payload.size());
+      const std::size_t length =
+          zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - payload.data())
+               : payload.size();
+      trame->Data.assign(reinterpret_cast<const char*>(payload.data()), length);
+    }
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  return trame;
+}

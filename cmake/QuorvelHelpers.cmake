@@ -1,0 +1,28 @@
+# Warnings shared by every target of the project.
+add_library(quorvel_warnings INTERFACE)
+add_library(quorvel::warnings ALIAS quorvel_warnings)
+target_compile_options(quorvel_warnings INTERFACE -Wall -Wextra)
+
+# quorvel_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>] [QT])
+# Adds a test executable and registers it with CTest. Without QT the test is a GoogleTest
+# program; with QT it is a Qt Test program run on the offscreen platform.
+function(quorvel_add_test name)
+  cmake_parse_arguments(ARG "QT" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvel::warnings)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_features(${name} PRIVATE cxx_std_20)
+  if(ARG_QT)
+    target_link_libraries(${name} PRIVATE Qt6::Test)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  else()
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set(env "")
+  if(ARG_QT)
+    list(APPEND env QT_QPA_PLATFORM=offscreen)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "${env}"
+                                          TIMEOUT 600)
+endfunction()

@@ -1,0 +1,24 @@
+// Feeds arbitrary bytes to the decoder and composes a line from whatever it yields. The
+// first four bytes give the port range, the rest is the received datagram.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "capture/UnitThreadSniffer.h"
+#include "ui/LineComposition.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 4) return 0;
+  const auto start = static_cast<std::uint16_t>(data[0] << 8 | data[1]);
+  const auto end = static_cast<std::uint16_t>(data[2] << 8 | data[3]);
+  const std::span<const std::uint8_t> received(data + 4, size - 4);
+  for (const auto& [low, high] : {std::pair{start, end}, std::pair<std::uint16_t, std::uint16_t>{
+                                                             1, 65535}}) {
+    const auto trame = DecodeDatagram(received, low, high);
+    if (trame) {
+      TDisplayOptions options;
+      (void)ComposeLine(*trame, options);
+    }
+  }
+  return 0;
+}

