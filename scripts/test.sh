@@ -28,6 +28,12 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_GUI=OFF \
 cmake --build build-tsan -j"$jobs"
 ctest --test-dir build-tsan --output-on-failure -L threads
 
+step "Windows build with mingw-w64, its tests under wine"
+cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DQUORVEL_GUI=OFF -DQUORVEL_BENCH=OFF
+cmake --build build-mingw -j"$jobs"
+ctest --test-dir build-mingw --output-on-failure
+
 step "fuzzing the decoder for ${fuzz_seconds} s"
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUORVEL_GUI=OFF -DQUORVEL_BENCH=OFF -DQUORVEL_TESTS=OFF -DQUORVEL_FUZZ=ON \

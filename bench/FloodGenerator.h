@@ -1,0 +1,114 @@
+#pragma once
+
+// Floods a veth with crafted TCP segments from a child process inside another namespace, at
+// a given rate, through a packet socket. The frames are addressed to a MAC nobody holds, so
+// that the receiving stack ignores them and only a promiscuous capture sees them.
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DatagramFixtures.h"
+#include "NetnsLab.h"
+
+struct TFloodResult {
+  std::uint64_t Sent = 0;
+};
+
+class TFlood {
+ public:
+  // Starts sending `rate` segments per second (0: as fast as possible) for `duration`.
+  TFlood(const TNetns& ns, const std::string& device, std::uint64_t rate,
+         std::chrono::milliseconds duration, std::uint16_t dest_port) {
+    std::fflush(stdout);
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+    FChild = ::fork();
+    if (FChild == 0) {
+      ::close(fds[0]);
+      const std::uint64_t sent = ns.Run([&] { return Send(device, rate, duration, dest_port); });
+      (void)!::write(fds[1], &sent, sizeof sent);
+      ::_exit(0);
+    }
+    ::close(fds[1]);
+    FPipe = fds[0];
+  }
+  ~TFlood() { Wait(); }
+
+  TFloodResult Wait() {
+    if (FChild > 0) {
+      std::uint64_t sent = 0;
+      if (::read(FPipe, &sent, sizeof sent) == sizeof sent) FResult.Sent = sent;
+      ::close(FPipe);
+      ::waitpid(FChild, nullptr, 0);
+      FChild = -1;
+    }
+    return FResult;
+  }
+
+ private:
+  static std::uint64_t Send(const std::string& device, std::uint64_t rate,
+                            std::chrono::milliseconds duration, std::uint16_t dest_port) {
+    const int fd = ::socket(AF_PACKET, SOCK_RAW, 0);
+    sockaddr_ll where{};
+    where.sll_family = AF_PACKET;
+    where.sll_ifindex = static_cast<int>(::if_nametoindex(device.c_str()));
+    where.sll_halen = ETH_ALEN;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) return 0;
+    int bypass = 1;
+    ::setsockopt(fd, SOL_PACKET, PACKET_QDISC_BYPASS, &bypass, sizeof bypass);
+
+    TDatagramShape shape = WithPayload(std::string(64, 'f'));
+    shape.Source = {10, 199, 0, 2};
+    shape.Dest = {10, 199, 0, 1};
+    shape.SourcePort = 40000;
+    shape.DestPort = dest_port;
+    std::vector<std::uint8_t> frame = {0x02, 0, 0, 0, 0, 0x99, 0x02, 0, 0, 0, 0, 0x02, 0x08, 0};
+    const std::vector<std::uint8_t> datagram = BuildDatagram(shape);
+    frame.insert(frame.end(), datagram.begin(), datagram.end());
+
+    constexpr int kBatch = 32;
+    std::vector<std::vector<std::uint8_t>> frames(kBatch, frame);
+    std::vector<iovec> vectors(kBatch);
+    std::vector<mmsghdr> messages(kBatch);
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + duration;
+    std::uint64_t sent = 0;
+    for (auto now = start; now < end; now = std::chrono::steady_clock::now()) {
+      if (rate != 0) {
+        const double elapsed = std::chrono::duration<double>(now - start).count();
+        if (sent >= static_cast<std::uint64_t>(elapsed * static_cast<double>(rate))) {
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
+          continue;
+        }
+      }
+      for (int i = 0; i < kBatch; ++i) {
+        // A sequence number in the payload keeps every segment distinct.
+        const std::uint64_t n = sent + static_cast<std::uint64_t>(i);
+        std::memcpy(frames[i].data() + frames[i].size() - 8, &n, 8);
+        vectors[i] = {frames[i].data(), frames[i].size()};
+        messages[i] = {};
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+      }
+      const int done = ::sendmmsg(fd, messages.data(), kBatch, 0);
+      if (done > 0) sent += static_cast<std::uint64_t>(done);
+    }
+    ::close(fd);
+    return sent;
+  }
+
+  pid_t FChild = -1;
+  int FPipe = -1;
+  TFloodResult FResult;
+};

@@ -1,0 +1,123 @@
+// A flood of TCP segments through a veth, captured by TThreadSniffer with a consumer
+// draining the queue, beside tcpdump writing to /dev/null with the same filter on the same
+// flood. Needs root. Usage: bench_capture [seconds per run]
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "FloodGenerator.h"
+#include "capture/UnitThreadSniffer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint16_t kPort = 5001;
+
+struct TRun {
+  std::uint64_t Sent = 0, Captured = 0, Dropped = 0;
+  double CpuSeconds = 0;
+};
+
+double CpuOf(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration) {
+  auto pile = std::make_shared<TPileTrameTCP>();
+  auto control = lab.A.Run(
+      [&] { return TThreadSniffer::Create(pile, TVethLab::kAddressA, kPort, kPort); });
+  while (!control->Receiving() && !control->Ended()) std::this_thread::sleep_for(1ms);
+  std::atomic<bool> draining{true};
+  std::uint64_t captured = 0;
+  std::thread consumer([&] {
+    while (draining || pile->Count() > 0) {
+      if (auto trame = pile->Pop()) ++captured; else std::this_thread::sleep_for(1ms);
+    }
+  });
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  TFlood flood(lab.B, TVethLab::kDeviceB, rate, duration, kPort);
+  TRun run;
+  run.Sent = flood.Wait().Sent;
+  std::this_thread::sleep_for(200ms);
+  control->Terminate();
+  control->WaitEnded(5s);
+  draining = false;
+  consumer.join();
+  getrusage(RUSAGE_SELF, &after);
+  run.Captured = captured;
+  run.Dropped = control->Dropped();
+  run.CpuSeconds = CpuOf(after) - CpuOf(before);
+  return run;
+}
+
+TRun RunTcpdump(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration) {
+  const std::string log = "/tmp/quorvel-bench-tcpdump.log";
+  char filter[64];
+  std::snprintf(filter, sizeof filter, "tcp port %u", unsigned{kPort});
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    freopen(log.c_str(), "w", stderr);
+    freopen("/dev/null", "w", stdout);
+    execlp("ip", "ip", "netns", "exec", lab.A.Name().c_str(), "tcpdump", "-i",
+           TVethLab::kDeviceA, "-w", "/dev/null", filter, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::this_thread::sleep_for(1s);  // tcpdump is listening
+  TFlood flood(lab.B, TVethLab::kDeviceB, rate, duration, kPort);
+  TRun run;
+  run.Sent = flood.Wait().Sent;
+  std::this_thread::sleep_for(200ms);
+  kill(child, SIGINT);
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  run.CpuSeconds = CpuOf(usage);
+  std::FILE* file = std::fopen(log.c_str(), "r");
+  char line[256];
+  while (file && std::fgets(line, sizeof line, file)) {
+    const std::string text = line;
+    const std::uint64_t n = std::strtoull(line, nullptr, 10);
+    if (text.find(" packets captured") != std::string::npos) run.Captured = n;
+    if (text.find(" packets dropped by kernel") != std::string::npos) run.Dropped = n;
+  }
+  if (file) std::fclose(file);
+  return run;
+}
+
+void Print(const char* who, std::uint64_t rate, const TRun& run, double seconds) {
+  std::printf("%-9s %9s %10llu %10llu %9llu %11.0f %10.0f\n", who,
+              rate ? std::to_string(rate).c_str() : "max",
+              static_cast<unsigned long long>(run.Sent),
+              static_cast<unsigned long long>(run.Captured),
+              static_cast<unsigned long long>(run.Dropped),
+              static_cast<double>(run.Captured) / seconds,
+              run.Captured ? run.CpuSeconds * 1e9 / static_cast<double>(run.Captured) : 0.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (auto reason = NetnsUnavailable()) {
+    std::printf("bench_capture skipped: %s\n", reason->c_str());
+    return 0;
+  }
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+  const auto duration = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+  TVethLab lab;
+  std::printf("%-9s %9s %10s %10s %9s %11s %10s\n", "capture", "rate/s", "sent", "captured",
+              "dropped", "captured/s", "cpu ns/seg");
+  for (const std::uint64_t rate : {50'000ull, 100'000ull, 200'000ull, 400'000ull, 0ull}) {
+    Print("quorvel", rate, RunQuorvel(lab, rate, duration), seconds);
+    Print("tcpdump", rate, RunTcpdump(lab, rate, duration), seconds);
+  }
+  return 0;
+}

@@ -1,0 +1,162 @@
+// The capture layer over Winsock: a raw IPv4 socket bound to the interface address and
+// switched to receive-all, as Windows offers it to administrators.
+#include "capture/WinSock2.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "capture/CaptureLayer.h"
+
+namespace {
+
+constexpr int kMaxReceive = 65535;
+
+class TWinsockCaptureLayer final : public TCaptureLayer {
+ public:
+  ~TWinsockCaptureLayer() override {
+    Close();
+    Cleanup();
+  }
+
+  bool Startup() override {
+    WSADATA data;
+    const int status = ::WSAStartup(MAKEWORD(2, 2), &data);
+    if (status != 0) return Fail(status);
+    FStarted = true;
+    std::lock_guard guard(FWakeLock);
+    FWake = ::WSACreateEvent();
+    if (FWake == WSA_INVALID_EVENT) return Fail(::WSAGetLastError());
+    return true;
+  }
+
+  bool Open() override {
+    FSocket = ::socket(AF_INET, SOCK_RAW, IPPROTO_IP);
+    if (FSocket == INVALID_SOCKET) return Fail(::WSAGetLastError());
+    return true;
+  }
+
+  bool Bind(const std::string& ip) override {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = 0;
+    address.sin_addr.s_addr = ::inet_addr(ip.c_str());
+    if (::bind(FSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+      return Fail(::WSAGetLastError());
+    return true;
+  }
+
+  bool ReceiveAll(std::uint16_t, std::uint16_t) override {
+    DWORD on = RCVALL_ON;
+    DWORD returned = 0;
+    if (::WSAIoctl(FSocket, SIO_RCVALL, &on, sizeof on, nullptr, 0, &returned, nullptr,
+                   nullptr) != 0)
+      return Fail(::WSAGetLastError());
+    // From here on the socket does not block; a receive waits on the socket's event and on
+    // the wake event together.
+    FReadable = ::WSACreateEvent();
+    if (FReadable == WSA_INVALID_EVENT) return Fail(::WSAGetLastError());
+    if (::WSAEventSelect(FSocket, FReadable, FD_READ) != 0) return Fail(::WSAGetLastError());
+    return true;
+  }
+
+  int Receive(std::span<std::uint8_t> buffer) override {
+    const int length = static_cast<int>(std::min<std::size_t>(buffer.size(), kMaxReceive));
+    for (;;) {
+      const int received =
+          ::recv(FSocket, reinterpret_cast<char*>(buffer.data()), length, 0);
+      if (received >= 0) return received;
+      const int error = ::WSAGetLastError();
+      if (error == WSAEMSGSIZE) return length;  // a datagram larger than the buffer, cut
+      if (error != WSAEWOULDBLOCK) {
+        Fail(error);
+        return -1;
+      }
+      WSAEVENT events[2] = {FReadable, FWake};
+      const DWORD woken = ::WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
+      if (woken == WSA_WAIT_EVENT_0 + 1) return 0;
+      if (woken == WSA_WAIT_FAILED) {
+        Fail(::WSAGetLastError());
+        return -1;
+      }
+      ::WSAResetEvent(FReadable);
+    }
+  }
+
+  void Close() override {
+    if (FSocket != INVALID_SOCKET) ::closesocket(FSocket);
+    FSocket = INVALID_SOCKET;
+    if (FReadable != WSA_INVALID_EVENT) ::WSACloseEvent(FReadable);
+    FReadable = WSA_INVALID_EVENT;
+  }
+
+  void Cleanup() override {
+    {
+      std::lock_guard guard(FWakeLock);
+      if (FWake != WSA_INVALID_EVENT) ::WSACloseEvent(FWake);
+      FWake = WSA_INVALID_EVENT;
+    }
+    if (FStarted) ::WSACleanup();
+    FStarted = false;
+  }
+
+  TCaptureError LastError() override { return FLastError; }
+
+  void Wake() override {
+    std::lock_guard guard(FWakeLock);
+    if (FWake != WSA_INVALID_EVENT) ::WSASetEvent(FWake);
+  }
+
+  std::uint64_t Dropped() override { return 0; }  // Winsock does not count its drops
+
+  std::vector<std::string> HostAddresses() override {
+    std::vector<std::string> addresses;
+    char name[64] = "";
+    if (::gethostname(name, sizeof name) != 0) return addresses;
+    const hostent* host = ::gethostbyname(name);
+    if (!host || host->h_addrtype != AF_INET) return addresses;
+    for (char** entry = host->h_addr_list; *entry; ++entry) {
+      in_addr address;
+      std::memcpy(&address, *entry, sizeof address);
+      addresses.emplace_back(::inet_ntoa(address));
+    }
+    return addresses;
+  }
+
+ private:
+  bool Fail(int code) {
+    std::string text;
+    if (code == WSAEADDRNOTAVAIL) {
+      text = "no interface holds this address";
+    } else {
+      char* message = nullptr;
+      ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0,
+                       reinterpret_cast<char*>(&message), 0, nullptr);
+      if (message) {
+        text = message;
+        ::LocalFree(message);
+      }
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
+                               text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+      if (text.empty()) text = "Winsock error";
+    }
+    FLastError = {code, text, code == WSAEACCES};
+    return false;
+  }
+
+  bool FStarted = false;
+  SOCKET FSocket = INVALID_SOCKET;
+  WSAEVENT FReadable = WSA_INVALID_EVENT;
+  std::mutex FWakeLock;  // Wake against Cleanup
+  WSAEVENT FWake = WSA_INVALID_EVENT;
+  TCaptureError FLastError;
+};
+
+}  // namespace
+
+std::unique_ptr<TCaptureLayer> MakePlatformCaptureLayer() {
+  return std::make_unique<TWinsockCaptureLayer>();
+}

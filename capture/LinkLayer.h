@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+// The link-layer framings a Linux capture device may report.
+enum class TLinkType {
+  Ethernet,      // with any number of 802.1Q / 802.1ad tags
+  LinuxCooked,   // 16-byte SLL header
+  LinuxCooked2,  // 20-byte SLL2 header
+  RawIp,         // the IP header comes first
+  BsdLoopback,   // 4-byte address family, host or network order
+};
+
+// Where the IPv4 datagram starts in `frame`, or nothing when the frame carries no IPv4.
+std::optional<std::size_t> IpDatagramOffset(TLinkType type, std::span<const std::uint8_t> frame);

@@ -1,0 +1,19 @@
+#pragma once
+
+// The Winsock entry points the capture calls: WSAStartup, socket, inet_addr, bind, WSAIoctl
+// with SIO_RCVALL, recv, closesocket, WSACleanup and WSAGetLastError, with WSAEventSelect and
+// its events so that a stop can wake a receive; gethostname, gethostbyname and inet_ntoa for
+// the host's own addresses. Only the project root is an include directory, so this header
+// is reached as "capture/WinSock2.h" and never stands in for the system's <winsock2.h>.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mstcpip.h>
+
+#ifndef SIO_RCVALL
+#define SIO_RCVALL _WSAIOW(IOC_VENDOR, 1)
+#endif
+#ifndef RCVALL_ON
+#define RCVALL_ON 1
+#endif
+#endif

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "capture/CaptureLayer.h"
+
+// What the scripted layer does on each call, shared with the test that wrote the script and
+// readable after the capture thread has released the layer.
+struct TCaptureScript {
+  enum class TStep { None, Startup, Open, Bind, ReceiveAll };
+
+  // One receive: a datagram, a failure, or an action run on the capture thread first.
+  struct TReceive {
+    std::vector<std::uint8_t> Datagram;
+    bool Fails = false;
+    std::function<void()> Before;
+  };
+
+  TStep FailingStep = TStep::None;
+  TCaptureError Error{99, "no interface holds this address", false};
+  std::vector<std::string> HostAddresses{"10.0.0.1"};
+
+  std::mutex Lock;
+  std::condition_variable Changed;
+  std::deque<TReceive> Receives;  // once empty, a receive waits for more or for a wake
+  bool Woken = false;
+  std::uint64_t Dropped = 0;
+  std::string BoundIp;
+  int Startups = 0, Opens = 0, Binds = 0, ReceiveAlls = 0, ReceiveCalls = 0, Closes = 0,
+      Cleanups = 0, Wakes = 0;
+  bool ClosedBeforeCleanup = true;
+
+  void Add(std::vector<std::uint8_t> datagram) {
+    std::lock_guard guard(Lock);
+    Receives.push_back({std::move(datagram), false, {}});
+    Changed.notify_all();
+  }
+  void AddAction(std::function<void()> before) {
+    std::lock_guard guard(Lock);
+    Receives.push_back({{}, false, std::move(before)});
+    Changed.notify_all();
+  }
+  void AddFailure(TCaptureError error) {
+    std::lock_guard guard(Lock);
+    Error = std::move(error);
+    Receives.push_back({{}, true, {}});
+    Changed.notify_all();
+  }
+};
+
+class TScriptedCaptureLayer final : public TCaptureLayer {
+ public:
+  explicit TScriptedCaptureLayer(std::shared_ptr<TCaptureScript> script)
+      : FScript(std::move(script)) {}
+
+  bool Startup() override { return Step(FScript->Startups, TCaptureScript::TStep::Startup); }
+  bool Open() override { return Step(FScript->Opens, TCaptureScript::TStep::Open); }
+  bool Bind(const std::string& ip) override {
+    {
+      std::lock_guard guard(FScript->Lock);
+      FScript->BoundIp = ip;
+    }
+    return Step(FScript->Binds, TCaptureScript::TStep::Bind);
+  }
+  bool ReceiveAll(std::uint16_t, std::uint16_t) override {
+    return Step(FScript->ReceiveAlls, TCaptureScript::TStep::ReceiveAll);
+  }
+
+  int Receive(std::span<std::uint8_t> buffer) override {
+    TCaptureScript::TReceive next;
+    {
+      std::unique_lock lock(FScript->Lock);
+      ++FScript->ReceiveCalls;
+      FScript->Changed.wait(lock, [&] { return FScript->Woken || !FScript->Receives.empty(); });
+      if (FScript->Receives.empty()) return 0;  // woken
+      next = std::move(FScript->Receives.front());
+      FScript->Receives.pop_front();
+    }
+    if (next.Before) next.Before();
+    if (next.Fails) return -1;
+    const std::size_t size = std::min(buffer.size(), next.Datagram.size());
+    std::copy_n(next.Datagram.begin(), size, buffer.begin());
+    return static_cast<int>(size);
+  }
+
+  void Close() override {
+    std::lock_guard guard(FScript->Lock);
+    ++FScript->Closes;
+  }
+  void Cleanup() override {
+    std::lock_guard guard(FScript->Lock);
+    if (FScript->Closes == 0) FScript->ClosedBeforeCleanup = false;
+    ++FScript->Cleanups;
+  }
+  TCaptureError LastError() override {
+    std::lock_guard guard(FScript->Lock);
+    return FScript->Error;
+  }
+  void Wake() override {
+    std::lock_guard guard(FScript->Lock);
+    ++FScript->Wakes;
+    FScript->Woken = true;
+    FScript->Changed.notify_all();
+  }
+  std::uint64_t Dropped() override {
+    std::lock_guard guard(FScript->Lock);
+    return FScript->Dropped;
+  }
+  std::vector<std::string> HostAddresses() override {
+    std::lock_guard guard(FScript->Lock);
+    return FScript->HostAddresses;
+  }
+
+ private:
+  bool Step(int& counter, TCaptureScript::TStep step) {
+    std::lock_guard guard(FScript->Lock);
+    ++counter;
+    return FScript->FailingStep != step;
+  }
+
+  std::shared_ptr<TCaptureScript> FScript;
+};

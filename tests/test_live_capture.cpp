@@ -1,0 +1,223 @@
+// Real captures through the platform's capture layer, inside network namespaces that each
+// test creates for itself.
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "NetnsLab.h"
+#include "TcpPeers.h"
+#include "capture/UnitThreadSniffer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint16_t kServerPort = 8080;
+
+class LiveCapture : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (auto reason = NetnsUnavailable()) GTEST_SKIP() << *reason;
+  }
+
+  std::shared_ptr<TPileTrameTCP> FPile = std::make_shared<TPileTrameTCP>();
+
+  std::shared_ptr<TSnifferControl> StartIn(const TNetns& ns, const std::string& ip,
+                                           std::uint16_t start = 1, std::uint16_t end = 65535) {
+    auto control = ns.Run([&] { return TThreadSniffer::Create(FPile, ip, start, end); });
+    for (int i = 0; i < 500 && !control->Receiving() && !control->Ended(); ++i)
+      std::this_thread::sleep_for(2ms);
+    EXPECT_TRUE(control->Receiving()) << control->Failure();
+    return control;
+  }
+
+  std::vector<TTrameTCP> StopAndCollect(TSnifferControl& control) {
+    std::this_thread::sleep_for(100ms);  // past the capture's buffer timeout
+    control.Terminate();
+    EXPECT_TRUE(control.WaitEnded(5s));
+    EXPECT_EQ(control.Failure(), "");
+    std::vector<TTrameTCP> records;
+    while (auto trame = FPile->Pop()) records.push_back(*trame);
+    return records;
+  }
+};
+
+// Connect, a request and a reply ending in CR LF, a FIN from the client, a reset from the
+// server.
+void Exchange(const TNetns& client_ns, const std::string& client_ip, const TNetns& server_ns,
+              const std::string& server_ip) {
+  const int listener = server_ns.Run([&] { return ListenOn(server_ip, kServerPort); });
+  std::thread server([listener] {
+    const int connection = ::accept(listener, nullptr, nullptr);
+    std::string request;
+    while (request.find("\r\n") == std::string::npos) request += ReceiveText(connection);
+    SendText(connection, "200 OK\r\n");
+    while (!ReceiveText(connection).empty()) {
+    }
+    Reset(connection);
+  });
+  const int client = client_ns.Run([&] { return ConnectTo(server_ip, kServerPort); });
+  (void)client_ip;
+  SendText(client, "GET /index\r\n");
+  EXPECT_EQ(ReceiveText(client), "200 OK\r\n");
+  ::shutdown(client, SHUT_WR);
+  server.join();
+  ReceiveText(client);  // the reset
+  ::close(client);
+  ::close(listener);
+}
+
+int Count(const std::vector<TTrameTCP>& records, const std::string& from,
+          std::uint8_t flags_exactly, const std::string& data = "") {
+  return static_cast<int>(std::count_if(records.begin(), records.end(), [&](const TTrameTCP& t) {
+    return t.Source.Ip == from && t.Drapeaux.Byte() == flags_exactly && t.Data == data;
+  }));
+}
+
+constexpr std::uint8_t kACK = 2, kPSH = 4, kRST = 8, kSYN = 16, kFIN = 32;
+
+void ExpectWholeExchangeOnce(const std::vector<TTrameTCP>& records, const std::string& client,
+                             const std::string& server) {
+  EXPECT_EQ(Count(records, client, kSYN), 1);
+  EXPECT_EQ(Count(records, server, kSYN | kACK), 1);
+  EXPECT_EQ(Count(records, client, kACK | kPSH, "GET /index\r\n"), 1);
+  EXPECT_EQ(Count(records, server, kACK | kPSH, "200 OK\r\n"), 1);
+  EXPECT_EQ(Count(records, client, kFIN | kACK), 1);
+  const auto resets = std::count_if(records.begin(), records.end(), [&](const TTrameTCP& t) {
+    return t.Source.Ip == server && t.Drapeaux.Contains(TDrapeauTCP::RST);
+  });
+  EXPECT_EQ(resets, 1);
+  for (const TTrameTCP& t : records) {
+    EXPECT_TRUE(t.Source.Port == kServerPort || t.Dest.Port == kServerPort);
+  }
+}
+
+TEST_F(LiveCapture, VethExchangeSeenOnceInEachDirection) {
+  TVethLab lab;
+  auto control = StartIn(lab.A, TVethLab::kAddressA);
+  Exchange(lab.A, TVethLab::kAddressA, lab.B, TVethLab::kAddressB);
+  const auto records = StopAndCollect(*control);
+  ExpectWholeExchangeOnce(records, TVethLab::kAddressA, TVethLab::kAddressB);
+}
+
+TEST_F(LiveCapture, LoopbackExchangeSeenOnce) {
+  TNetns ns("lo");
+  auto control = StartIn(ns, "127.0.0.1");
+  Exchange(ns, "127.0.0.1", ns, "127.0.0.1");
+  const auto records = StopAndCollect(*control);
+  EXPECT_EQ(Count(records, "127.0.0.1", kSYN), 1);
+  EXPECT_EQ(Count(records, "127.0.0.1", kSYN | kACK), 1);
+  EXPECT_EQ(Count(records, "127.0.0.1", kACK | kPSH, "GET /index\r\n"), 1);
+  EXPECT_EQ(Count(records, "127.0.0.1", kACK | kPSH, "200 OK\r\n"), 1);
+}
+
+TEST_F(LiveCapture, OnePortRangeKeepsBothDirections) {
+  TVethLab lab;
+  auto control = StartIn(lab.A, TVethLab::kAddressA, kServerPort, kServerPort);
+  Exchange(lab.A, TVethLab::kAddressA, lab.B, TVethLab::kAddressB);
+  const auto records = StopAndCollect(*control);
+  ExpectWholeExchangeOnce(records, TVethLab::kAddressA, TVethLab::kAddressB);
+}
+
+TEST_F(LiveCapture, RangeOutsideTheExchangeKeepsNothing) {
+  TVethLab lab;
+  auto control = StartIn(lab.A, TVethLab::kAddressA, 1, 10);
+  Exchange(lab.A, TVethLab::kAddressA, lab.B, TVethLab::kAddressB);
+  EXPECT_TRUE(StopAndCollect(*control).empty());
+}
+
+TEST_F(LiveCapture, BindToAnAddressNoInterfaceHolds) {
+  TNetns ns("bind");
+  auto control = ns.Run([&] { return TThreadSniffer::Create(FPile, "10.9.9.9", 1, 65535); });
+  ASSERT_TRUE(control->WaitEnded(5s));
+  EXPECT_EQ(control->Failure(),
+            "Capture on 10.9.9.9 failed at bind: no interface holds this address (error 99)");
+}
+
+TEST_F(LiveCapture, StopOnAQuietInterfaceEndsPromptly) {
+  TVethLab lab;
+  auto control = StartIn(lab.A, TVethLab::kAddressA);
+  std::this_thread::sleep_for(200ms);
+  const auto before = std::chrono::steady_clock::now();
+  control->Terminate();
+  ASSERT_TRUE(control->WaitEnded(2s));
+  const auto took = std::chrono::steady_clock::now() - before;
+  RecordProperty("stop_ms", static_cast<int>(took / 1ms));
+  EXPECT_EQ(control->Failure(), "");
+}
+
+TEST_F(LiveCapture, StopThenStartRecordsNothingTwice) {
+  TVethLab lab;
+  const int listener = lab.B.Run([&] { return ListenOn(TVethLab::kAddressB, kServerPort); });
+  std::atomic<bool> sending{true};
+  std::thread sink([listener] {
+    const int connection = ::accept(listener, nullptr, nullptr);
+    while (!ReceiveText(connection).empty()) {
+    }
+    ::close(connection);
+  });
+  const int client = lab.A.Run([&] { return ConnectTo(TVethLab::kAddressB, kServerPort); });
+  const int yes = 1;
+  ::setsockopt(client, IPPROTO_TCP, 1 /* TCP_NODELAY */, &yes, sizeof yes);
+  std::thread sender([&] {
+    for (int i = 0; sending; ++i) {
+      SendText(client, "n" + std::to_string(i) + ";");
+      std::this_thread::sleep_for(200us);
+    }
+    ::shutdown(client, SHUT_WR);
+  });
+  std::vector<std::shared_ptr<TSnifferControl>> captures;
+  for (int round = 0; round < 5; ++round) {
+    if (!captures.empty()) captures.back()->Terminate();
+    captures.push_back(StartIn(lab.A, TVethLab::kAddressA, kServerPort, kServerPort));
+    std::this_thread::sleep_for(50ms);
+  }
+  sending = false;
+  sender.join();
+  sink.join();
+  const auto records = StopAndCollect(*captures.back());
+  for (auto& c : captures) EXPECT_TRUE(c->WaitEnded(2s));
+  std::set<std::string> seen;
+  int data_segments = 0;
+  for (const TTrameTCP& t : records) {
+    if (t.Data.empty() || t.Source.Ip != TVethLab::kAddressA) continue;
+    ++data_segments;
+    EXPECT_TRUE(seen.insert(t.Data).second) << "recorded twice: " << t.Data;
+  }
+  EXPECT_GT(data_segments, 100);
+  ::close(client);
+  ::close(listener);
+}
+
+// Capabilities belong to each thread: a thread that drops CAP_NET_RAW starts a capture
+// thread that lacks it too.
+bool DropRawCapabilityOfThisThread() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  if (::syscall(SYS_capget, &header, data) != 0) return false;
+  data[CAP_NET_RAW / 32].effective &= ~(1u << (CAP_NET_RAW % 32));
+  data[CAP_NET_RAW / 32].permitted &= ~(1u << (CAP_NET_RAW % 32));
+  return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+TEST_F(LiveCapture, MissingRightsAreNamed) {
+  TVethLab lab;
+  std::shared_ptr<TSnifferControl> control;
+  std::thread unprivileged([&] {
+    if (!DropRawCapabilityOfThisThread()) return;
+    control = lab.A.Run([&] { return TThreadSniffer::Create(FPile, TVethLab::kAddressA, 1, 9); });
+  });
+  unprivileged.join();
+  ASSERT_NE(control, nullptr) << "could not drop CAP_NET_RAW";
+  ASSERT_TRUE(control->WaitEnded(5s));
+  EXPECT_EQ(control->Failure(),
+            "Capture on 10.199.0.1 failed at open: Operation not permitted (error 1); "
+            "capturing needs administrator rights (root or CAP_NET_RAW)");
+}
+
+}  // namespace
