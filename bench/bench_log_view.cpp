@@ -1,0 +1,117 @@
+// The log view against QPlainTextEdit: appending a million composed lines in batches, the
+// memory each line holds, and painting a full viewport with ten million lines held.
+// Run offscreen: QT_QPA_PLATFORM=offscreen bench_log_view
+#include <malloc.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ui/LogView.h"
+
+namespace {
+
+constexpr int kBatch = 10'000;
+
+// About 110 characters, as the window composes them.
+std::string ComposedLine(int n) {
+  std::string line =
+      "07/12/2026 04:10:31     192.168.0.5:1025 =>        10.0.0.1:80     ACK PSH             ";
+  line += "GET /item/" + std::to_string(n) + " HTTP/1.1 sequence";
+  line.resize(110, '.');
+  return line;
+}
+
+std::size_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+struct TAppendResult {
+  double LinesPerSecond;
+  double BytesPerLine;
+};
+
+template <class F>
+TAppendResult MeasureAppend(int total, F&& append_batch) {
+  std::vector<std::string> batch(kBatch);
+  for (int i = 0; i < kBatch; ++i) batch[i] = ComposedLine(i);
+  malloc_trim(0);
+  const std::size_t before = HeapInUse();
+  QElapsedTimer timer;
+  timer.start();
+  for (int done = 0; done < total; done += kBatch) append_batch(batch);
+  const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+  const std::size_t after = HeapInUse();
+  return {total / seconds, static_cast<double>(after - before) / total};
+}
+
+double PaintMilliseconds(TLogView& view, int paints, bool random) {
+  QImage image(view.viewport()->size(), QImage::Format_RGB32);
+  std::mt19937 generator(7);
+  QScrollBar* bar = view.verticalScrollBar();
+  QElapsedTimer timer;
+  timer.start();
+  for (int i = 0; i < paints; ++i) {
+    if (random) bar->setValue(static_cast<int>(generator() % (bar->maximum() + 1u)));
+    view.viewport()->render(&image);
+  }
+  return static_cast<double>(timer.nsecsElapsed()) / 1e6 / paints;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const int total = 1'000'000;
+
+  {
+    TLogView view(std::uint64_t{1} << 30);
+    view.resize(940, 585);
+    const TAppendResult ours =
+        MeasureAppend(total, [&](const std::vector<std::string>& batch) {
+          view.AppendLines(batch);
+        });
+    std::printf("TLogView        append %9.0f lines/s  memory %6.1f bytes/line\n",
+                ours.LinesPerSecond, ours.BytesPerLine);
+  }
+  {
+    QPlainTextEdit edit;
+    edit.resize(940, 585);
+    edit.setReadOnly(true);
+    edit.setLineWrapMode(QPlainTextEdit::NoWrap);
+    const TAppendResult theirs =
+        MeasureAppend(total, [&](const std::vector<std::string>& batch) {
+          QString text;
+          for (const std::string& line : batch) {
+            if (!text.isEmpty()) text += QLatin1Char('\n');
+            text += QLatin1String(line.data(), static_cast<qsizetype>(line.size()));
+          }
+          edit.appendPlainText(text);
+        });
+    std::printf("QPlainTextEdit  append %9.0f lines/s  memory %6.1f bytes/line\n",
+                theirs.LinesPerSecond, theirs.BytesPerLine);
+  }
+  for (const int lines : {10'000, 10'000'000}) {
+    TLogView view(std::uint64_t{4} << 30);
+    view.resize(940, 585);
+    view.show();
+    std::vector<std::string> batch(kBatch);
+    for (int i = 0; i < kBatch; ++i) batch[i] = ComposedLine(i);
+    for (int done = 0; done < lines; done += kBatch) view.AppendLines(batch);
+    view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 2);
+    const double middle = PaintMilliseconds(view, 200, false);
+    const double anywhere = PaintMilliseconds(view, 200, true);
+    std::printf("TLogView paint 940x585 with %8d lines: %.2f ms in the middle, "
+                "%.2f ms scrolled anywhere\n",
+                lines, middle, anywhere);
+  }
+  return 0;
+}

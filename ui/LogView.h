@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QColor>
+#include <QString>
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "ui/LogText.h"
+
+// An append that does not fit whole in the view.
+class ELineInsertionError : public std::runtime_error {
+ public:
+  ELineInsertionError() : std::runtime_error("RichEdit line insertion error") {}
+};
+
+// A read-only log of 8-bit text lines, shown in the host's ANSI code page. It keeps the text
+// compactly and paints only the lines in sight, so that millions of lines cost no more to
+// show than a few. No word wrap; nothing is interpreted as markup.
+class TLogView : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  // `capacity` counts characters as the platform's rich-text control does.
+  explicit TLogView(std::uint64_t capacity, QWidget* parent = nullptr);
+
+  // Appends each line, followed by a line break, as a new last line, in order. A line that
+  // does not fit whole raises ELineInsertionError; the lines before it stay, and nothing of
+  // it or of those after it goes in.
+  void AppendLines(std::span<const std::string> lines);
+  void AppendLine(std::string_view line);
+
+  std::uint64_t FreeCharacters() const { return FText.Free(); }
+  std::uint64_t LineCount() const { return FText.LineCount(); }
+  // Line `line` as the characters it stands for (control characters included).
+  QString LineText(std::uint64_t line) const;
+
+  // The background and the colour of all text, until the next call. Until the first call,
+  // the system's window colour and window-text colour.
+  void SetColors(const QColor& background, const QColor& text);
+  QColor BackgroundColor() const;
+  QColor TextColor() const;
+
+  bool HasSelection() const { return FAnchor != FCursor; }
+  QString SelectedText() const;
+  void SelectAll();
+  void Copy() const;
+  // Selects from (line, column) to (line, column), columns counting bytes.
+  void Select(std::uint64_t from_line, std::size_t from_column, std::uint64_t to_line,
+              std::size_t to_column);
+
+  // Whether the view follows the newest line: true while scrolled to the bottom.
+  bool AtBottom() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void timerEvent(QTimerEvent* event) override;
+
+ private:
+  struct TPosition {
+    std::uint64_t Line = 0;
+    std::size_t Column = 0;
+    auto operator<=>(const TPosition&) const = default;
+  };
+
+  void UpdateMetrics();
+  void UpdateScrollBars();
+  int VisibleRows() const;
+  qreal LeftOf(std::string_view bytes, std::size_t column) const;
+  TPosition PositionAt(QPoint point) const;
+  void DrawLine(QPainter& painter, std::string_view bytes, int top, qreal from_x, qreal to_x,
+                const QColor& color) const;
+  void ExtendSelectionTo(QPoint point);
+
+  TLogText FText;
+  QColor FBackground;  // invalid: the system's
+  QColor FForeground;
+  float FAdvance[256] = {};
+  qreal FTabWidth = 48;
+  int FLineHeight = 13;
+  int FAscent = 10;
+  TPosition FAnchor;
+  TPosition FCursor;
+  bool FSelecting = false;
+  QPoint FLastMouse;
+  QBasicTimer FAutoScroll;
+  mutable std::string FScratch;
+};
