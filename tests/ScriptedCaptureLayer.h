@@ -33,6 +33,7 @@ struct TCaptureScript {
   bool Woken = false;
   std::uint64_t Dropped = 0;
   std::string BoundIp;
+  std::uint16_t PortStart = 0, PortEnd = 0;
   int Startups = 0, Opens = 0, Binds = 0, ReceiveAlls = 0, ReceiveCalls = 0, Closes = 0,
       Cleanups = 0, Wakes = 0;
   bool ClosedBeforeCleanup = true;
@@ -69,7 +70,12 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
     }
     return Step(FScript->Binds, TCaptureScript::TStep::Bind);
   }
-  bool ReceiveAll(std::uint16_t, std::uint16_t) override {
+  bool ReceiveAll(std::uint16_t port_start, std::uint16_t port_end) override {
+    {
+      std::lock_guard guard(FScript->Lock);
+      FScript->PortStart = port_start;
+      FScript->PortEnd = port_end;
+    }
     return Step(FScript->ReceiveAlls, TCaptureScript::TStep::ReceiveAll);
   }
 

@@ -4,6 +4,7 @@
 
 #include "capture/DateTime.h"
 #include "ui/LineComposition.h"
+#include "ui/LocaleSeparators.h"
 
 namespace {
 
@@ -127,6 +128,31 @@ TEST_F(LineCompositionTest, LocaleSeparators) {
   SetDateTimeSeparators(".", "");
   EXPECT_EQ(DateSeparator(), ".");
   EXPECT_EQ(TimeSeparator(), "");
+}
+
+TEST(LocaleSeparators, PosixFormats) {
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
+      {"%m/%d/%y", "/"},  {"%d.%m.%Y", "."},   {"%Y-%m-%d", "-"},   {"%Y%m%d", ""},
+      {"%d. %m. %Y", ". "}, {"%H:%M:%S", ":"}, {"%Hh%M", "h"},      {"%-d/%-m", "/"},
+      {"%Ey/%m", "/"},    {"%d%%%m", "%"},     {"%Y", std::nullopt}, {"", std::nullopt},
+      {"date", std::nullopt},
+  };
+  for (const auto& [format, separator] : cases) {
+    EXPECT_EQ(SeparatorInPosixFormat(format), separator) << format;
+  }
+}
+
+TEST(LocaleSeparators, QtFormats) {
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
+      {"dd/MM/yyyy", "/"},   {"M/d/yy", "/"},         {"dd.MM.yy", "."},
+      {"yyyy-MM-dd", "-"},   {"yyyyMMdd", ""},        {"d. M. yyyy", ". "},
+      {"HH:mm:ss", ":"},     {"h:mm:ss AP t", ":"},   {"HH'h'mm", "h"},
+      {"'le' d/M", "/"},     {"d''M", "'"},           {"yyyy", std::nullopt},
+      {"", std::nullopt},    {"'only text'", std::nullopt},
+  };
+  for (const auto& [format, separator] : cases) {
+    EXPECT_EQ(SeparatorInQtFormat(format), separator) << format;
+  }
 }
 
 TEST(PadLeft, PadsButNeverCuts) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "NetnsLab.h"
+#include "TcpExchange.h"
 #include "TcpPeers.h"
 #include "capture/UnitThreadSniffer.h"
 
@@ -17,7 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint16_t kServerPort = 8080;
 
 class LiveCapture : public testing::Test {
  protected:
@@ -47,31 +47,6 @@ class LiveCapture : public testing::Test {
   }
 };
 
-// Connect, a request and a reply ending in CR LF, a FIN from the client, a reset from the
-// server.
-void Exchange(const TNetns& client_ns, const std::string& client_ip, const TNetns& server_ns,
-              const std::string& server_ip) {
-  const int listener = server_ns.Run([&] { return ListenOn(server_ip, kServerPort); });
-  std::thread server([listener] {
-    const int connection = ::accept(listener, nullptr, nullptr);
-    std::string request;
-    while (request.find("\r\n") == std::string::npos) request += ReceiveText(connection);
-    SendText(connection, "200 OK\r\n");
-    while (!ReceiveText(connection).empty()) {
-    }
-    Reset(connection);
-  });
-  const int client = client_ns.Run([&] { return ConnectTo(server_ip, kServerPort); });
-  (void)client_ip;
-  SendText(client, "GET /index\r\n");
-  EXPECT_EQ(ReceiveText(client), "200 OK\r\n");
-  ::shutdown(client, SHUT_WR);
-  server.join();
-  ReceiveText(client);  // the reset
-  ::close(client);
-  ::close(listener);
-}
-
 int Count(const std::vector<TTrameTCP>& records, const std::string& from,
           std::uint8_t flags_exactly, const std::string& data = "") {
   return static_cast<int>(std::count_if(records.begin(), records.end(), [&](const TTrameTCP& t) {
@@ -100,7 +75,7 @@ void ExpectWholeExchangeOnce(const std::vector<TTrameTCP>& records, const std::s
 TEST_F(LiveCapture, VethExchangeSeenOnceInEachDirection) {
   TVethLab lab;
   auto control = StartIn(lab.A, TVethLab::kAddressA);
-  Exchange(lab.A, TVethLab::kAddressA, lab.B, TVethLab::kAddressB);
+  EXPECT_EQ(Exchange(lab.A, lab.B, TVethLab::kAddressB), "200 OK\r\n");
   const auto records = StopAndCollect(*control);
   ExpectWholeExchangeOnce(records, TVethLab::kAddressA, TVethLab::kAddressB);
 }
@@ -108,7 +83,7 @@ TEST_F(LiveCapture, VethExchangeSeenOnceInEachDirection) {
 TEST_F(LiveCapture, LoopbackExchangeSeenOnce) {
   TNetns ns("lo");
   auto control = StartIn(ns, "127.0.0.1");
-  Exchange(ns, "127.0.0.1", ns, "127.0.0.1");
+  EXPECT_EQ(Exchange(ns, ns, "127.0.0.1"), "200 OK\r\n");
   const auto records = StopAndCollect(*control);
   EXPECT_EQ(Count(records, "127.0.0.1", kSYN), 1);
   EXPECT_EQ(Count(records, "127.0.0.1", kSYN | kACK), 1);
@@ -119,7 +94,7 @@ TEST_F(LiveCapture, LoopbackExchangeSeenOnce) {
 TEST_F(LiveCapture, OnePortRangeKeepsBothDirections) {
   TVethLab lab;
   auto control = StartIn(lab.A, TVethLab::kAddressA, kServerPort, kServerPort);
-  Exchange(lab.A, TVethLab::kAddressA, lab.B, TVethLab::kAddressB);
+  EXPECT_EQ(Exchange(lab.A, lab.B, TVethLab::kAddressB), "200 OK\r\n");
   const auto records = StopAndCollect(*control);
   ExpectWholeExchangeOnce(records, TVethLab::kAddressA, TVethLab::kAddressB);
 }
@@ -127,7 +102,7 @@ TEST_F(LiveCapture, OnePortRangeKeepsBothDirections) {
 TEST_F(LiveCapture, RangeOutsideTheExchangeKeepsNothing) {
   TVethLab lab;
   auto control = StartIn(lab.A, TVethLab::kAddressA, 1, 10);
-  Exchange(lab.A, TVethLab::kAddressA, lab.B, TVethLab::kAddressB);
+  EXPECT_EQ(Exchange(lab.A, lab.B, TVethLab::kAddressB), "200 OK\r\n");
   EXPECT_TRUE(StopAndCollect(*control).empty());
 }
 

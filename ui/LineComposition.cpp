@@ -134,3 +134,4 @@ std::string TimeSeparator() {
   AppendSeparator(out, g_time_separator.load(std::memory_order_relaxed));
   return out;
 }
+

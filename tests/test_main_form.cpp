@@ -1,0 +1,478 @@
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include "DatagramFixtures.h"
+#include "ScriptedCaptureLayer.h"
+#include "capture/DateTime.h"
+#include "ui/Application.h"
+#include "ui/LogView.h"
+#include "ui/UnitMain.h"
+#include "ui/UpDown.h"
+
+namespace {
+
+struct TBox {
+  QString Title;
+  QString Text;
+  QMessageBox::Icon Icon;
+  QMessageBox::StandardButtons Buttons;
+};
+
+// The window over a scripted capture layer, with every error box caught instead of shown.
+struct TFixture {
+  std::shared_ptr<TCaptureScript> Script = std::make_shared<TCaptureScript>();
+  std::unique_ptr<TMainForm> Form;
+  std::vector<TBox> Boxes;
+
+  explicit TFixture(std::uint64_t capacity = TMainForm::kLogCapacity,
+                    std::vector<std::string> host_addresses = {"10.0.0.1"}) {
+    Script->HostAddresses = std::move(host_addresses);
+    Form = std::make_unique<TMainForm>(
+        [script = Script] { return std::make_unique<TScriptedCaptureLayer>(script); }, capacity);
+    static_cast<TApplication*>(qApp)->SetBoxHook([this](QMessageBox& box) {
+      Boxes.push_back({box.windowTitle(), box.text(), box.icon(), box.standardButtons()});
+    });
+  }
+  ~TFixture() { static_cast<TApplication*>(qApp)->SetBoxHook({}); }
+
+  template <class T = QWidget>
+  T* Get(const char* name) const {
+    T* widget = Form->findChild<T*>(QString::fromLatin1(name));
+    if (!widget) qFatal("no control %s", name);
+    return widget;
+  }
+  TLogView* Ecr() const { return Get<TLogView>("Ecr"); }
+  QString Button() const { return Get<QPushButton>("Btn_StartStop")->text(); }
+  QTimer* Timer() const { return Form->findChild<QTimer*>("TimerInData"); }
+  // Through the application, as a user's click, so that a handler's exception reaches the
+  // default handler.
+  void Click(const char* name) {
+    QWidget* button = Get(name);
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(4, button->height() / 2));
+  }
+  QStringList Lines() const {
+    QStringList lines;
+    for (std::uint64_t i = 0; i < Ecr()->LineCount(); ++i) lines << Ecr()->LineText(i);
+    return lines;
+  }
+  void Queue(const std::string& payload, std::uint8_t flags = 0x18) {
+    auto trame = std::make_unique<TTrameTCP>();
+    trame->Date = EncodeDateTime({2026, 12, 7, 4, 10, 31, 0});
+    trame->Source = {"192.168.0.5", 1025};
+    trame->Dest = {"10.0.0.1", 80};
+    trame->Drapeaux = TDrapeauxTCP(static_cast<std::uint8_t>(
+        ((flags & 0x20) ? 1 : 0) | ((flags & 0x10) ? 2 : 0) | ((flags & 0x08) ? 4 : 0) |
+        ((flags & 0x04) ? 8 : 0) | ((flags & 0x02) ? 16 : 0) | ((flags & 0x01) ? 32 : 0)));
+    trame->Data = payload;
+    Form->Pile()->Push(std::move(trame));
+  }
+  // Runs one tick as the timer does, through the application's default handler.
+  void Tick() {
+    QMetaObject::invokeMethod(Form.get(), &TMainForm::TimerInDataTimer, Qt::QueuedConnection);
+    QCoreApplication::processEvents();
+  }
+};
+
+struct TControl {
+  const char* Name;
+  const char* Kind;
+  const char* Parent;
+  QRect Geometry;
+  const char* Caption;
+};
+
+const TControl kLayout[] = {
+    {"Ecr", "TLogView", "MainForm", {0, 0, 940, 585}, nullptr},
+    {"PanelBottom", "QFrame", "MainForm", {0, 585, 940, 100}, nullptr},
+    {"GroupBox1", "QGroupBox", "PanelBottom", {8, 10, 874, 45}, " Trace TCP "},
+    {"Label1", "QLabel", "GroupBox1", {5, 16, 128, 13}, "Adressse IP carte reseau :"},
+    {"EditIp", "QLineEdit", "GroupBox1", {138, 14, 121, 25}, "10.0.0.1"},
+    {"Touslesports", "QRadioButton", "GroupBox1", {271, 16, 90, 17}, "Tous les ports"},
+    {"PortStartPortEnd", "QRadioButton", "GroupBox1", {363, 16, 41, 17}, "De"},
+    {"StartPort", "QLineEdit", "GroupBox1", {400, 13, 65, 25}, "0"},
+    {"UpDown1", "TUpDown", "GroupBox1", {465, 13, 16, 19}, nullptr},
+    {"Label2", "QLabel", "GroupBox1", {491, 17, 17, 13}, "a"},
+    {"EndPort", "QLineEdit", "GroupBox1", {512, 14, 61, 25}, "0"},
+    {"UpDown2", "TUpDown", "GroupBox1", {573, 14, 16, 19}, nullptr},
+    {"GroupBox2", "QGroupBox", "PanelBottom", {8, 56, 249, 39}, " Voir "},
+    {"VoirDate", "QCheckBox", "GroupBox2", {8, 16, 97, 17}, "Date"},
+    {"VoirIpPort", "QCheckBox", "GroupBox2", {62, 16, 73, 17}, "IP et Ports"},
+    {"VoirDrapeaux", "QCheckBox", "GroupBox2", {148, 16, 97, 17}, "Drapeaux TCP"},
+    {"GroupBox3", "QGroupBox", "PanelBottom", {262, 56, 309, 39}, " Filtre Drapeaux TCP "},
+    {"FiltreURG", "QCheckBox", "GroupBox3", {8, 16, 49, 17}, "URG"},
+    {"FiltreACK", "QCheckBox", "GroupBox3", {56, 16, 49, 17}, "ACK"},
+    {"FiltrePSH", "QCheckBox", "GroupBox3", {105, 16, 49, 17}, "PSH"},
+    {"FiltreRST", "QCheckBox", "GroupBox3", {154, 16, 49, 17}, "RST"},
+    {"FiltreSYN", "QCheckBox", "GroupBox3", {203, 16, 49, 17}, "SYN"},
+    {"FiltreFIN", "QCheckBox", "GroupBox3", {252, 16, 49, 17}, "FIN"},
+    {"Btn_StartStop", "QPushButton", "PanelBottom", {580, 60, 133, 34}, "Start"},
+};
+
+QString CaptionOf(QWidget* widget) {
+  if (auto* box = qobject_cast<QGroupBox*>(widget)) return box->title();
+  if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+  return {};
+}
+
+const char* const kCheckBoxes[] = {"VoirDate",  "VoirIpPort", "VoirDrapeaux",
+                                   "FiltreURG", "FiltreACK",  "FiltrePSH",
+                                   "FiltreRST", "FiltreSYN",  "FiltreFIN"};
+
+}  // namespace
+
+class MainFormTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void LayoutTable() {
+    TFixture f;
+    QCOMPARE(f.Form->windowTitle(), QString("Quorvel v2.0"));
+    QCOMPARE(f.Form->size(), QSize(940, 685));
+    QCOMPARE(f.Form->font().pointSize(), 8);
+    for (const TControl& c : kLayout) {
+      QWidget* widget = f.Get(c.Name);
+      QCOMPARE(widget->metaObject()->className(), c.Kind);
+      QCOMPARE(widget->parentWidget()->objectName(), QString(c.Parent));
+      QCOMPARE(widget->geometry(), c.Geometry);
+      if (c.Caption) QCOMPARE(CaptionOf(widget), QString(c.Caption));
+      QVERIFY2(widget->isEnabled(), c.Name);
+    }
+    for (const char* name : kCheckBoxes) QVERIFY2(f.Get<QCheckBox>(name)->isChecked(), name);
+    QVERIFY(f.Get<QRadioButton>("Touslesports")->isChecked());
+    QVERIFY(!f.Get<QRadioButton>("PortStartPortEnd")->isChecked());
+    QCOMPARE(f.Get<TUpDown>("UpDown1")->Associate(), f.Get<QLineEdit>("StartPort"));
+    QCOMPARE(f.Get<TUpDown>("UpDown2")->Associate(), f.Get<QLineEdit>("EndPort"));
+    QVERIFY(!f.Timer()->isActive());
+    QCOMPARE(f.Timer()->interval(), 500);
+    QCOMPARE(f.Ecr()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(f.Ecr()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(f.Ecr()->BackgroundColor(), f.Ecr()->palette().color(QPalette::Base));
+    QCOMPARE(f.Ecr()->LineCount(), 0u);
+  }
+
+  void TabOrderAndFocus() {
+    TFixture f;
+    f.Form->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.Form.get()));
+    QCOMPARE(QApplication::focusWidget(), f.Get("Btn_StartStop"));
+    const char* const order[] = {"Btn_StartStop", "Touslesports", "PortStartPortEnd",
+                                 "StartPort",     "EndPort",      "EditIp",
+                                 "VoirDate",      "VoirIpPort",   "VoirDrapeaux",
+                                 "FiltreURG",     "FiltreACK",    "FiltrePSH",
+                                 "FiltreRST",     "FiltreSYN",    "FiltreFIN",
+                                 "Ecr"};
+    QStringList chain;
+    QWidget* widget = f.Get("Btn_StartStop");
+    do {
+      if (widget->focusPolicy() & Qt::TabFocus && !widget->objectName().isEmpty())
+        chain << widget->objectName();
+      widget = widget->nextInFocusChain();
+    } while (widget != f.Get("Btn_StartStop"));
+    QStringList expected;
+    for (const char* name : order) expected << name;
+    QCOMPARE(chain, expected);
+  }
+
+  void WideningGrowsTheLogAndTheFirstGroupOnly() {
+    TFixture f;
+    f.Form->show();
+    f.Form->resize(1140, 785);
+    QCOMPARE(f.Get("Ecr")->geometry(), QRect(0, 0, 1140, 685));
+    QCOMPARE(f.Get("PanelBottom")->geometry(), QRect(0, 685, 1140, 100));
+    QCOMPARE(f.Get("GroupBox1")->geometry(), QRect(8, 10, 1074, 45));
+    QCOMPARE(f.Get("GroupBox2")->geometry(), QRect(8, 56, 249, 39));
+    QCOMPARE(f.Get("Btn_StartStop")->geometry(), QRect(580, 60, 133, 34));
+  }
+
+  void HostAddressIsTheLastOfTheList() {
+    TFixture two(TMainForm::kLogCapacity, {"10.0.0.1", "192.168.1.7"});
+    QCOMPARE(two.Get<QLineEdit>("EditIp")->text(), QString("192.168.1.7"));
+    TFixture none(TMainForm::kLogCapacity, {});
+    QCOMPARE(none.Get<QLineEdit>("EditIp")->text(), QString(""));
+  }
+
+  void StartAndStop() {
+    TFixture f;
+    f.Click("Btn_StartStop");
+    QCOMPARE(f.Button(), QString("Stop"));
+    QVERIFY(f.Timer()->isActive());
+    QCOMPARE(f.Ecr()->BackgroundColor(), QColor(Qt::black));
+    QCOMPARE(f.Ecr()->TextColor(), QColor(Qt::white));
+    QTRY_COMPARE(f.Script->BoundIp, std::string("10.0.0.1"));
+    QCOMPARE(f.Script->PortStart, 1);
+    QCOMPARE(f.Script->PortEnd, 65535);
+    f.Click("Btn_StartStop");
+    QCOMPARE(f.Button(), QString("Start"));
+    QVERIFY(!f.Timer()->isActive());
+    QTRY_COMPARE(f.Script->Closes, 1);
+    QCOMPARE(f.Ecr()->BackgroundColor(), QColor(Qt::black));  // stays
+    QVERIFY(f.Boxes.empty());
+  }
+
+  void PortRangeIsConvertedBeforeStarting_data() {
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("portStart");
+    QTest::addColumn<int>("portEnd");
+    QTest::newRow("decimal") << "80" << "80" << "" << 80 << 80;
+    QTest::newRow("hexadecimal") << "$50" << "0x1BB" << "" << 80 << 443;
+    QTest::newRow("blanks_and_sign") << "  +21" << "22" << "" << 21 << 22;
+    QTest::newRow("reversed") << "90" << "80" << "" << 90 << 80;
+    QTest::newRow("empty") << "" << "80" << "'' is not a valid integer value." << 0 << 0;
+    QTest::newRow("both_wrong") << "x" << "y" << "'x' is not a valid integer value." << 0 << 0;
+    QTest::newRow("trailing") << "80 " << "81" << "'80 ' is not a valid integer value." << 0
+                              << 0;
+    QTest::newRow("too_large") << "70000" << "80" << "'70000' is not a valid port number." << 0
+                               << 0;
+    QTest::newRow("negative") << "1" << "-1" << "'-1' is not a valid port number." << 0 << 0;
+    QTest::newRow("overflow") << "99999999999" << "1"
+                              << "'99999999999' is not a valid integer value." << 0 << 0;
+  }
+  void PortRangeIsConvertedBeforeStarting() {
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    QFETCH(QString, box);
+    QFETCH(int, portStart);
+    QFETCH(int, portEnd);
+    TFixture f;
+    f.Click("PortStartPortEnd");
+    f.Get<QLineEdit>("StartPort")->setText(start);  // as pasted: no key filter
+    f.Get<QLineEdit>("EndPort")->setText(end);
+    f.Click("Btn_StartStop");
+    if (box.isEmpty()) {
+      QCOMPARE(f.Button(), QString("Stop"));
+      QTRY_COMPARE(f.Script->ReceiveAlls, 1);
+      QCOMPARE(int(f.Script->PortStart), portStart);
+      QCOMPARE(int(f.Script->PortEnd), portEnd);
+      QVERIFY(f.Boxes.empty());
+    } else {
+      QCOMPARE(f.Boxes.size(), 1u);
+      QCOMPARE(f.Boxes[0].Text, box);
+      QCOMPARE(f.Boxes[0].Title, QString("Rivezava REV"));
+      QCOMPARE(f.Boxes[0].Icon, QMessageBox::Critical);
+      QCOMPARE(f.Boxes[0].Buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+      QCOMPARE(f.Button(), QString("Start"));
+      QVERIFY(!f.Timer()->isActive());
+      QCOMPARE(f.Script->Startups, 1);  // only the host lookup at creation
+    }
+  }
+
+  void PortEditsTakeDigitsAndBackspaceOnly() {
+    TFixture f;
+    auto* edit = f.Get<QLineEdit>("StartPort");
+    edit->setFocus();
+    edit->end(false);
+    QTest::keyClicks(edit, "1a-2 x.3");
+    QCOMPARE(edit->text(), QString("0123"));
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QCOMPARE(edit->text(), QString("012"));
+    QTest::keyClick(edit, Qt::Key_Home);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QCOMPARE(edit->text(), QString("12"));
+    QTest::keyClick(edit, Qt::Key_Escape);
+    QTest::keyClick(edit, Qt::Key_Tab);
+    QCOMPARE(edit->text(), QString("12"));
+  }
+
+  void RadioButtonsEnableThePortEdits() {
+    TFixture f;
+    f.Click("Touslesports");
+    QVERIFY(!f.Get("StartPort")->isEnabled());
+    QVERIFY(!f.Get("EndPort")->isEnabled());
+    QVERIFY(f.Get("UpDown1")->isEnabled());
+    f.Get<TUpDown>("UpDown1")->StepBy(1);  // still writes into its disabled edit
+    QCOMPARE(f.Get<QLineEdit>("StartPort")->text(), QString("1"));
+    f.Click("PortStartPortEnd");
+    QVERIFY(f.Get("StartPort")->isEnabled());
+    QVERIFY(f.Get("EndPort")->isEnabled());
+  }
+
+  void SpinButtons() {
+    TFixture f;
+    auto* edit = f.Get<QLineEdit>("EndPort");
+    auto* spin = f.Get<TUpDown>("UpDown2");
+    QTest::mouseClick(spin->findChildren<QToolButton*>()[0], Qt::LeftButton);
+    QCOMPARE(edit->text(), QString("1"));
+    QTest::keyClick(edit, Qt::Key_Up);
+    QCOMPARE(edit->text(), QString("2"));
+    QTest::keyClick(edit, Qt::Key_Down);
+    QTest::keyClick(edit, Qt::Key_Down);
+    QTest::keyClick(edit, Qt::Key_Down);
+    QCOMPARE(edit->text(), QString("0"));  // no wrap-around
+    edit->setText("99");
+    spin->StepBy(1);
+    spin->StepBy(1);
+    QCOMPARE(edit->text(), QString("100"));
+    edit->setText("8080");  // typed above the range: the spin takes up its top
+    spin->StepBy(-1);
+    QCOMPARE(edit->text(), QString("99"));
+  }
+
+  void DrainKeepsOrderAcrossStopAndStart() {
+    TFixture f;
+    f.Click("Btn_StartStop");
+    f.Queue("first 1");
+    f.Queue("first 2");
+    f.Tick();
+    f.Click("Btn_StartStop");
+    f.Queue("left over");  // pushed after the stop: stays queued while stopped
+    QTest::qWait(600);
+    QCOMPARE(f.Form->Pile()->Count(), 1);
+    f.Click("Btn_StartStop");
+    f.Queue("second 1");
+    f.Tick();
+    QStringList payloads;
+    for (const QString& line : f.Lines()) payloads << line.mid(87);
+    QCOMPARE(payloads, (QStringList{"first 1", "first 2", "left over", "second 1"}));
+  }
+
+  void ColumnsAndFlagsAreReadForEachTick() {
+    TFixture f;
+    f.Click("Btn_StartStop");
+    f.Queue("abc\r\n");
+    f.Tick();
+    f.Click("VoirDate");
+    f.Click("VoirDrapeaux");
+    f.Queue("second");
+    f.Queue("", 0x02);  // a bare SYN
+    f.Click("FiltreSYN");
+    f.Tick();
+    f.Click("VoirIpPort");
+    f.Queue("payload only");
+    f.Queue("", 0x10);  // nothing to show at all
+    f.Tick();
+    QCOMPARE(f.Lines(),
+             (QStringList{"07/12/2026 04:10:31     192.168.0.5:1025 =>        10.0.0.1:80     "
+                          "ACK PSH             abc",
+                          "    192.168.0.5:1025 =>        10.0.0.1:80 second",
+                          "payload only"}));
+  }
+
+  void PayloadIsPlainText() {
+    TFixture f;
+    f.Click("Btn_StartStop");
+    f.Click("VoirDate");
+    f.Click("VoirIpPort");
+    f.Click("VoirDrapeaux");
+    f.Queue("<b>bold?</b> &lt; \xE9\r\nnext line");
+    f.Tick();
+    QCOMPARE(f.Lines(), (QStringList{QString::fromUtf8("<b>bold?</b> &lt; \xC3\xA9"),
+                                     "next line"}));
+  }
+
+  void AFailedCaptureIsReportedOnTheNextTick() {
+    TFixture f;
+    f.Script->FailingStep = TCaptureScript::TStep::Bind;
+    f.Click("Btn_StartStop");
+    QTRY_COMPARE(f.Boxes.size(), 1u);
+    QCOMPARE(f.Boxes[0].Text,
+             QString("Capture on 10.0.0.1 failed at bind: no interface holds this address "
+                     "(error 99)"));
+    QCOMPARE(f.Boxes[0].Title, QString("Rivezava REV"));
+    QCOMPARE(f.Button(), QString("Start"));
+    QVERIFY(!f.Timer()->isActive());
+    QTest::qWait(1100);
+    QCOMPARE(f.Boxes.size(), 1u);
+  }
+
+  void AStopShowsNothing() {
+    TFixture f;
+    f.Click("Btn_StartStop");
+    QTRY_COMPARE(f.Script->ReceiveCalls, 1);
+    f.Click("Btn_StartStop");
+    QTRY_COMPARE(f.Script->Cleanups, 2);  // the host lookup's and the capture's
+    f.Tick();
+    QVERIFY(f.Boxes.empty());
+  }
+
+  void AFullViewStopsOnceAndKeepsTheRest() {
+    TFixture f(400);
+    f.Click("VoirDate");
+    f.Click("VoirIpPort");
+    f.Click("VoirDrapeaux");
+    f.Click("Btn_StartStop");
+    for (int i = 0; i < 100; ++i) f.Queue(std::string(30, 'a' + i % 26));
+    QTRY_COMPARE(f.Boxes.size(), 1u);
+    QCOMPARE(f.Boxes[0].Text, QString("RichEdit line insertion error."));
+    QCOMPARE(f.Button(), QString("Start"));
+    QVERIFY(!f.Timer()->isActive());
+    QCOMPARE(f.Ecr()->LineCount(), 12u);  // 12 lines of 31 characters fit in 400
+    QCOMPARE(f.Form->Pile()->Count(), 100 - 13);
+    QTest::qWait(1100);
+    QCOMPARE(f.Boxes.size(), 1u);
+  }
+
+  void DroppedDatagramsAreShown() {
+    TFixture f;
+    f.Click("Btn_StartStop");
+    QTRY_COMPARE(f.Script->ReceiveCalls, 1);
+    {
+      std::lock_guard guard(f.Script->Lock);
+      f.Script->Dropped = 5;
+    }
+    // The count reaches the window with the next receive.
+    TDatagramShape shape = WithPayload("after the loss");
+    f.Script->Add(BuildDatagram(shape));
+    QTRY_COMPARE(f.Form->Pile()->Count(), 1);
+    f.Tick();
+    f.Tick();
+    {
+      std::lock_guard guard(f.Script->Lock);
+      f.Script->Dropped = 12;
+    }
+    f.Script->Add(BuildDatagram(shape));
+    QTRY_COMPARE(f.Form->Pile()->Count(), 1);
+    f.Tick();
+    const QStringList lines = f.Lines();
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].endsWith("after the loss"));
+    QCOMPARE(lines[1], QString("*** 5 datagrams dropped: the capture could not keep up ***"));
+    QVERIFY(lines[2].endsWith("after the loss"));
+    QCOMPARE(lines[3], QString("*** 7 datagrams dropped: the capture could not keep up ***"));
+  }
+
+  void ClosingWhileRunningEndsTheCapture() {
+    TFixture f;
+    f.Click("Btn_StartStop");
+    QTRY_COMPARE(f.Script->ReceiveCalls, 1);  // waiting on a quiet interface
+    std::weak_ptr<TPileTrameTCP> pile = f.Form->Pile();
+    QElapsedTimer timer;
+    timer.start();
+    f.Form.reset();
+    QVERIFY(timer.elapsed() < 2000);
+    QCOMPARE(f.Script->Closes, 1);
+    QCOMPARE(f.Script->Cleanups, 2);
+    QTRY_VERIFY(pile.expired());
+  }
+
+  void ExceptionBox() {
+    const auto box = TApplication::CreateExceptionBox("'' is not a valid integer value");
+    QCOMPARE(box->windowTitle(), QString("Rivezava REV"));
+    QCOMPARE(box->text(), QString("'' is not a valid integer value."));
+    QCOMPARE(box->icon(), QMessageBox::Critical);
+    QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box->textFormat(), Qt::PlainText);
+    QCOMPARE(TApplication::CreateExceptionBox("")->text(), QString(""));
+    QCOMPARE(TApplication::CreateExceptionBox("(error 99)")->text(), QString("(error 99)"));
+  }
+};
+
+int main(int argc, char** argv) {
+  TApplication application(argc, argv);
+  MainFormTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_main_form.moc"

@@ -1,0 +1,70 @@
+#include "ui/LocaleSeparators.h"
+
+namespace {
+
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Past a conversion such as "%d", "%-d", "%Ey" or "%04Y" that starts at `i`.
+std::size_t PastConversion(std::string_view format, std::size_t i) {
+  ++i;
+  while (i < format.size() && !IsLetter(format[i])) ++i;  // flags and width
+  if (i < format.size() && (format[i] == 'E' || format[i] == 'O')) ++i;
+  return i < format.size() ? i + 1 : i;
+}
+
+}  // namespace
+
+std::optional<std::string> SeparatorInPosixFormat(std::string_view format) {
+  std::size_t i = 0;
+  while (i < format.size()) {
+    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {
+      i += 2;
+    } else if (format[i] == '%') {
+      break;
+    } else {
+      ++i;
+    }
+  }
+  if (i >= format.size()) return std::nullopt;
+  i = PastConversion(format, i);
+  std::string separator;
+  while (i < format.size()) {
+    if (format[i] != '%') {
+      separator += format[i++];
+    } else if (i + 1 < format.size() && format[i + 1] == '%') {
+      separator += '%';
+      i += 2;
+    } else {
+      return separator;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> SeparatorInQtFormat(std::string_view format) {
+  std::size_t i = 0;
+  bool quoted = false;
+  for (; i < format.size() && (quoted || !IsLetter(format[i])); ++i)
+    if (format[i] == '\'') quoted = !quoted;
+  if (i == format.size()) return std::nullopt;
+  const char field = format[i];
+  while (i < format.size() && format[i] == field) ++i;
+  std::string separator;
+  quoted = false;
+  for (; i < format.size(); ++i) {
+    const char c = format[i];
+    if (c == '\'') {
+      if (i + 1 < format.size() && format[i + 1] == '\'') {
+        separator += '\'';
+        ++i;
+      } else {
+        quoted = !quoted;
+      }
+    } else if (!quoted && IsLetter(c)) {
+      return separator;
+    } else {
+      separator += c;
+    }
+  }
+  return std::nullopt;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+// A text that does not convert.
+class EConvertError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The integer a text spells: leading blanks (spaces only), at most one sign, then decimal
+// digits or hexadecimal ones after "$", "x", "X", "0x" or "0X", up to the end of the text.
+// Decimal values must fit 32 signed bits; hexadecimal ones of up to eight significant
+// digits give any 32-bit pattern. Anything else raises EConvertError with
+// "'<text>' is not a valid integer value".
+std::int32_t StrToInt(std::string_view text);
+
+// StrToInt, then a port: 0 to 65535; outside it raises EConvertError with
+// "'<text>' is not a valid port number".
+std::uint16_t StrToPort(std::string_view text);
+
+// The default handler's rule for a message box: a final "." is added when the message is not
+// empty and its last character's code is greater than that of ".".
+std::string WithFinalPeriod(std::string message);
