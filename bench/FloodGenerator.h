@@ -93,9 +93,11 @@ class TFlood {
         }
       }
       for (int i = 0; i < kBatch; ++i) {
-        // A sequence number in the payload keeps every segment distinct.
-        const std::uint64_t n = sent + static_cast<std::uint64_t>(i);
-        std::memcpy(frames[i].data() + frames[i].size() - 8, &n, 8);
+        // A sequence number in the payload, as text, keeps every segment distinct.
+        char number[17];
+        std::snprintf(number, sizeof number, "%016llx",
+                      static_cast<unsigned long long>(sent + static_cast<std::uint64_t>(i)));
+        std::memcpy(frames[i].data() + frames[i].size() - 16, number, 16);
         vectors[i] = {frames[i].data(), frames[i].size()};
         messages[i] = {};
         messages[i].msg_hdr.msg_iov = &vectors[i];

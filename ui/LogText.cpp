@@ -6,17 +6,26 @@
 
 namespace {
 
-bool IsBreak(char c) { return c == '\r' || c == '\n'; }
+// Where the next `c` at or after `from` lies, or the end of `text`.
+std::size_t Next(std::string_view text, std::size_t from, char c) {
+  const void* found = std::memchr(text.data() + from, c, text.size() - from);
+  return found ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data())
+               : text.size();
+}
 
-// Calls `line` for each line of `text` + a final break.
+// Calls `line` for each line of `text` + a final break. Most lines hold no break at all, so
+// the breaks are looked for with memchr rather than byte by byte.
 template <class F>
 void ForEachLine(std::string_view text, F&& line) {
   std::size_t begin = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (!IsBreak(text[i])) continue;
-    line(text.substr(begin, i - begin));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    begin = i + 1;
+  std::size_t cr = Next(text, 0, '\r');
+  std::size_t lf = Next(text, 0, '\n');
+  while (cr < text.size() || lf < text.size()) {
+    const std::size_t at = std::min(cr, lf);
+    line(text.substr(begin, at - begin));
+    begin = at + (at == cr && lf == at + 1 && lf < text.size() ? 2 : 1);
+    if (cr < begin) cr = Next(text, begin, '\r');
+    if (lf < begin) lf = Next(text, begin, '\n');
   }
   line(text.substr(begin));
 }
