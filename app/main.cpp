@@ -30,8 +30,7 @@ std::string g_held_messages;
 std::string g_platform_warning;
 
 // Qt reports a display it cannot reach with a trace and an abort; say it in one line.
-void HoldPlatformMessages(QtMsgType type, const QMessageLogContext& context,
-                          const QString& text) {
+void HoldPlatformMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (type == QtFatalMsg) {
     const std::string why = g_platform_warning.empty() ? text.toStdString() : g_platform_warning;
     std::fprintf(stderr, "quorvel: no display available (%s)\n", why.c_str());

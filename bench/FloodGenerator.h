@@ -7,12 +7,14 @@
 #include <net/ethernet.h>
 #include <net/if.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -113,4 +115,61 @@ class TFlood {
   pid_t FChild = -1;
   int FPipe = -1;
   TFloodResult FResult;
+};
+
+inline double CpuSeconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// tcpdump inside a namespace, from construction until Stop, with its standard output sent to
+// `output`; Stop reads what it says of its captures.
+class TTcpdump {
+ public:
+  struct TResult {
+    std::uint64_t Captured = 0;
+    std::uint64_t Dropped = 0;
+    double CpuSeconds = 0;
+  };
+
+  TTcpdump(const TNetns& ns, std::vector<std::string> arguments, const std::string& output)
+      : FLog(output + ".log") {
+    std::fflush(stdout);
+    FChild = ::fork();
+    if (FChild == 0) {
+      std::freopen(FLog.c_str(), "w", stderr);
+      std::freopen(output.c_str(), "w", stdout);
+      std::vector<std::string> command = {"ip", "netns", "exec", ns.Name(), "tcpdump"};
+      command.insert(command.end(), arguments.begin(), arguments.end());
+      std::vector<char*> argv;
+      for (std::string& word : command)
+        argv.push_back(word.data());
+      argv.push_back(nullptr);
+      ::execvp("ip", argv.data());
+      ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // listening by then
+  }
+
+  TResult Stop() {
+    TResult result;
+    ::kill(FChild, SIGINT);
+    rusage usage{};
+    ::wait4(FChild, nullptr, 0, &usage);
+    result.CpuSeconds = CpuSeconds(usage);
+    std::FILE* file = std::fopen(FLog.c_str(), "r");
+    char line[256];
+    while (file && std::fgets(line, sizeof line, file)) {
+      const std::string text = line;
+      const std::uint64_t n = std::strtoull(line, nullptr, 10);
+      if (text.find(" packets captured") != std::string::npos) result.Captured = n;
+      if (text.find(" packets dropped by kernel") != std::string::npos) result.Dropped = n;
+    }
+    if (file) std::fclose(file);
+    return result;
+  }
+
+ private:
+  std::string FLog;
+  pid_t FChild = -1;
 };

@@ -1,12 +1,8 @@
 // A flood of TCP segments through a veth, captured by TThreadSniffer with a consumer
 // draining the queue, beside tcpdump writing to /dev/null with the same filter on the same
 // flood. Needs root. Usage: bench_capture [seconds per run]
-#include <sys/resource.h>
-#include <sys/wait.h>
-
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -24,21 +20,20 @@ struct TRun {
   double CpuSeconds = 0;
 };
 
-double CpuOf(const rusage& usage) {
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration) {
   auto pile = std::make_shared<TPileTrameTCP>();
-  auto control = lab.A.Run(
-      [&] { return TThreadSniffer::Create(pile, TVethLab::kAddressA, kPort, kPort); });
-  while (!control->Receiving() && !control->Ended()) std::this_thread::sleep_for(1ms);
+  auto control =
+      lab.A.Run([&] { return TThreadSniffer::Create(pile, TVethLab::kAddressA, kPort, kPort); });
+  while (!control->Receiving() && !control->Ended())
+    std::this_thread::sleep_for(1ms);
   std::atomic<bool> draining{true};
   std::uint64_t captured = 0;
   std::thread consumer([&] {
     while (draining || pile->Count() > 0) {
-      if (auto trame = pile->Pop()) ++captured; else std::this_thread::sleep_for(1ms);
+      if (auto trame = pile->Pop())
+        ++captured;
+      else
+        std::this_thread::sleep_for(1ms);
     }
   });
   rusage before{}, after{};
@@ -54,53 +49,31 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
   getrusage(RUSAGE_SELF, &after);
   run.Captured = captured;
   run.Dropped = control->Dropped();
-  run.CpuSeconds = CpuOf(after) - CpuOf(before);
+  run.CpuSeconds = CpuSeconds(after) - CpuSeconds(before);
   return run;
 }
 
 TRun RunTcpdump(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration) {
-  const std::string log = "/tmp/quorvel-bench-tcpdump.log";
-  char filter[64];
-  std::snprintf(filter, sizeof filter, "tcp port %u", unsigned{kPort});
-  std::fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    freopen(log.c_str(), "w", stderr);
-    freopen("/dev/null", "w", stdout);
-    execlp("ip", "ip", "netns", "exec", lab.A.Name().c_str(), "tcpdump", "-i",
-           TVethLab::kDeviceA, "-w", "/dev/null", filter, static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  std::this_thread::sleep_for(1s);  // tcpdump is listening
+  TTcpdump tcpdump(lab.A, {"-i", TVethLab::kDeviceA, "-w", "/dev/null", "tcp port 5001"},
+                   "/tmp/quorvel-bench-tcpdump");
   TFlood flood(lab.B, TVethLab::kDeviceB, rate, duration, kPort);
   TRun run;
   run.Sent = flood.Wait().Sent;
   std::this_thread::sleep_for(200ms);
-  kill(child, SIGINT);
-  int status = 0;
-  rusage usage{};
-  wait4(child, &status, 0, &usage);
-  run.CpuSeconds = CpuOf(usage);
-  std::FILE* file = std::fopen(log.c_str(), "r");
-  char line[256];
-  while (file && std::fgets(line, sizeof line, file)) {
-    const std::string text = line;
-    const std::uint64_t n = std::strtoull(line, nullptr, 10);
-    if (text.find(" packets captured") != std::string::npos) run.Captured = n;
-    if (text.find(" packets dropped by kernel") != std::string::npos) run.Dropped = n;
-  }
-  if (file) std::fclose(file);
+  const TTcpdump::TResult result = tcpdump.Stop();
+  run.Captured = result.Captured;
+  run.Dropped = result.Dropped;
+  run.CpuSeconds = result.CpuSeconds;
   return run;
 }
 
 void Print(const char* who, std::uint64_t rate, const TRun& run, double seconds) {
-  std::printf("%-9s %9s %10llu %10llu %9llu %11.0f %10.0f\n", who,
-              rate ? std::to_string(rate).c_str() : "max",
-              static_cast<unsigned long long>(run.Sent),
-              static_cast<unsigned long long>(run.Captured),
-              static_cast<unsigned long long>(run.Dropped),
-              static_cast<double>(run.Captured) / seconds,
-              run.Captured ? run.CpuSeconds * 1e9 / static_cast<double>(run.Captured) : 0.0);
+  std::printf(
+      "%-9s %9s %10llu %10llu %9llu %11.0f %10.0f\n", who,
+      rate ? std::to_string(rate).c_str() : "max", static_cast<unsigned long long>(run.Sent),
+      static_cast<unsigned long long>(run.Captured), static_cast<unsigned long long>(run.Dropped),
+      static_cast<double>(run.Captured) / seconds,
+      run.Captured ? run.CpuSeconds * 1e9 / static_cast<double>(run.Captured) : 0.0);
 }
 
 }  // namespace

@@ -22,21 +22,24 @@ std::vector<std::uint8_t> Datagram(std::size_t payload_size, std::uint8_t protoc
 
 void BM_DecodeRejectedByProtocol(benchmark::State& state) {
   const auto bytes = Datagram(1460, 17);
-  for (auto _ : state) benchmark::DoNotOptimize(DecodeDatagram(bytes, 1, 65535));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(DecodeDatagram(bytes, 1, 65535));
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DecodeRejectedByProtocol);
 
 void BM_DecodeRejectedByPortRange(benchmark::State& state) {
   const auto bytes = Datagram(1460);
-  for (auto _ : state) benchmark::DoNotOptimize(DecodeDatagram(bytes, 443, 443));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(DecodeDatagram(bytes, 443, 443));
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DecodeRejectedByPortRange);
 
 void BM_DecodeRetained(benchmark::State& state) {
   const auto bytes = Datagram(static_cast<std::size_t>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(DecodeDatagram(bytes, 1, 65535));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(DecodeDatagram(bytes, 1, 65535));
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
@@ -58,7 +61,8 @@ void BM_ComposeLineAllColumns(benchmark::State& state) {
   SetDateTimeSeparators("/", ":");
   const auto trame = DecodeDatagram(Datagram(100), 1, 65535);
   const TDisplayOptions options;
-  for (auto _ : state) benchmark::DoNotOptimize(ComposeLine(*trame, options));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ComposeLine(*trame, options));
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ComposeLineAllColumns);
@@ -102,8 +106,10 @@ BENCHMARK(BM_BaselineDequePushPop);
 // One Pop (and the Push that keeps the size steady) with range(0) records queued.
 void BM_PilePopWithQueued(benchmark::State& state) {
   TPileTrameTCP pile;
-  for (std::int64_t i = 0; i < state.range(0); ++i) pile.Push(std::make_unique<TTrameTCP>());
-  for (auto _ : state) pile.Push(pile.Pop());
+  for (std::int64_t i = 0; i < state.range(0); ++i)
+    pile.Push(std::make_unique<TTrameTCP>());
+  for (auto _ : state)
+    pile.Push(pile.Pop());
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_PilePopWithQueued)->Arg(1000)->Arg(1'000'000);
@@ -114,7 +120,8 @@ void BM_PileProducerConsumer(benchmark::State& state) {
   for (auto _ : state) {
     TPileTrameTCP pile;
     std::thread producer([&] {
-      for (std::int64_t i = 0; i < total; ++i) pile.Push(std::make_unique<TTrameTCP>());
+      for (std::int64_t i = 0; i < total; ++i)
+        pile.Push(std::make_unique<TTrameTCP>());
     });
     std::int64_t received = 0;
     while (received < total) {
@@ -124,8 +131,11 @@ void BM_PileProducerConsumer(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * total);
 }
-BENCHMARK(BM_PileProducerConsumer)->Arg(10'000'000)->Unit(benchmark::kMillisecond)
-    ->UseRealTime()->Iterations(3);
+BENCHMARK(BM_PileProducerConsumer)
+    ->Arg(10'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 }  // namespace
 

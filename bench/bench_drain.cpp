@@ -30,21 +30,25 @@ int main(int argc, char** argv) {
   TMainForm form([script] { return std::make_unique<TScriptedCaptureLayer>(script); });
   form.show();
   for (int round = 0; round < 5; ++round) {
-    for (int i = 0; i < kRecords; ++i) form.Pile()->Push(Record(i));
+    for (int i = 0; i < kRecords; ++i)
+      form.Pile()->Push(Record(i));
     QElapsedTimer timer;
     timer.start();
     form.TimerInDataTimer();
     const double tick = static_cast<double>(timer.nsecsElapsed()) / 1e6;
 
     std::vector<std::unique_ptr<TTrameTCP>> records;
-    for (int i = 0; i < kRecords; ++i) records.push_back(Record(i));
+    for (int i = 0; i < kRecords; ++i)
+      records.push_back(Record(i));
     timer.restart();
     std::size_t characters = 0;
-    for (const auto& record : records) characters += ComposeLine(*record, {})->size();
+    for (const auto& record : records)
+      characters += ComposeLine(*record, {})->size();
     const double compose = static_cast<double>(timer.nsecsElapsed()) / 1e6;
-    std::printf("tick draining %d records: %6.1f ms   (composing their lines alone: %5.1f ms, "
-                "%zu characters)\n",
-                kRecords, tick, compose, characters);
+    std::printf(
+        "tick draining %d records: %6.1f ms   (composing their lines alone: %5.1f ms, "
+        "%zu characters)\n",
+        kRecords, tick, compose, characters);
   }
   return 0;
 }

@@ -42,12 +42,14 @@ struct TAppendResult {
 template <class F>
 TAppendResult MeasureAppend(int total, F&& append_batch) {
   std::vector<std::string> batch(kBatch);
-  for (int i = 0; i < kBatch; ++i) batch[i] = ComposedLine(i);
+  for (int i = 0; i < kBatch; ++i)
+    batch[i] = ComposedLine(i);
   malloc_trim(0);
   const std::size_t before = HeapInUse();
   QElapsedTimer timer;
   timer.start();
-  for (int done = 0; done < total; done += kBatch) append_batch(batch);
+  for (int done = 0; done < total; done += kBatch)
+    append_batch(batch);
   const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
   const std::size_t after = HeapInUse();
   return {total / seconds, static_cast<double>(after - before) / total};
@@ -75,10 +77,8 @@ int main(int argc, char** argv) {
   {
     TLogView view(std::uint64_t{1} << 30);
     view.resize(940, 585);
-    const TAppendResult ours =
-        MeasureAppend(total, [&](const std::vector<std::string>& batch) {
-          view.AppendLines(batch);
-        });
+    const TAppendResult ours = MeasureAppend(
+        total, [&](const std::vector<std::string>& batch) { view.AppendLines(batch); });
     std::printf("TLogView        append %9.0f lines/s  memory %6.1f bytes/line\n",
                 ours.LinesPerSecond, ours.BytesPerLine);
   }
@@ -87,15 +87,14 @@ int main(int argc, char** argv) {
     edit.resize(940, 585);
     edit.setReadOnly(true);
     edit.setLineWrapMode(QPlainTextEdit::NoWrap);
-    const TAppendResult theirs =
-        MeasureAppend(total, [&](const std::vector<std::string>& batch) {
-          QString text;
-          for (const std::string& line : batch) {
-            if (!text.isEmpty()) text += QLatin1Char('\n');
-            text += QLatin1String(line.data(), static_cast<qsizetype>(line.size()));
-          }
-          edit.appendPlainText(text);
-        });
+    const TAppendResult theirs = MeasureAppend(total, [&](const std::vector<std::string>& batch) {
+      QString text;
+      for (const std::string& line : batch) {
+        if (!text.isEmpty()) text += QLatin1Char('\n');
+        text += QLatin1String(line.data(), static_cast<qsizetype>(line.size()));
+      }
+      edit.appendPlainText(text);
+    });
     std::printf("QPlainTextEdit  append %9.0f lines/s  memory %6.1f bytes/line\n",
                 theirs.LinesPerSecond, theirs.BytesPerLine);
   }
@@ -104,14 +103,17 @@ int main(int argc, char** argv) {
     view.resize(940, 585);
     view.show();
     std::vector<std::string> batch(kBatch);
-    for (int i = 0; i < kBatch; ++i) batch[i] = ComposedLine(i);
-    for (int done = 0; done < lines; done += kBatch) view.AppendLines(batch);
+    for (int i = 0; i < kBatch; ++i)
+      batch[i] = ComposedLine(i);
+    for (int done = 0; done < lines; done += kBatch)
+      view.AppendLines(batch);
     view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 2);
     const double middle = PaintMilliseconds(view, 200, false);
     const double anywhere = PaintMilliseconds(view, 200, true);
-    std::printf("TLogView paint 940x585 with %8d lines: %.2f ms in the middle, "
-                "%.2f ms scrolled anywhere\n",
-                lines, middle, anywhere);
+    std::printf(
+        "TLogView paint 940x585 with %8d lines: %.2f ms in the middle, "
+        "%.2f ms scrolled anywhere\n",
+        lines, middle, anywhere);
   }
   return 0;
 }

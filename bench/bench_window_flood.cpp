@@ -1,9 +1,6 @@
 // End to end: a flood of TCP segments through a veth, captured and shown by the window
 // (offscreen), beside tcpdump -l -A writing the same flood to a file. Needs root.
 // Usage: QT_QPA_PLATFORM=offscreen bench_window_flood [seconds per run]
-#include <sys/resource.h>
-#include <sys/wait.h>
-
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
@@ -26,11 +23,6 @@ struct TRun {
   double CpuSeconds = 0;
 };
 
-double CpuOf(const rusage& usage) {
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 void RunEvents(int milliseconds) {
   QEventLoop loop;
   QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
@@ -52,7 +44,7 @@ TRun RunWindow(const TVethLab& lab, std::uint64_t rate, int milliseconds) {
   run.Sent = flood.Wait().Sent;
   button->click();
   getrusage(RUSAGE_SELF, &after);
-  run.CpuSeconds = CpuOf(after) - CpuOf(before);
+  run.CpuSeconds = CpuSeconds(after) - CpuSeconds(before);
   auto* ecr = form.findChild<TLogView*>("Ecr");
   for (std::uint64_t i = 0; i < ecr->LineCount(); ++i) {
     const QString line = ecr->LineText(i);
@@ -65,49 +57,28 @@ TRun RunWindow(const TVethLab& lab, std::uint64_t rate, int milliseconds) {
 }
 
 TRun RunTcpdump(const TVethLab& lab, std::uint64_t rate, int milliseconds) {
-  const std::string log = "/tmp/quorvel-bench-tcpdump-A.log";
   const std::string output = "/tmp/quorvel-bench-tcpdump-A.txt";
-  std::fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    freopen(log.c_str(), "w", stderr);
-    freopen(output.c_str(), "w", stdout);
-    execlp("ip", "ip", "netns", "exec", lab.A.Name().c_str(), "tcpdump", "-l", "-A", "-i",
-           TVethLab::kDeviceA, "tcp port 5001", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  RunEvents(1000);
+  TTcpdump tcpdump(lab.A, {"-l", "-A", "-i", TVethLab::kDeviceA, "tcp port 5001"}, output);
   TFlood flood(lab.B, TVethLab::kDeviceB, rate, std::chrono::milliseconds(milliseconds), kPort);
   TRun run;
   run.Sent = flood.Wait().Sent;
   RunEvents(1200);
-  kill(child, SIGINT);
-  rusage usage{};
-  wait4(child, nullptr, 0, &usage);
-  run.CpuSeconds = CpuOf(usage);
-  std::FILE* file = std::fopen(log.c_str(), "r");
-  char line[256];
-  while (file && std::fgets(line, sizeof line, file)) {
-    const std::string text = line;
-    const std::uint64_t n = std::strtoull(line, nullptr, 10);
-    if (text.find(" packets captured") != std::string::npos) run.Shown = n;
-    if (text.find(" packets dropped by kernel") != std::string::npos) run.Lost = n;
-  }
-  if (file) std::fclose(file);
+  const TTcpdump::TResult result = tcpdump.Stop();
+  run.Shown = result.Captured;
+  run.Lost = result.Dropped;
+  run.CpuSeconds = result.CpuSeconds;
   std::remove(output.c_str());
   return run;
 }
 
 void Print(const char* who, std::uint64_t rate, const TRun& run, double seconds) {
   const std::uint64_t missing = run.Sent > run.Shown ? run.Sent - run.Shown : 0;
-  std::printf("%-8s %8s %9llu %9llu %9llu %9llu %10.0f %10.0f\n", who,
-              rate ? std::to_string(rate).c_str() : "max",
-              static_cast<unsigned long long>(run.Sent),
-              static_cast<unsigned long long>(run.Shown),
-              static_cast<unsigned long long>(run.Lost),
-              static_cast<unsigned long long>(missing),
-              static_cast<double>(run.Shown) / seconds,
-              run.Shown ? run.CpuSeconds * 1e9 / static_cast<double>(run.Shown) : 0.0);
+  std::printf(
+      "%-8s %8s %9llu %9llu %9llu %9llu %10.0f %10.0f\n", who,
+      rate ? std::to_string(rate).c_str() : "max", static_cast<unsigned long long>(run.Sent),
+      static_cast<unsigned long long>(run.Shown), static_cast<unsigned long long>(run.Lost),
+      static_cast<unsigned long long>(missing), static_cast<double>(run.Shown) / seconds,
+      run.Shown ? run.CpuSeconds * 1e9 / static_cast<double>(run.Shown) : 0.0);
   std::fflush(stdout);
 }
 

@@ -16,23 +16,27 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include "capture/CaptureLayer.h"
 #include "capture/LinkLayer.h"
 
 namespace {
 
-constexpr int kSnapLength = 262'144;        // whole datagrams, offloaded bursts included
-constexpr int kKernelBuffer = 32 << 20;     // room for bursts while the thread is busy
-constexpr int kBufferTimeoutMs = 20;        // datagrams reach the queue well within a tick
+constexpr int kSnapLength = 262'144;     // whole datagrams, offloaded bursts included
+constexpr int kKernelBuffer = 32 << 20;  // room for bursts while the thread is busy
+constexpr int kBufferTimeoutMs = 20;     // datagrams reach the queue well within a tick
 constexpr auto kStatsInterval = std::chrono::milliseconds(100);
 
 std::optional<TLinkType> LinkTypeOf(int dlt) {
   switch (dlt) {
-    case DLT_EN10MB: return TLinkType::Ethernet;
-    case DLT_LINUX_SLL: return TLinkType::LinuxCooked;
+    case DLT_EN10MB:
+      return TLinkType::Ethernet;
+    case DLT_LINUX_SLL:
+      return TLinkType::LinuxCooked;
 #ifdef DLT_LINUX_SLL2
-    case DLT_LINUX_SLL2: return TLinkType::LinuxCooked2;
+    case DLT_LINUX_SLL2:
+      return TLinkType::LinuxCooked2;
 #endif
     case DLT_RAW:
 #ifdef DLT_IPV4
@@ -40,8 +44,10 @@ std::optional<TLinkType> LinkTypeOf(int dlt) {
 #endif
       return TLinkType::RawIp;
     case DLT_NULL:
-    case DLT_LOOP: return TLinkType::BsdLoopback;
-    default: return std::nullopt;
+    case DLT_LOOP:
+      return TLinkType::BsdLoopback;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -192,9 +198,8 @@ class TPcapCaptureLayer final : public TCaptureLayer {
       if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
       const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
       if (in->sin_addr.s_addr != address) continue;
-      std::string name = entry->ifa_name;
-      name = name.substr(0, name.find(':'));  // an address label names its device
-      device = name;
+      const std::string_view name = entry->ifa_name;
+      device = std::string(name.substr(0, name.find(':')));  // a label names its device
     }
     ::freeifaddrs(list);
     return device;
@@ -215,10 +220,14 @@ class TPcapCaptureLayer final : public TCaptureLayer {
     const std::string text = detail && *detail ? detail : ::pcap_statustostr(status);
     switch (status) {
       case PCAP_ERROR_PERM_DENIED:
-      case PCAP_ERROR_PROMISC_PERM_DENIED: return Fail(EPERM, text);
-      case PCAP_ERROR_NO_SUCH_DEVICE: return Fail(ENODEV, text);
-      case PCAP_ERROR_IFACE_NOT_UP: return Fail(ENETDOWN, text);
-      default: return Fail(EIO, text);
+      case PCAP_ERROR_PROMISC_PERM_DENIED:
+        return Fail(EPERM, text);
+      case PCAP_ERROR_NO_SUCH_DEVICE:
+        return Fail(ENODEV, text);
+      case PCAP_ERROR_IFACE_NOT_UP:
+        return Fail(ENETDOWN, text);
+      default:
+        return Fail(EIO, text);
     }
   }
 

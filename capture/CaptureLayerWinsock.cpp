@@ -49,8 +49,8 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   bool ReceiveAll(std::uint16_t, std::uint16_t) override {
     DWORD on = RCVALL_ON;
     DWORD returned = 0;
-    if (::WSAIoctl(FSocket, SIO_RCVALL, &on, sizeof on, nullptr, 0, &returned, nullptr,
-                   nullptr) != 0)
+    if (::WSAIoctl(FSocket, SIO_RCVALL, &on, sizeof on, nullptr, 0, &returned, nullptr, nullptr) !=
+        0)
       return Fail(::WSAGetLastError());
     // From here on the socket does not block; a receive waits on the socket's event and on
     // the wake event together.
@@ -63,8 +63,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   int Receive(std::span<std::uint8_t> buffer) override {
     const int length = static_cast<int>(std::min<std::size_t>(buffer.size(), kMaxReceive));
     for (;;) {
-      const int received =
-          ::recv(FSocket, reinterpret_cast<char*>(buffer.data()), length, 0);
+      const int received = ::recv(FSocket, reinterpret_cast<char*>(buffer.data()), length, 0);
       if (received >= 0) return received;
       const int error = ::WSAGetLastError();
       if (error == WSAEMSGSIZE) return length;  // a datagram larger than the buffer, cut
@@ -132,14 +131,14 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
       char* message = nullptr;
       ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, static_cast<DWORD>(code), 0,
-                       reinterpret_cast<char*>(&message), 0, nullptr);
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&message), 0,
+                       nullptr);
       if (message) {
         text = message;
         ::LocalFree(message);
       }
-      while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
-                               text.back() == '.' || text.back() == ' '))
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' ||
+                               text.back() == ' '))
         text.pop_back();
       if (text.empty()) text = "Winsock error";
     }

@@ -43,7 +43,9 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
-double FromMsSince1899(std::int64_t ms) { return static_cast<double>(ms) / kMsPerDay; }
+double FromMsSince1899(std::int64_t ms) {
+  return static_cast<double>(ms) / kMsPerDay;
+}
 
 std::int64_t UtcOffsetSeconds(std::time_t when) {
   std::tm local{};
@@ -69,8 +71,7 @@ double EncodeDateTime(const TCalendarTime& t) {
       DaysFromCivil(t.Year, static_cast<unsigned>(t.Month), static_cast<unsigned>(t.Day)) +
       kUnixEpochDays;
   const std::int64_t ms_of_day =
-      ((static_cast<std::int64_t>(t.Hour) * 60 + t.Minute) * 60 + t.Second) * 1000 +
-      t.Millisecond;
+      ((static_cast<std::int64_t>(t.Hour) * 60 + t.Minute) * 60 + t.Second) * 1000 + t.Millisecond;
   return FromMsSince1899(days * kMsPerDay + ms_of_day);
 }
 

@@ -66,8 +66,7 @@ std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received
 
   // Segmentation offload hands over datagrams whose total length reads 0.
   const std::size_t total_length = in.BeU16(2);
-  const std::size_t end =
-      total_length == 0 || total_length > in.Size() ? in.Size() : total_length;
+  const std::size_t end = total_length == 0 || total_length > in.Size() ? in.Size() : total_length;
   const std::size_t p = t + data_offset * 4;
   std::span<const std::uint8_t> payload;
   if (p < end) payload = in.Bytes(p, end - p);

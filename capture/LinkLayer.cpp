@@ -28,16 +28,24 @@ std::optional<std::size_t> IpDatagramOffset(TLinkType type, std::span<const std:
   TBoundedReader in(frame);
   std::optional<std::size_t> offset;
   switch (type) {
-    case TLinkType::Ethernet: offset = AfterEtherType(in, 12, 14); break;
-    case TLinkType::LinuxCooked: offset = AfterEtherType(in, 14, 16); break;
-    case TLinkType::LinuxCooked2: offset = AfterEtherType(in, 0, 20); break;
-    case TLinkType::RawIp: offset = 0; break;
+    case TLinkType::Ethernet:
+      offset = AfterEtherType(in, 12, 14);
+      break;
+    case TLinkType::LinuxCooked:
+      offset = AfterEtherType(in, 14, 16);
+      break;
+    case TLinkType::LinuxCooked2:
+      offset = AfterEtherType(in, 0, 20);
+      break;
+    case TLinkType::RawIp:
+      offset = 0;
+      break;
     case TLinkType::BsdLoopback: {
       // AF_INET is 2 everywhere; the family is in the host's order (DLT_NULL) or the
       // network's (DLT_LOOP), so accept it either way round.
       const std::uint8_t b0 = in.U8(0), b1 = in.U8(1), b2 = in.U8(2), b3 = in.U8(3);
-      const bool inet = (b0 == 2 && b1 == 0 && b2 == 0 && b3 == 0) ||
-                        (b0 == 0 && b1 == 0 && b2 == 0 && b3 == 2);
+      const bool inet =
+          (b0 == 2 && b1 == 0 && b2 == 0 && b3 == 0) || (b0 == 0 && b1 == 0 && b2 == 0 && b3 == 2);
       if (!in.Overrun() && inet) offset = 4;
       break;
     }

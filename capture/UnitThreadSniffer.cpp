@@ -42,16 +42,14 @@ bool TSnifferControl::WaitEnded(std::chrono::milliseconds timeout) const {
 }
 
 std::shared_ptr<TSnifferControl> TThreadSniffer::Create(std::shared_ptr<TPileTrameTCP> FPile,
-                                                        std::string FIp,
-                                                        std::uint16_t FPortStart,
+                                                        std::string FIp, std::uint16_t FPortStart,
                                                         std::uint16_t FPortEnd) {
   return Create(std::move(FPile), std::move(FIp), FPortStart, FPortEnd,
                 MakePlatformCaptureLayer());
 }
 
 std::shared_ptr<TSnifferControl> TThreadSniffer::Create(std::shared_ptr<TPileTrameTCP> FPile,
-                                                        std::string FIp,
-                                                        std::uint16_t FPortStart,
+                                                        std::string FIp, std::uint16_t FPortStart,
                                                         std::uint16_t FPortEnd,
                                                         std::unique_ptr<TCaptureLayer> FLayer) {
   if (!FLayer) FLayer = MakePlatformCaptureLayer();
@@ -137,8 +135,8 @@ void TThreadSniffer::ReceiveLoop() {
 void TThreadSniffer::Fail(TStep step, const TCaptureError& error) {
   // What fails while a stop is under way is part of stopping, not news for the user.
   if (step == TStep::Receive && Terminated()) return;
-  std::string message = "Capture on " + FIp + " failed at " + StepName(static_cast<int>(step)) +
-                        ": " + error.Text;
+  std::string message =
+      "Capture on " + FIp + " failed at " + StepName(static_cast<int>(step)) + ": " + error.Text;
   if (error.Code != 0) message += " (error " + std::to_string(error.Code) + ")";
   if (error.MissingRights)
     message += "; capturing needs administrator rights (root or CAP_NET_RAW)";
@@ -146,7 +144,9 @@ void TThreadSniffer::Fail(TStep step, const TCaptureError& error) {
   FControl->FFailure = std::move(message);
 }
 
-void TThreadSniffer::TerminatedSet() { FLayer->Wake(); }
+void TThreadSniffer::TerminatedSet() {
+  FLayer->Wake();
+}
 
 void TThreadSniffer::DoTerminate() {
   {

@@ -1,9 +1,11 @@
 // Feeds arbitrary bytes to the decoder and composes a line from whatever it yields. The
-// first four bytes give the port range, the rest is the received datagram.
+// first four bytes give the port range, the rest is the received datagram; the same bytes
+// read as a link-layer frame of each kind give the frame's datagram too.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "capture/LinkLayer.h"
 #include "capture/UnitThreadSniffer.h"
 #include "ui/LineComposition.h"
 
@@ -12,13 +14,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto start = static_cast<std::uint16_t>(data[0] << 8 | data[1]);
   const auto end = static_cast<std::uint16_t>(data[2] << 8 | data[3]);
   const std::span<const std::uint8_t> received(data + 4, size - 4);
-  for (const auto& [low, high] : {std::pair{start, end}, std::pair<std::uint16_t, std::uint16_t>{
-                                                             1, 65535}}) {
+  for (const auto& [low, high] :
+       {std::pair{start, end}, std::pair<std::uint16_t, std::uint16_t>{1, 65535}}) {
     const auto trame = DecodeDatagram(received, low, high);
     if (trame) {
       TDisplayOptions options;
       (void)ComposeLine(*trame, options);
     }
+  }
+  for (const TLinkType type :
+       {TLinkType::Ethernet, TLinkType::LinuxCooked, TLinkType::LinuxCooked2, TLinkType::RawIp,
+        TLinkType::BsdLoopback}) {
+    if (const auto offset = IpDatagramOffset(type, received))
+      (void)DecodeDatagram(received.subspan(*offset), start, end);
   }
   return 0;
 }

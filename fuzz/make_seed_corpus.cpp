@@ -14,10 +14,9 @@ void Write(const std::string& dir, const std::string& name, const TDatagramShape
   std::vector<std::uint8_t> bytes = BuildDatagram(shape);
   if (cut != 0 && cut < bytes.size()) bytes.resize(cut);
   std::ofstream out(dir + "/" + name, std::ios::binary);
-  const unsigned char range[4] = {static_cast<unsigned char>(start >> 8),
-                                  static_cast<unsigned char>(start),
-                                  static_cast<unsigned char>(end >> 8),
-                                  static_cast<unsigned char>(end)};
+  const unsigned char range[4] = {
+      static_cast<unsigned char>(start >> 8), static_cast<unsigned char>(start),
+      static_cast<unsigned char>(end >> 8), static_cast<unsigned char>(end)};
   out.write(reinterpret_cast<const char*>(range), 4);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
 }

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Runs quorvel under Xvfb and saves a screenshot of the screen, to look at the window as a
-# user would. With --traffic (as root) the program runs inside a network namespace joined to
-# another by a veth pair; Start is pressed and a few TCP exchanges cross the veth first.
+# user would. With --traffic (as root) the program runs inside a network namespace joined
+# to another by a veth pair; Start is pressed and a few TCP exchanges cross the veth first.
 # Usage: scripts/screenshot.sh [--traffic] [output.png]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 traffic=false
 if [[ ${1:-} == --traffic ]]; then traffic=true; shift; fi
 output=${1:-screenshot.png}
-[[ -x build/app/quorvel ]] || { echo "build first: scripts/run.sh or scripts/test.sh" >&2; exit 1; }
+if [[ ! -x build/app/quorvel ]]; then
+  echo "build first: scripts/run.sh or scripts/test.sh" >&2
+  exit 1
+fi
 
 display=:$((90 + RANDOM % 100))
 a=quorvel-shot-a-$$
@@ -16,7 +19,10 @@ b=quorvel-shot-b-$$
 pids=()
 cleanup() {
   kill "${pids[@]}" 2>/dev/null || true
-  if $traffic; then ip netns del "$a" 2>/dev/null || true; ip netns del "$b" 2>/dev/null || true; fi
+  if $traffic; then
+    ip netns del "$a" 2>/dev/null || true
+    ip netns del "$b" 2>/dev/null || true
+  fi
 }
 trap cleanup EXIT
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &

@@ -7,7 +7,9 @@ namespace {
 thread_local std::size_t t_failing_size = 0;
 }
 
-void FailNextAllocationOfSize(std::size_t size) { t_failing_size = size; }
+void FailNextAllocationOfSize(std::size_t size) {
+  t_failing_size = size;
+}
 
 void* operator new(std::size_t size) {
   if (size != 0 && size == t_failing_size) {
@@ -18,5 +20,9 @@ void* operator new(std::size_t size) {
   throw std::bad_alloc();
 }
 
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}

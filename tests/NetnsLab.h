@@ -75,13 +75,12 @@ struct TVethLab {
   TNetns B{"b"};
 
   TVethLab() {
-    const bool ok =
-        A.Exec(std::string("ip link add ") + kDeviceA + " type veth peer name " + kDeviceB +
-               " netns " + B.Name()) &&
-        A.Exec(std::string("ip addr add ") + kAddressA + "/24 dev " + kDeviceA) &&
-        B.Exec(std::string("ip addr add ") + kAddressB + "/24 dev " + kDeviceB) &&
-        A.Exec(std::string("ip link set ") + kDeviceA + " up") &&
-        B.Exec(std::string("ip link set ") + kDeviceB + " up");
+    const bool ok = A.Exec(std::string("ip link add ") + kDeviceA + " type veth peer name " +
+                           kDeviceB + " netns " + B.Name()) &&
+                    A.Exec(std::string("ip addr add ") + kAddressA + "/24 dev " + kDeviceA) &&
+                    B.Exec(std::string("ip addr add ") + kAddressB + "/24 dev " + kDeviceB) &&
+                    A.Exec(std::string("ip link set ") + kDeviceA + " up") &&
+                    B.Exec(std::string("ip link set ") + kDeviceB + " up");
     if (!ok) throw std::runtime_error("cannot set up the veth pair");
   }
 };

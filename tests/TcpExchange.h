@@ -17,7 +17,8 @@ inline std::string Exchange(const TNetns& client_ns, const TNetns& server_ns,
   std::thread server([listener] {
     const int connection = ::accept(listener, nullptr, nullptr);
     std::string request;
-    while (request.find("\r\n") == std::string::npos) request += ReceiveText(connection);
+    while (request.find("\r\n") == std::string::npos)
+      request += ReceiveText(connection);
     SendText(connection, "200 OK\r\n");
     while (!ReceiveText(connection).empty()) {
     }

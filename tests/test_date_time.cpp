@@ -16,14 +16,12 @@ struct TDateCase {
 
 TEST(DateTime, EncodesDaysSince1899) {
   const TDateCase cases[] = {
-      {{1899, 12, 30, 0, 0, 0, 0}, 0.0},
-      {{1899, 12, 31, 12, 0, 0, 0}, 1.5},
-      {{1900, 1, 1, 6, 0, 0, 0}, 2.25},
-      {{1970, 1, 1, 0, 0, 0, 0}, 25569.0},
-      {{2000, 2, 29, 18, 0, 0, 0}, 36585.75},
-      {{2026, 12, 7, 0, 0, 0, 0}, 46363.0},
+      {{1899, 12, 30, 0, 0, 0, 0}, 0.0},      {{1899, 12, 31, 12, 0, 0, 0}, 1.5},
+      {{1900, 1, 1, 6, 0, 0, 0}, 2.25},       {{1970, 1, 1, 0, 0, 0, 0}, 25569.0},
+      {{2000, 2, 29, 18, 0, 0, 0}, 36585.75}, {{2026, 12, 7, 0, 0, 0, 0}, 46363.0},
   };
-  for (const auto& c : cases) EXPECT_DOUBLE_EQ(EncodeDateTime(c.Time), c.Expected);
+  for (const auto& c : cases)
+    EXPECT_DOUBLE_EQ(EncodeDateTime(c.Time), c.Expected);
 }
 
 TEST(DateTime, RoundTripsEveryMillisecondOfADay) {
@@ -67,7 +65,10 @@ TEST(DateTime, LocalNowFollowsTheTimeZone) {
     shifted = LocalNow();
   }
   EXPECT_NEAR((shifted - utc) * 24, 3.0, 0.01);
-  if (saved) setenv("TZ", saved_tz.c_str(), 1); else unsetenv("TZ");
+  if (saved)
+    setenv("TZ", saved_tz.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 #endif

@@ -57,18 +57,19 @@ const TDatagramShape tcp_options_datagram = [] {
 std::vector<TDecodeCase> DecodeCases() {
   const std::vector<std::uint8_t> syn = BuildDatagram(syn_datagram);
   return {
-      {"syn_datagram", syn, 1, 65535,
-       TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 16, ""}},
+      {"syn_datagram", syn, 1, 65535, TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 16, ""}},
       {"udp_datagram", Shaped([](TDatagramShape& s) { s.Protocol = 17; }), 1, 65535, {}},
       {"icmp_datagram", Shaped([](TDatagramShape& s) { s.Protocol = 1; }), 1, 65535, {}},
-      {"port_zero_to_zero", Shaped([](TDatagramShape& s) { s.SourcePort = s.DestPort = 0; }),
-       1, 65535, {}},
+      {"port_zero_to_zero",
+       Shaped([](TDatagramShape& s) { s.SourcePort = s.DestPort = 0; }),
+       1,
+       65535,
+       {}},
       {"port_zero_to_80", Shaped([](TDatagramShape& s) { s.SourcePort = 0; }), 1, 65535,
        TExpected{"192.168.0.5", 0, "10.0.0.1", 80, 16, ""}},
       {"start_above_end", syn, 100, 50, {}},
       {"range_matches_dest", syn, 80, 80, TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 16, ""}},
-      {"range_matches_source",
-       Shaped([](TDatagramShape& s) {
+      {"range_matches_source", Shaped([](TDatagramShape& s) {
          s.Source = {10, 0, 0, 1};
          s.Dest = {192, 168, 0, 5};
          s.SourcePort = 80;
@@ -85,8 +86,7 @@ std::vector<TDecodeCase> DecodeCases() {
        TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 0, ""}},
       {"fin_and_urg", Shaped([](TDatagramShape& s) { s.Flags = 0x21; }), 1, 65535,
        TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 1 | 32, ""}},
-      {"extreme_addresses",
-       Shaped([](TDatagramShape& s) {
+      {"extreme_addresses", Shaped([](TDatagramShape& s) {
          s.Source = {0, 0, 0, 0};
          s.Dest = {255, 255, 255, 255};
        }),
@@ -99,8 +99,8 @@ std::vector<TDecodeCase> DecodeCases() {
        TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "abc\r\n"}},
       {"payload_cut_at_zero", BuildDatagram(WithPayload(std::string("ab\0cd", 5))), 1, 65535,
        TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "ab"}},
-      {"payload_starting_with_zero", BuildDatagram(WithPayload(std::string("\0ab", 3))), 1,
-       65535, TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, ""}},
+      {"payload_starting_with_zero", BuildDatagram(WithPayload(std::string("\0ab", 3))), 1, 65535,
+       TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, ""}},
       {"payload_high_bytes", BuildDatagram(WithPayload("\xE9t\xE9\x80\xFF")), 1, 65535,
        TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "\xE9t\xE9\x80\xFF"}},
       {"padded_ethernet_frame", PaddedWith(WithPayload("ok"), 4, 'P'), 1, 65535,
@@ -133,11 +133,13 @@ std::vector<TDecodeCase> DecodeCases() {
       {"short_ip_header", Truncated(syn, 19), 1, 65535, {}},
       {"ihl_below_five", Shaped([](TDatagramShape& s) { s.Ihl = 4; }), 1, 65535, {}},
       {"ihl_zero", Shaped([](TDatagramShape& s) { s.Ihl = 0; }), 1, 65535, {}},
-      {"later_fragment", Shaped([](TDatagramShape& s) { s.FragmentField = 0x00B9; }), 1, 65535,
+      {"later_fragment",
+       Shaped([](TDatagramShape& s) { s.FragmentField = 0x00B9; }),
+       1,
+       65535,
        {}},
-      {"first_fragment_more_to_come",
-       Shaped([](TDatagramShape& s) { s.FragmentField = 0x2000; }), 1, 65535,
-       TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 16, ""}},
+      {"first_fragment_more_to_come", Shaped([](TDatagramShape& s) { s.FragmentField = 0x2000; }),
+       1, 65535, TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 16, ""}},
       {"truncated_tcp_header", Truncated(syn, 39), 1, 65535, {}},
       {"options_past_received",
        Truncated(BuildDatagram([] {
@@ -146,8 +148,13 @@ std::vector<TDecodeCase> DecodeCases() {
                    return s;
                  }()),
                  70),
-       1, 65535, {}},
-      {"data_offset_below_five", Shaped([](TDatagramShape& s) { s.DataOffset = 4; }), 1, 65535,
+       1,
+       65535,
+       {}},
+      {"data_offset_below_five",
+       Shaped([](TDatagramShape& s) { s.DataOffset = 4; }),
+       1,
+       65535,
        {}},
   };
 }

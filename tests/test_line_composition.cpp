@@ -61,10 +61,15 @@ struct TLineCase {
 
 TEST_F(LineCompositionTest, GoldenLines) {
   const TLineCase cases[] = {
-      {"syn_all_columns", Trame(kSYN), {},
+      {"syn_all_columns",
+       Trame(kSYN),
+       {},
        "07/12/2026 04:10:31     192.168.0.5:1025 =>        10.0.0.1:80                 SYN     "},
-      {"reply_with_crlf", Reply(kACK | kPSH, "abc\r\n"), {},
-       "07/12/2026 04:10:31        10.0.0.1:80 =>     192.168.0.5:1025     ACK PSH             abc"},
+      {"reply_with_crlf",
+       Reply(kACK | kPSH, "abc\r\n"),
+       {},
+       "07/12/2026 04:10:31        10.0.0.1:80 =>     192.168.0.5:1025     ACK PSH             "
+       "abc"},
       {"all_flags", Trame(63, "x"), Columns(false, false, true), "URG ACK PSH RST SYN FIN x"},
       {"bare_syn_without_syn_filter", Trame(kSYN), AcceptOnly(kURG | kACK | kPSH | kRST | kFIN),
        std::nullopt},
@@ -75,8 +80,12 @@ TEST_F(LineCompositionTest, GoldenLines) {
       {"only_unaccepted_flags", Trame(kFIN | kRST, "bye"), AcceptOnly(kSYN | kACK), std::nullopt},
       {"no_columns_empty_payload", Trame(kACK), Columns(false, false, false), std::nullopt},
       {"no_columns_payload_alone", Trame(kACK, "hello"), Columns(false, false, false), "hello"},
-      {"filter_without_flags_column",
-       Trame(kSYN), [] { auto o = AcceptOnly(kACK); o.ShowFlags = false; return o; }(),
+      {"filter_without_flags_column", Trame(kSYN),
+       [] {
+         auto o = AcceptOnly(kACK);
+         o.ShowFlags = false;
+         return o;
+       }(),
        std::nullopt},
       {"date_column_only", Trame(kACK, "z"), Columns(true, false, false), "07/12/2026 04:10:31 z"},
       {"longest_address",
@@ -132,9 +141,9 @@ TEST_F(LineCompositionTest, LocaleSeparators) {
 
 TEST(LocaleSeparators, PosixFormats) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
-      {"%m/%d/%y", "/"},  {"%d.%m.%Y", "."},   {"%Y-%m-%d", "-"},   {"%Y%m%d", ""},
-      {"%d. %m. %Y", ". "}, {"%H:%M:%S", ":"}, {"%Hh%M", "h"},      {"%-d/%-m", "/"},
-      {"%Ey/%m", "/"},    {"%d%%%m", "%"},     {"%Y", std::nullopt}, {"", std::nullopt},
+      {"%m/%d/%y", "/"},      {"%d.%m.%Y", "."}, {"%Y-%m-%d", "-"},    {"%Y%m%d", ""},
+      {"%d. %m. %Y", ". "},   {"%H:%M:%S", ":"}, {"%Hh%M", "h"},       {"%-d/%-m", "/"},
+      {"%Ey/%m", "/"},        {"%d%%%m", "%"},   {"%Y", std::nullopt}, {"", std::nullopt},
       {"date", std::nullopt},
   };
   for (const auto& [format, separator] : cases) {
@@ -144,11 +153,13 @@ TEST(LocaleSeparators, PosixFormats) {
 
 TEST(LocaleSeparators, QtFormats) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
-      {"dd/MM/yyyy", "/"},   {"M/d/yy", "/"},         {"dd.MM.yy", "."},
-      {"yyyy-MM-dd", "-"},   {"yyyyMMdd", ""},        {"d. M. yyyy", ". "},
-      {"HH:mm:ss", ":"},     {"h:mm:ss AP t", ":"},   {"HH'h'mm", "h"},
-      {"'le' d/M", "/"},     {"d''M", "'"},           {"yyyy", std::nullopt},
-      {"", std::nullopt},    {"'only text'", std::nullopt},
+      {"dd/MM/yyyy", "/"}, {"M/d/yy", "/"},
+      {"dd.MM.yy", "."},   {"yyyy-MM-dd", "-"},
+      {"yyyyMMdd", ""},    {"d. M. yyyy", ". "},
+      {"HH:mm:ss", ":"},   {"h:mm:ss AP t", ":"},
+      {"HH'h'mm", "h"},    {"'le' d/M", "/"},
+      {"d''M", "'"},       {"yyyy", std::nullopt},
+      {"", std::nullopt},  {"'only text'", std::nullopt},
   };
   for (const auto& [format, separator] : cases) {
     EXPECT_EQ(SeparatorInQtFormat(format), separator) << format;

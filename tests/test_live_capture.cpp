@@ -18,7 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-
 class LiveCapture : public testing::Test {
  protected:
   void SetUp() override {
@@ -42,7 +41,8 @@ class LiveCapture : public testing::Test {
     EXPECT_TRUE(control.WaitEnded(5s));
     EXPECT_EQ(control.Failure(), "");
     std::vector<TTrameTCP> records;
-    while (auto trame = FPile->Pop()) records.push_back(*trame);
+    while (auto trame = FPile->Pop())
+      records.push_back(*trame);
     return records;
   }
 };
@@ -156,7 +156,8 @@ TEST_F(LiveCapture, StopThenStartRecordsNothingTwice) {
   sender.join();
   sink.join();
   const auto records = StopAndCollect(*captures.back());
-  for (auto& c : captures) EXPECT_TRUE(c->WaitEnded(2s));
+  for (auto& c : captures)
+    EXPECT_TRUE(c->WaitEnded(2s));
   std::set<std::string> seen;
   int data_segments = 0;
   for (const TTrameTCP& t : records) {

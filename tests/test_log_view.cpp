@@ -15,7 +15,8 @@ std::vector<std::string> Lines(std::initializer_list<const char*> texts) {
 
 QStringList Shown(const TLogView& view) {
   QStringList lines;
-  for (std::uint64_t i = 0; i < view.LineCount(); ++i) lines << view.LineText(i);
+  for (std::uint64_t i = 0; i < view.LineCount(); ++i)
+    lines << view.LineText(i);
   return lines;
 }
 
@@ -65,8 +66,8 @@ class LogViewTest : public QObject {
     QStringDecoder windows1252("windows-1252");
     for (qsizetype i = 0; i < shown.size(); ++i) {
       const auto byte = static_cast<unsigned char>(all[static_cast<std::size_t>(i)]);
-      const bool undefined = byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 ||
-                             byte == 0x9D;
+      const bool undefined =
+          byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
       const QString expected = undefined
                                    ? QString(QChar(byte))
                                    : windows1252.decode(QByteArray(1, static_cast<char>(byte)));
@@ -109,7 +110,8 @@ class LogViewTest : public QObject {
     view.Select(1, 99, 0, 6);  // backwards, and past the end of a line
     QCOMPARE(view.SelectedText(), QString("world\nsecond line"));
     view.SelectAll();
-    QCOMPARE(view.SelectedText(), QString::fromUtf8("hello world\nsecond line\n\xC3\xA9t\xC3\xA9"));
+    QCOMPARE(view.SelectedText(),
+             QString::fromUtf8("hello world\nsecond line\n\xC3\xA9t\xC3\xA9"));
     view.Copy();
     QCOMPARE(QGuiApplication::clipboard()->text(), view.SelectedText());
   }
@@ -197,7 +199,8 @@ class LogViewTest : public QObject {
     QCOMPARE(image.pixelColor(image.width() - 1, image.height() - 1), QColor(Qt::black));
     int bright = 0;
     for (int x = 0; x < 100; ++x)
-      for (int y = 0; y < 14; ++y) bright += qGray(image.pixel(x, y)) > 128;
+      for (int y = 0; y < 14; ++y)
+        bright += qGray(image.pixel(x, y)) > 128;
     QVERIFY(bright > 20);
   }
 };

@@ -61,7 +61,8 @@ struct TFixture {
   }
   QStringList Lines() const {
     QStringList lines;
-    for (std::uint64_t i = 0; i < Ecr()->LineCount(); ++i) lines << Ecr()->LineText(i);
+    for (std::uint64_t i = 0; i < Ecr()->LineCount(); ++i)
+      lines << Ecr()->LineText(i);
     return lines;
   }
   void Queue(const std::string& payload, std::uint8_t flags = 0x18) {
@@ -148,7 +149,8 @@ class MainFormTest : public QObject {
       if (c.Caption) QCOMPARE(CaptionOf(widget), QString(c.Caption));
       QVERIFY2(widget->isEnabled(), c.Name);
     }
-    for (const char* name : kCheckBoxes) QVERIFY2(f.Get<QCheckBox>(name)->isChecked(), name);
+    for (const char* name : kCheckBoxes)
+      QVERIFY2(f.Get<QCheckBox>(name)->isChecked(), name);
     QVERIFY(f.Get<QRadioButton>("Touslesports")->isChecked());
     QVERIFY(!f.Get<QRadioButton>("PortStartPortEnd")->isChecked());
     QCOMPARE(f.Get<TUpDown>("UpDown1")->Associate(), f.Get<QLineEdit>("StartPort"));
@@ -166,12 +168,10 @@ class MainFormTest : public QObject {
     f.Form->show();
     QVERIFY(QTest::qWaitForWindowActive(f.Form.get()));
     QCOMPARE(QApplication::focusWidget(), f.Get("Btn_StartStop"));
-    const char* const order[] = {"Btn_StartStop", "Touslesports", "PortStartPortEnd",
-                                 "StartPort",     "EndPort",      "EditIp",
-                                 "VoirDate",      "VoirIpPort",   "VoirDrapeaux",
-                                 "FiltreURG",     "FiltreACK",    "FiltrePSH",
-                                 "FiltreRST",     "FiltreSYN",    "FiltreFIN",
-                                 "Ecr"};
+    const char* const order[] = {"Btn_StartStop", "Touslesports", "PortStartPortEnd", "StartPort",
+                                 "EndPort",       "EditIp",       "VoirDate",         "VoirIpPort",
+                                 "VoirDrapeaux",  "FiltreURG",    "FiltreACK",        "FiltrePSH",
+                                 "FiltreRST",     "FiltreSYN",    "FiltreFIN",        "Ecr"};
     QStringList chain;
     QWidget* widget = f.Get("Btn_StartStop");
     do {
@@ -180,7 +180,8 @@ class MainFormTest : public QObject {
       widget = widget->nextInFocusChain();
     } while (widget != f.Get("Btn_StartStop"));
     QStringList expected;
-    for (const char* name : order) expected << name;
+    for (const char* name : order)
+      expected << name;
     QCOMPARE(chain, expected);
   }
 
@@ -226,18 +227,35 @@ class MainFormTest : public QObject {
     QTest::addColumn<QString>("box");
     QTest::addColumn<int>("portStart");
     QTest::addColumn<int>("portEnd");
-    QTest::newRow("decimal") << "80" << "80" << "" << 80 << 80;
-    QTest::newRow("hexadecimal") << "$50" << "0x1BB" << "" << 80 << 443;
-    QTest::newRow("blanks_and_sign") << "  +21" << "22" << "" << 21 << 22;
-    QTest::newRow("reversed") << "90" << "80" << "" << 90 << 80;
-    QTest::newRow("empty") << "" << "80" << "'' is not a valid integer value." << 0 << 0;
-    QTest::newRow("both_wrong") << "x" << "y" << "'x' is not a valid integer value." << 0 << 0;
-    QTest::newRow("trailing") << "80 " << "81" << "'80 ' is not a valid integer value." << 0
-                              << 0;
-    QTest::newRow("too_large") << "70000" << "80" << "'70000' is not a valid port number." << 0
-                               << 0;
-    QTest::newRow("negative") << "1" << "-1" << "'-1' is not a valid port number." << 0 << 0;
-    QTest::newRow("overflow") << "99999999999" << "1"
+    QTest::newRow("decimal") << "80"
+                             << "80"
+                             << "" << 80 << 80;
+    QTest::newRow("hexadecimal") << "$50"
+                                 << "0x1BB"
+                                 << "" << 80 << 443;
+    QTest::newRow("blanks_and_sign") << "  +21"
+                                     << "22"
+                                     << "" << 21 << 22;
+    QTest::newRow("reversed") << "90"
+                              << "80"
+                              << "" << 90 << 80;
+    QTest::newRow("empty") << ""
+                           << "80"
+                           << "'' is not a valid integer value." << 0 << 0;
+    QTest::newRow("both_wrong") << "x"
+                                << "y"
+                                << "'x' is not a valid integer value." << 0 << 0;
+    QTest::newRow("trailing") << "80 "
+                              << "81"
+                              << "'80 ' is not a valid integer value." << 0 << 0;
+    QTest::newRow("too_large") << "70000"
+                               << "80"
+                               << "'70000' is not a valid port number." << 0 << 0;
+    QTest::newRow("negative") << "1"
+                              << "-1"
+                              << "'-1' is not a valid port number." << 0 << 0;
+    QTest::newRow("overflow") << "99999999999"
+                              << "1"
                               << "'99999999999' is not a valid integer value." << 0 << 0;
   }
   void PortRangeIsConvertedBeforeStarting() {
@@ -334,7 +352,8 @@ class MainFormTest : public QObject {
     f.Queue("second 1");
     f.Tick();
     QStringList payloads;
-    for (const QString& line : f.Lines()) payloads << line.mid(87);
+    for (const QString& line : f.Lines())
+      payloads << line.mid(87);
     QCOMPARE(payloads, (QStringList{"first 1", "first 2", "left over", "second 1"}));
   }
 
@@ -356,8 +375,7 @@ class MainFormTest : public QObject {
     QCOMPARE(f.Lines(),
              (QStringList{"07/12/2026 04:10:31     192.168.0.5:1025 =>        10.0.0.1:80     "
                           "ACK PSH             abc",
-                          "    192.168.0.5:1025 =>        10.0.0.1:80 second",
-                          "payload only"}));
+                          "    192.168.0.5:1025 =>        10.0.0.1:80 second", "payload only"}));
   }
 
   void PayloadIsPlainText() {
@@ -368,8 +386,8 @@ class MainFormTest : public QObject {
     f.Click("VoirDrapeaux");
     f.Queue("<b>bold?</b> &lt; \xE9\r\nnext line");
     f.Tick();
-    QCOMPARE(f.Lines(), (QStringList{QString::fromUtf8("<b>bold?</b> &lt; \xC3\xA9"),
-                                     "next line"}));
+    QCOMPARE(f.Lines(),
+             (QStringList{QString::fromUtf8("<b>bold?</b> &lt; \xC3\xA9"), "next line"}));
   }
 
   void AFailedCaptureIsReportedOnTheNextTick() {
@@ -403,7 +421,8 @@ class MainFormTest : public QObject {
     f.Click("VoirIpPort");
     f.Click("VoirDrapeaux");
     f.Click("Btn_StartStop");
-    for (int i = 0; i < 100; ++i) f.Queue(std::string(30, 'a' + i % 26));
+    for (int i = 0; i < 100; ++i)
+      f.Queue(std::string(30, 'a' + i % 26));
     QTRY_COMPARE(f.Boxes.size(), 1u);
     QCOMPARE(f.Boxes[0].Text, QString("RichEdit line insertion error."));
     QCOMPARE(f.Button(), QString("Start"));

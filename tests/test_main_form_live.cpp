@@ -29,7 +29,8 @@ class MainFormLiveTest : public QObject {
     QCOMPARE(Exchange(lab.A, lab.B, TVethLab::kAddressB), std::string("200 OK\r\n"));
     const auto lines = [ecr] {
       QStringList all;
-      for (std::uint64_t i = 0; i < ecr->LineCount(); ++i) all << ecr->LineText(i);
+      for (std::uint64_t i = 0; i < ecr->LineCount(); ++i)
+        all << ecr->LineText(i);
       return all;
     };
     const QString date = R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d )";

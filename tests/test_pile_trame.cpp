@@ -25,7 +25,8 @@ TEST(PileTrame, PopOnEmptyYieldsNothing) {
 
 TEST(PileTrame, OldestComesOutFirst) {
   TPileTrameTCP pile;
-  for (int i = 0; i < 1000; ++i) pile.Push(Numbered(i));
+  for (int i = 0; i < 1000; ++i)
+    pile.Push(Numbered(i));
   EXPECT_EQ(pile.Count(), 1000);
   for (int i = 0; i < 1000; ++i) {
     auto trame = pile.Pop();
@@ -39,7 +40,8 @@ TEST(PileTrame, InterleavedPushAndPopKeepOrder) {
   TPileTrameTCP pile;
   int next_in = 0, next_out = 0;
   for (int round = 0; round < 200; ++round) {
-    for (int i = 0; i < round % 7 + 1; ++i) pile.Push(Numbered(next_in++));
+    for (int i = 0; i < round % 7 + 1; ++i)
+      pile.Push(Numbered(next_in++));
     for (int i = 0; i < round % 5; ++i) {
       auto trame = pile.Pop();
       if (!trame) break;
@@ -52,7 +54,8 @@ TEST(PileTrame, InterleavedPushAndPopKeepOrder) {
 // The sanitizer run's leak checker fails this test if the queue keeps what it holds.
 TEST(PileTrame, DestructionReleasesWhatIsQueued) {
   auto pile = std::make_unique<TPileTrameTCP>();
-  for (int i = 0; i < 10; ++i) pile->Push(Numbered(i));
+  for (int i = 0; i < 10; ++i)
+    pile->Push(Numbered(i));
   EXPECT_EQ(pile->Pop()->Data, "0");
   EXPECT_EQ(pile->Count(), 9);
   pile.reset();
@@ -89,16 +92,19 @@ TEST(PileTrame, ConcurrentProducersKeepEachOnesOrder) {
       }
     });
   }
-  for (auto& t : producers) t.join();
+  for (auto& t : producers)
+    t.join();
   consumer.join();
   EXPECT_TRUE(done);
   EXPECT_EQ(pile.Count(), 0);
-  for (int p = 0; p < kProducers; ++p) EXPECT_EQ(next[p], kEach);
+  for (int p = 0; p < kProducers; ++p)
+    EXPECT_EQ(next[p], kEach);
 }
 
 TEST(DrapeauxTCP, ByteValues) {
   TDrapeauxTCP all;
-  for (const TDrapeauTCP flag : kAllDrapeaux) all.Include(flag);
+  for (const TDrapeauTCP flag : kAllDrapeaux)
+    all.Include(flag);
   EXPECT_EQ(all.Byte(), 63);
   EXPECT_EQ(TDrapeauxTCP().Byte(), 0);
   EXPECT_EQ(TDrapeauxTCP(0xFF).Byte(), 63);

@@ -79,7 +79,8 @@ TEST(StrToPort, RangeIsChecked) {
       StrToPort(text);
       ADD_FAILURE() << text;
     } catch (const EConvertError& error) {
-      EXPECT_EQ(std::string(error.what()), std::string("'") + text + "' is not a valid port number");
+      EXPECT_EQ(std::string(error.what()),
+                std::string("'") + text + "' is not a valid port number");
     }
   }
   EXPECT_THROW(StrToPort("abc"), EConvertError);
@@ -91,7 +92,7 @@ TEST(WithFinalPeriod, AddedAfterCharactersAboveThePeriod) {
   EXPECT_EQ(WithFinalPeriod("RichEdit line insertion error"), "RichEdit line insertion error.");
   EXPECT_EQ(WithFinalPeriod(""), "");
   EXPECT_EQ(WithFinalPeriod("done."), "done.");
-  EXPECT_EQ(WithFinalPeriod("what?"), "what?.");  // '?' comes after '.'
+  EXPECT_EQ(WithFinalPeriod("what?"), "what?.");           // '?' comes after '.'
   EXPECT_EQ(WithFinalPeriod("(error 99)"), "(error 99)");  // ')' comes before '.'
   EXPECT_EQ(WithFinalPeriod("a-"), "a-");
   EXPECT_EQ(WithFinalPeriod("port 80"), "port 80.");

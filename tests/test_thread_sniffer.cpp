@@ -27,7 +27,8 @@ struct TCapture {
   }
   std::vector<std::string> Payloads() {
     std::vector<std::string> payloads;
-    while (auto trame = Pile->Pop()) payloads.push_back(trame->Data);
+    while (auto trame = Pile->Pop())
+      payloads.push_back(trame->Data);
     return payloads;
   }
 };
@@ -46,14 +47,18 @@ struct TFailureCase {
 
 TEST(ThreadSniffer, AFailedStepEndsTheCaptureAndIsKept) {
   const TFailureCase cases[] = {
-      {TStep::Startup, 0, "Capture on 10.9.9.9 failed at start-up: no interface holds this "
-                          "address (error 99)"},
-      {TStep::Open, 1, "Capture on 10.9.9.9 failed at open: no interface holds this address "
-                       "(error 99)"},
-      {TStep::Bind, 1, "Capture on 10.9.9.9 failed at bind: no interface holds this address "
-                       "(error 99)"},
-      {TStep::ReceiveAll, 1, "Capture on 10.9.9.9 failed at receive-all: no interface holds "
-                             "this address (error 99)"},
+      {TStep::Startup, 0,
+       "Capture on 10.9.9.9 failed at start-up: no interface holds this "
+       "address (error 99)"},
+      {TStep::Open, 1,
+       "Capture on 10.9.9.9 failed at open: no interface holds this address "
+       "(error 99)"},
+      {TStep::Bind, 1,
+       "Capture on 10.9.9.9 failed at bind: no interface holds this address "
+       "(error 99)"},
+      {TStep::ReceiveAll, 1,
+       "Capture on 10.9.9.9 failed at receive-all: no interface holds "
+       "this address (error 99)"},
   };
   for (const TFailureCase& c : cases) {
     TCapture capture;
@@ -99,14 +104,16 @@ TEST(ThreadSniffer, RecordsArePushedInArrivalOrder) {
   for (int i = 0; i < 500; ++i) {
     sent.push_back("segment " + std::to_string(i));
     capture.Script->Add(Segment(sent.back(), i % 2 ? 80 : 443));
-    if (i % 50 == 0) capture.Script->Add(BuildDatagram([] {
-      TDatagramShape udp;
-      udp.Protocol = 17;
-      return udp;
-    }()));
+    if (i % 50 == 0)
+      capture.Script->Add(BuildDatagram([] {
+        TDatagramShape udp;
+        udp.Protocol = 17;
+        return udp;
+      }()));
   }
   capture.Start("10.0.0.1", 80, 443);
-  while (capture.Pile->Count() < 500) std::this_thread::sleep_for(1ms);
+  while (capture.Pile->Count() < 500)
+    std::this_thread::sleep_for(1ms);
   capture.End();
   EXPECT_EQ(capture.Payloads(), sent);
   EXPECT_EQ(capture.Script->BoundIp, "10.0.0.1");
@@ -187,7 +194,8 @@ TEST(ThreadSniffer, AFailedFillOrPushCostsOnlyThatDatagram) {
   // The failed push loses one of the records from 100 on; all others arrive in order.
   ASSERT_EQ(got.size(), expected.size() - 1);
   std::size_t lost = 0;
-  while (lost < got.size() && got[lost] == expected[lost]) ++lost;
+  while (lost < got.size() && got[lost] == expected[lost])
+    ++lost;
   EXPECT_GE(lost, 99u);
   expected.erase(expected.begin() + static_cast<long>(lost));
   EXPECT_EQ(got, expected);
@@ -209,7 +217,8 @@ TEST(ThreadSniffer, DropsAreCounted) {
   capture.Script->Dropped = 7;
   capture.Script->Add(Segment("x"));
   capture.Start();
-  while (capture.Pile->Count() < 1) std::this_thread::sleep_for(1ms);
+  while (capture.Pile->Count() < 1)
+    std::this_thread::sleep_for(1ms);
   capture.End();
   EXPECT_EQ(capture.Control->Dropped(), 7u);
 }
@@ -221,10 +230,12 @@ TEST(ThreadSniffer, TheQueueOutlivesItsOwner) {
   capture.Pile.reset();  // the window is gone; the capture still holds the queue
   EXPECT_FALSE(pile.expired());
   capture.Script->Add(Segment("late"));
-  while (pile.lock()->Count() < 1) std::this_thread::sleep_for(1ms);
+  while (pile.lock()->Count() < 1)
+    std::this_thread::sleep_for(1ms);
   capture.End();
   // The thread lets go of the queue as it releases itself, just after it has ended.
-  for (int i = 0; i < 1000 && !pile.expired(); ++i) std::this_thread::sleep_for(1ms);
+  for (int i = 0; i < 1000 && !pile.expired(); ++i)
+    std::this_thread::sleep_for(1ms);
   EXPECT_TRUE(pile.expired());
 }
 

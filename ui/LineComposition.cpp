@@ -33,7 +33,8 @@ void AppendDecimal(std::string& out, unsigned value) {
     digits[count++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  while (count > 0) out.push_back(digits[--count]);
+  while (count > 0)
+    out.push_back(digits[--count]);
 }
 
 // "dd/mm/yyyy hh:mm:ss " with the locale's separators; milliseconds are dropped.
@@ -68,12 +69,18 @@ constexpr std::string_view kFlagNames[] = {"URG ", "ACK ", "PSH ", "RST ", "SYN 
 
 bool TDisplayOptions::Accepts(TDrapeauTCP flag) const {
   switch (flag) {
-    case TDrapeauTCP::URG: return AcceptURG;
-    case TDrapeauTCP::ACK: return AcceptACK;
-    case TDrapeauTCP::PSH: return AcceptPSH;
-    case TDrapeauTCP::RST: return AcceptRST;
-    case TDrapeauTCP::SYN: return AcceptSYN;
-    case TDrapeauTCP::FIN: return AcceptFIN;
+    case TDrapeauTCP::URG:
+      return AcceptURG;
+    case TDrapeauTCP::ACK:
+      return AcceptACK;
+    case TDrapeauTCP::PSH:
+      return AcceptPSH;
+    case TDrapeauTCP::RST:
+      return AcceptRST;
+    case TDrapeauTCP::SYN:
+      return AcceptSYN;
+    case TDrapeauTCP::FIN:
+      return AcceptFIN;
   }
   return false;
 }
@@ -134,4 +141,3 @@ std::string TimeSeparator() {
   AppendSeparator(out, g_time_separator.load(std::memory_order_relaxed));
   return out;
 }
-

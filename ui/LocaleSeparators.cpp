@@ -2,12 +2,15 @@
 
 namespace {
 
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 // Past a conversion such as "%d", "%-d", "%Ey" or "%04Y" that starts at `i`.
 std::size_t PastConversion(std::string_view format, std::size_t i) {
   ++i;
-  while (i < format.size() && !IsLetter(format[i])) ++i;  // flags and width
+  while (i < format.size() && !IsLetter(format[i]))
+    ++i;  // flags and width
   if (i < format.size() && (format[i] == 'E' || format[i] == 'O')) ++i;
   return i < format.size() ? i + 1 : i;
 }
@@ -48,7 +51,8 @@ std::optional<std::string> SeparatorInQtFormat(std::string_view format) {
     if (format[i] == '\'') quoted = !quoted;
   if (i == format.size()) return std::nullopt;
   const char field = format[i];
-  while (i < format.size() && format[i] == field) ++i;
+  while (i < format.size() && format[i] == field)
+    ++i;
   std::string separator;
   quoted = false;
   for (; i < format.size(); ++i) {

@@ -22,14 +22,16 @@ constexpr int kHorizontalStep = 20;
 QString Displayed(std::string_view bytes) {
   QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
   QChar* out = text.data();
-  for (const char c : bytes) *out++ = QChar(DisplayedCharacter(static_cast<unsigned char>(c)));
+  for (const char c : bytes)
+    *out++ = QChar(DisplayedCharacter(static_cast<unsigned char>(c)));
   return text;
 }
 
 QString Decoded(std::string_view bytes) {
   QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
   QChar* out = text.data();
-  for (const char c : bytes) *out++ = QChar(kWindows1252[static_cast<unsigned char>(c)]);
+  for (const char c : bytes)
+    *out++ = QChar(kWindows1252[static_cast<unsigned char>(c)]);
   return text;
 }
 
@@ -76,7 +78,8 @@ void TLogView::UpdateMetrics() {
 void TLogView::AppendLines(std::span<const std::string> lines) {
   const bool follow = AtBottom();
   std::size_t appended = 0;
-  while (appended < lines.size() && FText.Append(lines[appended])) ++appended;
+  while (appended < lines.size() && FText.Append(lines[appended]))
+    ++appended;
   if (appended > 0) {
     UpdateScrollBars();
     if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
@@ -113,7 +116,9 @@ bool TLogView::AtBottom() const {
   return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
 }
 
-int TLogView::VisibleRows() const { return std::max(1, viewport()->height() / FLineHeight); }
+int TLogView::VisibleRows() const {
+  return std::max(1, viewport()->height() / FLineHeight);
+}
 
 void TLogView::UpdateScrollBars() {
   const auto lines = static_cast<qint64>(FText.LineCount());
@@ -150,8 +155,8 @@ void TLogView::DrawLine(QPainter& painter, std::string_view bytes, int top, qrea
   qreal run_x = x;
   auto flush = [&](std::size_t end) {
     if (end > run_begin)
-      painter.drawText(QPointF(run_x, baseline), Displayed(bytes.substr(run_begin,
-                                                                          end - run_begin)));
+      painter.drawText(QPointF(run_x, baseline),
+                       Displayed(bytes.substr(run_begin, end - run_begin)));
   };
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
@@ -229,8 +234,8 @@ TLogView::TPosition TLogView::PositionAt(QPoint point) const {
   std::size_t column = 0;
   for (; column < bytes.size(); ++column) {
     const auto byte = static_cast<unsigned char>(bytes[column]);
-    const qreal next = byte == '\t' ? (std::floor(x / FTabWidth) + 1) * FTabWidth
-                                    : x + FAdvance[byte];
+    const qreal next =
+        byte == '\t' ? (std::floor(x / FTabWidth) + 1) * FTabWidth : x + FAdvance[byte];
     if (target < (x + next) / 2) break;
     x = next;
   }
@@ -276,8 +281,8 @@ void TLogView::Copy() const {
 void TLogView::keyPressEvent(QKeyEvent* event) {
   QScrollBar* vertical = verticalScrollBar();
   QScrollBar* horizontal = horizontalScrollBar();
-  if (event == QKeySequence::Copy || (event->key() == Qt::Key_Insert &&
-                                      event->modifiers() == Qt::ControlModifier)) {
+  if (event == QKeySequence::Copy ||
+      (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ControlModifier)) {
     Copy();
   } else if (event == QKeySequence::SelectAll) {
     SelectAll();
@@ -288,15 +293,33 @@ void TLogView::keyPressEvent(QKeyEvent* event) {
     vertical->setValue(vertical->maximum());
   } else {
     switch (event->key()) {
-      case Qt::Key_Up: vertical->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
-      case Qt::Key_Down: vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
-      case Qt::Key_PageUp: vertical->triggerAction(QAbstractSlider::SliderPageStepSub); break;
-      case Qt::Key_PageDown: vertical->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
-      case Qt::Key_Left: horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
-      case Qt::Key_Right: horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
-      case Qt::Key_Home: horizontal->setValue(0); break;
-      case Qt::Key_End: horizontal->setValue(horizontal->maximum()); break;
-      default: QAbstractScrollArea::keyPressEvent(event); return;
+      case Qt::Key_Up:
+        vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        break;
+      case Qt::Key_Down:
+        vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+      case Qt::Key_PageUp:
+        vertical->triggerAction(QAbstractSlider::SliderPageStepSub);
+        break;
+      case Qt::Key_PageDown:
+        vertical->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        break;
+      case Qt::Key_Left:
+        horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        break;
+      case Qt::Key_Right:
+        horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+      case Qt::Key_Home:
+        horizontal->setValue(0);
+        break;
+      case Qt::Key_End:
+        horizontal->setValue(horizontal->maximum());
+        break;
+      default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
     }
   }
   event->accept();
@@ -358,8 +381,10 @@ void TLogView::mouseDoubleClickEvent(QMouseEvent* event) {
   std::size_t begin = std::min(at.Column, bytes.size());
   std::size_t end = begin;
   if (begin < bytes.size() && IsWordCharacter(bytes[begin])) {
-    while (begin > 0 && IsWordCharacter(bytes[begin - 1])) --begin;
-    while (end < bytes.size() && IsWordCharacter(bytes[end])) ++end;
+    while (begin > 0 && IsWordCharacter(bytes[begin - 1]))
+      --begin;
+    while (end < bytes.size() && IsWordCharacter(bytes[end]))
+      ++end;
   } else if (begin < bytes.size()) {
     ++end;
   }

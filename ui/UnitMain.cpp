@@ -40,10 +40,9 @@ T* Placed(T* widget, const char* name, int left, int top, int width, int height)
   return widget;
 }
 
-QCheckBox* CheckBox(QWidget* parent, const char* name, const char* caption, int left,
-                    int width) {
-  auto* box = Placed(new QCheckBox(QString::fromLatin1(caption), parent), name, left, 16,
-                     width, 17);
+QCheckBox* CheckBox(QWidget* parent, const char* name, const char* caption, int left, int width) {
+  auto* box =
+      Placed(new QCheckBox(QString::fromLatin1(caption), parent), name, left, 16, width, 17);
   box->setChecked(true);
   return box;
 }
@@ -54,8 +53,7 @@ std::string DroppedLine(std::uint64_t count) {
 
 }  // namespace
 
-TMainForm::TMainForm(TCaptureLayerFactory make_layer, std::uint64_t log_capacity,
-                     QWidget* parent)
+TMainForm::TMainForm(TCaptureLayerFactory make_layer, std::uint64_t log_capacity, QWidget* parent)
     : QWidget(parent), FMakeLayer(std::move(make_layer)) {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Quorvel v2.0"));
@@ -65,12 +63,13 @@ TMainForm::TMainForm(TCaptureLayerFactory make_layer, std::uint64_t log_capacity
   CreateBottomPanel();
   CreateTimer();
   SetTabOrder();
-  if (const QScreen* where = screen())
-    move(where->availableGeometry().center() - rect().center());
+  if (const QScreen* where = screen()) move(where->availableGeometry().center() - rect().center());
   FormCreate();
 }
 
-TMainForm::~TMainForm() { FormDestroy(); }
+TMainForm::~TMainForm() {
+  FormDestroy();
+}
 
 void TMainForm::CreateLogView(std::uint64_t capacity) {
   Ecr = Placed(new TLogView(capacity, this), "Ecr", 0, 0, kClientWidth,
@@ -98,18 +97,16 @@ void TMainForm::CreateBottomPanel() {
 }
 
 void TMainForm::CreateAddressGroup() {
-  GroupBox1 = Placed(new QGroupBox(QStringLiteral(" Trace TCP "), PanelBottom), "GroupBox1", 8,
-                     10, kGroupBox1Width, 45);
-  Label1 = Placed(new QLabel(QStringLiteral("Adressse IP carte reseau :"), GroupBox1), "Label1",
-                  5, 16, 128, 13);
-  EditIp = Placed(new QLineEdit(QStringLiteral("EditIp"), GroupBox1), "EditIp", 138, 14, 121,
-                  25);
+  GroupBox1 = Placed(new QGroupBox(QStringLiteral(" Trace TCP "), PanelBottom), "GroupBox1", 8, 10,
+                     kGroupBox1Width, 45);
+  Label1 = Placed(new QLabel(QStringLiteral("Adressse IP carte reseau :"), GroupBox1), "Label1", 5,
+                  16, 128, 13);
+  EditIp = Placed(new QLineEdit(QStringLiteral("EditIp"), GroupBox1), "EditIp", 138, 14, 121, 25);
   Touslesports = Placed(new QRadioButton(QStringLiteral("Tous les ports"), GroupBox1),
                         "Touslesports", 271, 16, 90, 17);
   Touslesports->setChecked(true);
-  PortStartPortEnd =
-      Placed(new QRadioButton(QStringLiteral("De"), GroupBox1), "PortStartPortEnd", 363, 16, 41,
-             17);
+  PortStartPortEnd = Placed(new QRadioButton(QStringLiteral("De"), GroupBox1), "PortStartPortEnd",
+                            363, 16, 41, 17);
   StartPort = Placed(new QLineEdit(QStringLiteral("0"), GroupBox1), "StartPort", 400, 13, 65, 25);
   UpDown1 = Placed(new TUpDown(GroupBox1), "UpDown1", 465, 13, 16, 19);
   UpDown1->SetAssociate(StartPort);
@@ -153,11 +150,10 @@ void TMainForm::CreateTimer() {
 // The panel before the log view; in the panel the button, then the three groups; in each
 // group its controls by their tab numbers.
 void TMainForm::SetTabOrder() {
-  const QWidget* const chain[] = {Btn_StartStop, Touslesports, PortStartPortEnd, UpDown1,
-                                  UpDown2,       StartPort,    EndPort,          EditIp,
-                                  VoirDate,      VoirIpPort,   VoirDrapeaux,     FiltreURG,
-                                  FiltreACK,     FiltrePSH,    FiltreRST,        FiltreSYN,
-                                  FiltreFIN,     Ecr};
+  const QWidget* const chain[] = {
+      Btn_StartStop, Touslesports, PortStartPortEnd, UpDown1,    UpDown2,      StartPort,
+      EndPort,       EditIp,       VoirDate,         VoirIpPort, VoirDrapeaux, FiltreURG,
+      FiltreACK,     FiltrePSH,    FiltreRST,        FiltreSYN,  FiltreFIN,    Ecr};
   for (std::size_t i = 0; i + 1 < std::size(chain); ++i)
     QWidget::setTabOrder(const_cast<QWidget*>(chain[i]), const_cast<QWidget*>(chain[i + 1]));
   Btn_StartStop->setFocus();
@@ -196,7 +192,8 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::FormDestroy() {
-  for (const auto& capture : FCaptures) capture->Terminate();
+  for (const auto& capture : FCaptures)
+    capture->Terminate();
   const auto deadline = std::chrono::steady_clock::now() + kCloseWait;
   for (const auto& capture : FCaptures) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -311,7 +308,8 @@ std::string TMainForm::GetLocalIp() {
   const std::unique_ptr<TCaptureLayer> layer = FMakeLayer();
   layer->Startup();
   std::string result;
-  for (const std::string& address : layer->HostAddresses()) result = address;
+  for (const std::string& address : layer->HostAddresses())
+    result = address;
   layer->Cleanup();
   return result;
 }
