@@ -6,9 +6,12 @@
 // the host's own addresses. Only the project root is an include directory, so this header
 // is reached as "capture/WinSock2.h" and never stands in for the system's <winsock2.h>.
 #ifdef _WIN32
-#include <mstcpip.h>
+// In this order: each needs the one before.
 #include <winsock2.h>
+
 #include <ws2tcpip.h>
+
+#include <mstcpip.h>
 
 #ifndef SIO_RCVALL
 #define SIO_RCVALL _WSAIOW(IOC_VENDOR, 1)
