@@ -1,7 +1,6 @@
 #include "ui/LogText.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace {
@@ -67,12 +66,7 @@ void TLogText::Write(std::string_view bytes) {
 
 float TLogText::WidthOf(std::string_view bytes) const {
   float x = 0;
-  for (const char c : bytes) {
-    if (c == '\t')
-      x = (std::floor(x / FMetrics.TabWidth) + 1) * FMetrics.TabWidth;
-    else
-      x += FMetrics.Advance[static_cast<unsigned char>(c)];
-  }
+  for (const char c : bytes) x = FMetrics.After(x, static_cast<unsigned char>(c));
   return x;
 }
 

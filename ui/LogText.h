@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -19,6 +20,11 @@ class TLogText {
   struct TMetrics {
     const float* Advance = nullptr;  // 256 entries
     float TabWidth = 48;
+
+    // Where the next character starts once `byte` is drawn at `x`, from the line's start.
+    float After(float x, unsigned char byte) const {
+      return byte == '\t' ? (std::floor(x / TabWidth) + 1) * TabWidth : x + Advance[byte];
+    }
   };
 
   explicit TLogText(std::uint64_t capacity);

@@ -70,8 +70,8 @@ void TLogView::UpdateMetrics() {
   FLineHeight = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
   FAscent = static_cast<int>(std::ceil(metrics.ascent()));
   // Tab stops every half inch, as in a rich-text control.
-  FTabWidth = logicalDpiX() / 2.0;
-  FText.SetMetrics({FAdvance, static_cast<float>(FTabWidth)});
+  FMetrics.TabWidth = static_cast<float>(logicalDpiX()) / 2;
+  FText.SetMetrics(FMetrics);
   UpdateScrollBars();
 }
 
@@ -135,11 +135,9 @@ void TLogView::UpdateScrollBars() {
 }
 
 qreal TLogView::LeftOf(std::string_view bytes, std::size_t column) const {
-  qreal x = 0;
-  for (std::size_t i = 0; i < column && i < bytes.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(bytes[i]);
-    x = byte == '\t' ? (std::floor(x / FTabWidth) + 1) * FTabWidth : x + FAdvance[byte];
-  }
+  float x = 0;
+  for (std::size_t i = 0; i < column && i < bytes.size(); ++i)
+    x = FMetrics.After(x, static_cast<unsigned char>(bytes[i]));
   return x;
 }
 
@@ -150,9 +148,9 @@ void TLogView::DrawLine(QPainter& painter, std::string_view bytes, int top, qrea
   painter.setPen(color);
   const qreal origin = kMargin - horizontalScrollBar()->value();
   const int baseline = top + FAscent;
-  qreal x = origin;
+  float x = 0;  // from the line's start
   std::size_t run_begin = 0;
-  qreal run_x = x;
+  qreal run_x = origin;
   auto flush = [&](std::size_t end) {
     if (end > run_begin)
       painter.drawText(QPointF(run_x, baseline),
@@ -160,16 +158,14 @@ void TLogView::DrawLine(QPainter& painter, std::string_view bytes, int top, qrea
   };
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
-    const qreal next = byte == '\t'
-                           ? origin + (std::floor((x - origin) / FTabWidth) + 1) * FTabWidth
-                           : x + FAdvance[byte];
-    if (byte == '\t' || next <= from_x) {
+    const float next = FMetrics.After(x, byte);
+    if (byte == '\t' || origin + next <= from_x) {
       flush(i);
       run_begin = i + 1;
-      run_x = next;
+      run_x = origin + next;
     }
     x = next;
-    if (x > to_x) {
+    if (origin + x > to_x) {
       flush(i + 1);
       return;
     }
@@ -230,12 +226,10 @@ TLogView::TPosition TLogView::PositionAt(QPoint point) const {
                                          static_cast<qint64>(FText.LineCount()) - 1);
   const std::string_view bytes = FText.Line(static_cast<std::uint64_t>(line), FScratch);
   const qreal target = point.x() - kMargin + horizontalScrollBar()->value();
-  qreal x = 0;
+  float x = 0;
   std::size_t column = 0;
   for (; column < bytes.size(); ++column) {
-    const auto byte = static_cast<unsigned char>(bytes[column]);
-    const qreal next =
-        byte == '\t' ? (std::floor(x / FTabWidth) + 1) * FTabWidth : x + FAdvance[byte];
+    const float next = FMetrics.After(x, static_cast<unsigned char>(bytes[column]));
     if (target < (x + next) / 2) break;
     x = next;
   }

@@ -89,7 +89,7 @@ class TLogView : public QAbstractScrollArea {
   QColor FBackground;  // invalid: the system's
   QColor FForeground;
   float FAdvance[256] = {};
-  qreal FTabWidth = 48;
+  TLogText::TMetrics FMetrics{FAdvance};
   int FLineHeight = 13;
   int FAscent = 10;
   TPosition FAnchor;

@@ -212,13 +212,11 @@ void TMainForm::SetRunning(bool value) {
   if (FRunning) {
     Ecr->SetColors(Qt::black, Qt::white);
     Btn_StartStop->setText(QStringLiteral("Stop"));
+    TimerInData->start();
   } else {
     Btn_StartStop->setText(QStringLiteral("Start"));
-  }
-  if (FRunning)
-    TimerInData->start();
-  else
     TimerInData->stop();
+  }
 }
 
 void TMainForm::Btn_StartStopClick() {
@@ -286,8 +284,8 @@ void TMainForm::TimerInDataTimer() {
     if (std::optional<std::string> line = ComposeLine(*trame, ReadDisplayOptions()))
       add(std::move(*line));
   }
-  if (!full && FRunning && FSniffer && FSniffer->Dropped() > FDroppedShown) {
-    const std::uint64_t dropped = FSniffer->Dropped();
+  const std::uint64_t dropped = FRunning && FSniffer ? FSniffer->Dropped() : 0;
+  if (!full && dropped > FDroppedShown) {
     add(DroppedLine(dropped - FDroppedShown));
     if (!full) FDroppedShown = dropped;
   }
