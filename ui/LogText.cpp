@@ -66,7 +66,8 @@ void TLogText::Write(std::string_view bytes) {
 
 float TLogText::WidthOf(std::string_view bytes) const {
   float x = 0;
-  for (const char c : bytes) x = FMetrics.After(x, static_cast<unsigned char>(c));
+  for (const char c : bytes)
+    x = FMetrics.After(x, static_cast<unsigned char>(c));
   return x;
 }
 
