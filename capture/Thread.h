@@ -35,8 +35,15 @@ class TThread {
   bool FreeOnTerminate = false;
 
  private:
+  friend struct TThreadStart;
   static void Run(TThread* self);
 
   std::atomic<bool> FTerminated{false};
-  std::thread FHandle;  // only for threads that do not release themselves
+  // Only for threads that do not release themselves. Windows threads are the system's own:
+  // under wine, winpthreads (behind std::thread there) now and then never starts one.
+#ifdef _WIN32
+  void* FHandle = nullptr;
+#else
+  std::thread FHandle;
+#endif
 };
