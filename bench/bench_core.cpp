@@ -83,7 +83,7 @@ void BM_PileUncontendedPushPop(benchmark::State& state) {
   auto trame = std::make_unique<TTrameTCP>();
   for (auto _ : state) {
     pile.Push(std::move(trame));
-    trame = pile.Pop();
+    trame = pile.Pop().Trame;
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -109,30 +109,50 @@ void BM_PilePopWithQueued(benchmark::State& state) {
   for (std::int64_t i = 0; i < state.range(0); ++i)
     pile.Push(std::make_unique<TTrameTCP>());
   for (auto _ : state)
-    pile.Push(pile.Pop());
+    pile.Push(pile.Pop().Trame);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_PilePopWithQueued)->Arg(1000)->Arg(1'000'000);
 
-// One producer thread allocating and pushing, one consumer popping and releasing.
+// One producer thread allocating and pushing, one consumer popping and releasing, one record
+// at a time or (range(1)) in batches of that size, as the capture thread and the window do.
 void BM_PileProducerConsumer(benchmark::State& state) {
   const auto total = static_cast<std::int64_t>(state.range(0));
+  const auto batch = static_cast<std::size_t>(state.range(1));
   for (auto _ : state) {
     TPileTrameTCP pile;
     std::thread producer([&] {
-      for (std::int64_t i = 0; i < total; ++i)
-        pile.Push(std::make_unique<TTrameTCP>());
+      std::vector<TPileItem> items;
+      for (std::int64_t i = 0; i < total; ++i) {
+        if (batch <= 1) {
+          pile.Push(std::make_unique<TTrameTCP>());
+          continue;
+        }
+        items.push_back({std::make_unique<TTrameTCP>(), 0});
+        if (items.size() == batch || i + 1 == total) {
+          std::size_t pushed = 0;
+          pile.PushBatch(items, pushed);
+          items.clear();
+        }
+      }
     });
     std::int64_t received = 0;
+    std::vector<TPileItem> items;
     while (received < total) {
-      if (auto trame = pile.Pop()) ++received;
+      if (batch <= 1) {
+        if (pile.Pop()) ++received;
+        continue;
+      }
+      items.clear();
+      received += static_cast<std::int64_t>(pile.PopBatch(items, batch));
     }
     producer.join();
   }
   state.SetItemsProcessed(state.iterations() * total);
 }
 BENCHMARK(BM_PileProducerConsumer)
-    ->Arg(10'000'000)
+    ->Args({10'000'000, 1})
+    ->Args({10'000'000, 1024})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);

@@ -2,9 +2,9 @@
 // switched to receive-all, as Windows offers it to administrators.
 #include "capture/WinSock2.h"
 
-#include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "capture/CaptureLayer.h"
 
@@ -60,26 +60,26 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
     return true;
   }
 
-  int Receive(std::span<std::uint8_t> buffer) override {
-    const int length = static_cast<int>(std::min<std::size_t>(buffer.size(), kMaxReceive));
-    for (;;) {
-      const int received = ::recv(FSocket, reinterpret_cast<char*>(buffer.data()), length, 0);
-      if (received >= 0) return received;
-      const int error = ::WSAGetLastError();
-      if (error == WSAEMSGSIZE) return length;  // a datagram larger than the buffer, cut
-      if (error != WSAEWOULDBLOCK) {
-        Fail(error);
-        return -1;
-      }
+  bool Receive(std::vector<TReceived>& batch) override {
+    batch.clear();
+    FUsed = 0;
+    while (batch.empty()) {
+      if (!TakeWaiting(batch)) return false;
+      if (!batch.empty()) return true;
       WSAEVENT events[2] = {FReadable, FWake};
       const DWORD woken = ::WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
-      if (woken == WSA_WAIT_EVENT_0 + 1) return 0;
-      if (woken == WSA_WAIT_FAILED) {
-        Fail(::WSAGetLastError());
-        return -1;
-      }
+      if (woken == WSA_WAIT_EVENT_0 + 1) return true;
+      if (woken == WSA_WAIT_FAILED) return Fail(::WSAGetLastError());
       ::WSAResetEvent(FReadable);
     }
+    return true;
+  }
+
+  // What the socket's receive buffer holds is all the system captured for it.
+  bool ReceiveCaptured(std::vector<TReceived>& batch) override {
+    batch.clear();
+    FUsed = 0;
+    return TakeWaiting(batch) && !batch.empty();
   }
 
   void Close() override {
@@ -106,23 +106,41 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
     if (FWake != WSA_INVALID_EVENT) ::WSASetEvent(FWake);
   }
 
-  std::uint64_t Dropped() override { return 0; }  // Winsock does not count its drops
-
   std::vector<std::string> HostAddresses() override {
     std::vector<std::string> addresses;
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(1, 1), &data);
     char name[64] = "";
-    if (::gethostname(name, sizeof name) != 0) return addresses;
-    const hostent* host = ::gethostbyname(name);
-    if (!host || host->h_addrtype != AF_INET) return addresses;
-    for (char** entry = host->h_addr_list; *entry; ++entry) {
-      in_addr address;
-      std::memcpy(&address, *entry, sizeof address);
-      addresses.emplace_back(::inet_ntoa(address));
+    const hostent* host = ::gethostname(name, sizeof name) == 0 ? ::gethostbyname(name) : nullptr;
+    if (host && host->h_addrtype == AF_INET) {
+      for (char** entry = host->h_addr_list; *entry; ++entry) {
+        in_addr address;
+        std::memcpy(&address, *entry, sizeof address);
+        addresses.emplace_back(::inet_ntoa(address));
+      }
     }
+    ::WSACleanup();
     return addresses;
   }
 
  private:
+  // Appends the datagrams waiting in the socket, as many as the arena holds; false on failure.
+  bool TakeWaiting(std::vector<TReceived>& batch) {
+    while (FArena.size() - FUsed >= kMaxReceive) {
+      char* into = reinterpret_cast<char*>(FArena.data() + FUsed);
+      int received = ::recv(FSocket, into, kMaxReceive, 0);
+      if (received < 0) {
+        const int error = ::WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) return true;
+        if (error != WSAEMSGSIZE) return Fail(error);
+        received = kMaxReceive;  // a datagram larger than the buffer, cut
+      }
+      batch.push_back({std::span(FArena.data() + FUsed, static_cast<std::size_t>(received))});
+      FUsed += static_cast<std::size_t>(received);
+    }
+    return true;
+  }
+
   bool Fail(int code) {
     std::string text;
     if (code == WSAEADDRNOTAVAIL) {
@@ -152,6 +170,8 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   std::mutex FWakeLock;  // Wake against Cleanup
   WSAEVENT FWake = WSA_INVALID_EVENT;
   TCaptureError FLastError;
+  std::vector<std::uint8_t> FArena = std::vector<std::uint8_t>(std::size_t{1} << 20);
+  std::size_t FUsed = 0;
 };
 
 }  // namespace

@@ -76,6 +76,10 @@ double EncodeDateTime(const TCalendarTime& t) {
 }
 
 TCalendarTime DecodeDateTime(double date) {
+  // 1 January of year 1 and the day after 31 December 9999.
+  constexpr double kFirst = -693'593.0;
+  constexpr double kPastLast = 2'958'466.0;
+  if (!(date >= kFirst && date < kPastLast)) return {0, 0, 0, 0, 0, 0, 0};
   const auto total = static_cast<std::int64_t>(std::llround(date * kMsPerDay));
   const std::int64_t days = FloorDiv(total, kMsPerDay);
   std::int64_t ms = total - days * kMsPerDay;
@@ -97,19 +101,31 @@ double DateTimeFromUnixMs(std::int64_t unix_ms, std::int64_t utc_offset_seconds)
   return FromMsSince1899(unix_ms + utc_offset_seconds * 1000 + kUnixEpochDays * kMsPerDay);
 }
 
-double LocalNow() {
+namespace {
+
+// The local date-time of a UTC instant, looking up the UTC offset at most once per second of
+// wall-clock time on each thread.
+double LocalFromUnixMs(std::int64_t unix_ms) {
   struct TOffsetCache {
     std::int64_t Second = INT64_MIN;
     std::int64_t Offset = 0;
   };
   thread_local TOffsetCache cache;
-
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  const auto unix_ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
   const std::int64_t second = FloorDiv(unix_ms, 1000);
   if (second != cache.Second) {
     cache.Offset = UtcOffsetSeconds(static_cast<std::time_t>(second));
     cache.Second = second;
   }
   return DateTimeFromUnixMs(unix_ms, cache.Offset);
+}
+
+}  // namespace
+
+double LocalDateTimeFromUnixMicroseconds(std::int64_t unix_microseconds) {
+  return LocalFromUnixMs(FloorDiv(unix_microseconds, 1000));
+}
+
+double LocalNow() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return LocalFromUnixMs(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }

@@ -43,7 +43,8 @@ bool InRange(std::uint16_t port, std::uint16_t start, std::uint16_t end) {
 }  // namespace
 
 std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received,
-                                          std::uint16_t FPortStart, std::uint16_t FPortEnd) {
+                                          std::uint16_t FPortStart, std::uint16_t FPortEnd,
+                                          std::int64_t unix_microseconds) {
   TBoundedReader in(received);
   if (!in.Holds(0, kMinIpHeader)) return nullptr;
   if (in.U8(9) != kProtocolTcp) return nullptr;
@@ -76,7 +77,8 @@ std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received
   // is filled only costs this datagram.
   auto trame = std::make_unique<TTrameTCP>();
   try {
-    trame->Date = LocalNow();
+    trame->Date =
+        unix_microseconds != 0 ? LocalDateTimeFromUnixMicroseconds(unix_microseconds) : LocalNow();
     trame->Source = {DottedQuad(in.Bytes(12, 4)), source_port};
     trame->Dest = {DottedQuad(in.Bytes(16, 4)), dest_port};
     trame->Drapeaux = flags;

@@ -1,16 +1,28 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <span>
+#include <vector>
 
 #include "capture/UnitGlobal.h"
 
-// The records in transit and the one lock that guards them.
+// One entry of the queue: a captured segment, or the news that the system dropped datagrams at
+// this point of the stream because the capture could not keep up.
+struct TPileItem {
+  std::unique_ptr<TTrameTCP> Trame;
+  std::uint64_t Dropped = 0;  // without a Trame: how many datagrams were lost here
+
+  explicit operator bool() const { return Trame || Dropped != 0; }
+};
+
+// The entries in transit and the one lock that guards them.
 struct TLockedTrameList {
   std::mutex Lock;
-  std::deque<std::unique_ptr<TTrameTCP>> Items;
+  std::deque<TPileItem> Items;
 };
 
 class TCustomPileTrame {
@@ -34,6 +46,15 @@ class TPileTrameTCP : public TCustomPileTrame {
   std::int32_t Count();
   // Ownership passes to the queue; a null record is ignored.
   void Push(std::unique_ptr<TTrameTCP> trame);
-  // The oldest record, or an empty pointer when nothing is queued.
-  std::unique_ptr<TTrameTCP> Pop();
+  // A drop marker; a count of 0 is ignored.
+  void PushDropped(std::uint64_t count);
+  // Appends items[pushed..] in order under one lock, advancing `pushed` past each entry taken.
+  // If the queue cannot grow, the exception leaves `pushed` at the entry that was not taken.
+  void PushBatch(std::span<TPileItem> items, std::size_t& pushed);
+  // The oldest entry, or an empty one when nothing is queued.
+  TPileItem Pop();
+  // Moves up to `max` of the oldest entries to the end of `out`; returns how many.
+  std::size_t PopBatch(std::vector<TPileItem>& out, std::size_t max);
+  // Releases everything queued.
+  void Clear();
 };

@@ -1,13 +1,19 @@
 #include "capture/UnitThreadSniffer.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <utility>
 
 namespace {
 
-constexpr std::size_t kReceiveBuffer = 65536;
+#ifdef _WIN32
+constexpr const char* kRightsNeeded =
+    "; capturing needs administrator rights (run Quorvel as an administrator)";
+#else
+constexpr const char* kRightsNeeded =
+    "; capturing needs administrator rights (root or CAP_NET_RAW, which members of the group "
+    "quorvel have)";
+#endif
 
 const char* StepName(int step) {
   static const char* const kNames[] = {"start-up", "open", "bind", "receive-all", "receive"};
@@ -41,6 +47,11 @@ bool TSnifferControl::WaitEnded(std::chrono::milliseconds timeout) const {
   return FEndedSignal.wait_for(lock, timeout, [this] { return FEnded; });
 }
 
+void TSnifferControl::Detach() {
+  std::lock_guard guard(FLock);  // waits for a hand-over in progress
+  FDetached = true;
+}
+
 std::shared_ptr<TSnifferControl> TThreadSniffer::Create(std::shared_ptr<TPileTrameTCP> FPile,
                                                         std::string FIp, std::uint16_t FPortStart,
                                                         std::uint16_t FPortEnd) {
@@ -69,8 +80,7 @@ TThreadSniffer::TThreadSniffer(std::shared_ptr<TPileTrameTCP> pile, std::string 
       FPortEnd(port_end),
       FPile(std::move(pile)),
       FLayer(std::move(layer)),
-      FControl(std::move(control)),
-      FBuffer(kReceiveBuffer) {
+      FControl(std::move(control)) {
   {
     std::lock_guard guard(FControl->FLock);
     FControl->FThread = this;
@@ -88,6 +98,7 @@ TThreadSniffer::TThreadSniffer(std::shared_ptr<TPileTrameTCP> pile, std::string 
 
 void TThreadSniffer::Execute() {
   TStep step = TStep::Startup;
+  FLayer->Prepare({FIp, FPortStart, FPortEnd});
   if (!FLayer->Startup()) return Fail(step, FLayer->LastError());
   try {
     if (step = TStep::Open; !FLayer->Open()) {
@@ -110,36 +121,65 @@ void TThreadSniffer::Execute() {
     Fail(step, {0, e.what()});
   }
   FLayer->Close();
-  FControl->FDropped.store(FLayer->Dropped(), std::memory_order_relaxed);
   FLayer->Cleanup();
 }
 
 void TThreadSniffer::ReceiveLoop() {
+  std::vector<TReceived> batch;
   while (!Terminated()) {
-    const int received = FLayer->Receive(FBuffer);
-    if (received < 0) return Fail(TStep::Receive, FLayer->LastError());
-    const auto size = std::min(static_cast<std::size_t>(received), FBuffer.size());
-    std::unique_ptr<TTrameTCP> trame =
-        DecodeDatagram(std::span(FBuffer.data(), size), FPortStart, FPortEnd);
-    if (trame) {
+    if (!FLayer->Receive(batch)) return Fail(TStep::Receive, FLayer->LastError());
+    Hand(batch);
+  }
+  // What the system captured before the stop still belongs to this capture.
+  while (FLayer->ReceiveCaptured(batch))
+    Hand(batch);
+}
+
+void TThreadSniffer::Hand(const std::vector<TReceived>& batch) {
+  FItems.clear();
+  try {
+    for (const TReceived& received : batch) {
+      if (received.Dropped != 0) FItems.push_back({nullptr, received.Dropped});
+      if (received.Datagram.empty()) continue;
+      // A failed allocation of the record itself ends the capture, after what came before it
+      // has been handed over; a failure while it is filled or kept costs only this datagram.
+      std::unique_ptr<TTrameTCP> trame =
+          DecodeDatagram(received.Datagram, FPortStart, FPortEnd, received.UnixMicroseconds);
+      if (!trame) continue;
       try {
-        FPile->Push(std::move(trame));
-      } catch (const std::exception&) {
-        // Only this datagram is lost; the record went with the exception.
+        FItems.push_back({std::move(trame), 0});
+      } catch (const std::bad_alloc&) {
       }
     }
-    FControl->FDropped.store(FLayer->Dropped(), std::memory_order_relaxed);
+  } catch (...) {
+    Deliver();
+    throw;
   }
+  Deliver();
+}
+
+void TThreadSniffer::Deliver() {
+  std::lock_guard guard(FControl->FLock);  // against Detach
+  if (FControl->FDetached) return;
+  std::size_t pushed = 0;
+  while (pushed < FItems.size()) {
+    try {
+      FPile->PushBatch(FItems, pushed);
+    } catch (const std::exception&) {
+      ++pushed;  // the queue could not take this one; only it is lost
+    }
+  }
+  FItems.clear();
 }
 
 void TThreadSniffer::Fail(TStep step, const TCaptureError& error) {
   // What fails while a stop is under way is part of stopping, not news for the user.
-  if (step == TStep::Receive && Terminated()) return;
+  if (Terminated()) return;
+  // Quoted, so that an empty or odd address text still reads as one.
   std::string message =
-      "Capture on " + FIp + " failed at " + StepName(static_cast<int>(step)) + ": " + error.Text;
+      "Capture on '" + FIp + "' failed at " + StepName(static_cast<int>(step)) + ": " + error.Text;
   if (error.Code != 0) message += " (error " + std::to_string(error.Code) + ")";
-  if (error.MissingRights)
-    message += "; capturing needs administrator rights (root or CAP_NET_RAW)";
+  if (error.MissingRights) message += kRightsNeeded;
   std::lock_guard guard(FControl->FLock);
   FControl->FFailure = std::move(message);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,11 +15,13 @@
 #include "capture/UnitPileTrame.h"
 
 // Turns one received IPv4 datagram (IP header first, exactly the bytes the receive filled)
-// into a record stamped with the local time, or into nothing when it is not a TCP segment
-// with a port of FPortStart..FPortEnd at either end, or is too short or malformed to tell.
-// Never reads outside `received`.
+// into a record, or into nothing when it is not a TCP segment with a port of
+// FPortStart..FPortEnd at either end, or is too short or malformed to tell. Never reads
+// outside `received`. The record is stamped with the local time at which the system saw the
+// datagram (`unix_microseconds`, UTC), or, for 0, with the local time of the call.
 std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received,
-                                          std::uint16_t FPortStart, std::uint16_t FPortEnd);
+                                          std::uint16_t FPortStart, std::uint16_t FPortEnd,
+                                          std::int64_t unix_microseconds = 0);
 
 class TThreadSniffer;
 
@@ -35,10 +36,11 @@ class TSnifferControl {
   bool Ended() const;
   // Why the capture failed, as one sentence; empty while it has not failed.
   std::string Failure() const;
-  // Datagrams the system dropped so far because the capture could not keep up.
-  std::uint64_t Dropped() const { return FDropped.load(std::memory_order_relaxed); }
   // Waits at most `timeout` for the capture to end; true when it has.
   bool WaitEnded(std::chrono::milliseconds timeout) const;
+  // For a capture that would not end in time: once this returns, nothing more of it reaches
+  // the queue. What it already pushed stays there.
+  void Detach();
 
  private:
   friend class TThreadSniffer;
@@ -48,13 +50,15 @@ class TSnifferControl {
   TThreadSniffer* FThread = nullptr;  // while the thread exists
   bool FReceiving = false;
   bool FEnded = false;
+  bool FDetached = false;
   std::string FFailure;
-  std::atomic<std::uint64_t> FDropped{0};
 };
 
-// The capture's own thread: opens the capture layer on FIp, receives datagram after datagram,
-// decodes each and pushes the retained records onto FPile, until it is terminated or a step
-// fails. It releases itself when it ends; callers keep only its TSnifferControl.
+// The capture's own thread: opens the capture layer on FIp, receives batch after batch of
+// datagrams, decodes each and pushes the retained records onto FPile, with the drops the
+// layer reports in their place, until it is terminated or a step fails. Once terminated it
+// hands over what the system had already captured, then ends. It releases itself when it
+// ends; callers keep only its TSnifferControl.
 class TThreadSniffer final : public TThread {
  public:
   // Starts a capture on the platform's capture layer.
@@ -79,6 +83,9 @@ class TThreadSniffer final : public TThread {
                  std::shared_ptr<TSnifferControl> control);
 
   void ReceiveLoop();
+  // Decodes a batch and pushes its records and drop markers, in order.
+  void Hand(const std::vector<TReceived>& batch);
+  void Deliver();
   void Fail(TStep step, const TCaptureError& error);
 
   const std::string FIp;
@@ -87,5 +94,5 @@ class TThreadSniffer final : public TThread {
   const std::shared_ptr<TPileTrameTCP> FPile;
   const std::unique_ptr<TCaptureLayer> FLayer;
   const std::shared_ptr<TSnifferControl> FControl;
-  std::vector<std::uint8_t> FBuffer;
+  std::vector<TPileItem> FItems;  // decoded, not yet pushed
 };

@@ -16,11 +16,13 @@
 struct TCaptureScript {
   enum class TStep { None, Startup, Open, Bind, ReceiveAll };
 
-  // One receive: a datagram, a failure, or an action run on the capture thread first.
+  // One receive: a datagram, a drop report, a failure, or an action run on the capture
+  // thread first.
   struct TReceive {
     std::vector<std::uint8_t> Datagram;
     bool Fails = false;
     std::function<void()> Before;
+    std::uint64_t Dropped = 0;
   };
 
   TStep FailingStep = TStep::None;
@@ -31,7 +33,6 @@ struct TCaptureScript {
   std::condition_variable Changed;
   std::deque<TReceive> Receives;  // once empty, a receive waits for more or for a wake
   bool Woken = false;
-  std::uint64_t Dropped = 0;
   std::string BoundIp;
   std::uint16_t PortStart = 0, PortEnd = 0;
   int Startups = 0, Opens = 0, Binds = 0, ReceiveAlls = 0, ReceiveCalls = 0, Closes = 0,
@@ -46,6 +47,11 @@ struct TCaptureScript {
   void AddAction(std::function<void()> before) {
     std::lock_guard guard(Lock);
     Receives.push_back({{}, false, std::move(before)});
+    Changed.notify_all();
+  }
+  void AddDropped(std::uint64_t count) {
+    std::lock_guard guard(Lock);
+    Receives.push_back({{}, false, {}, count});
     Changed.notify_all();
   }
   void AddFailure(TCaptureError error) {
@@ -79,21 +85,38 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
     return Step(FScript->ReceiveAlls, TCaptureScript::TStep::ReceiveAll);
   }
 
-  int Receive(std::span<std::uint8_t> buffer) override {
+  // One scripted receive at a time; a wake ends the wait.
+  bool Receive(std::vector<TReceived>& batch) override {
+    batch.clear();
     TCaptureScript::TReceive next;
     {
       std::unique_lock lock(FScript->Lock);
       ++FScript->ReceiveCalls;
       FScript->Changed.wait(lock, [&] { return FScript->Woken || !FScript->Receives.empty(); });
-      if (FScript->Receives.empty()) return 0;  // woken
+      if (FScript->Receives.empty()) return true;  // woken
       next = std::move(FScript->Receives.front());
       FScript->Receives.pop_front();
     }
     if (next.Before) next.Before();
-    if (next.Fails) return -1;
-    const std::size_t size = std::min(buffer.size(), next.Datagram.size());
-    std::copy_n(next.Datagram.begin(), size, buffer.begin());
-    return static_cast<int>(size);
+    if (next.Fails) return false;
+    FCurrent = std::move(next.Datagram);
+    batch.push_back({FCurrent, 0, next.Dropped});
+    return true;
+  }
+
+  // What was scripted when the stop came counts as already captured.
+  bool ReceiveCaptured(std::vector<TReceived>& batch) override {
+    batch.clear();
+    std::unique_lock lock(FScript->Lock);
+    if (FCaptured < 0) FCaptured = static_cast<int>(FScript->Receives.size());
+    if (FCaptured == 0 || FScript->Receives.empty()) return false;
+    --FCaptured;
+    TCaptureScript::TReceive next = std::move(FScript->Receives.front());
+    FScript->Receives.pop_front();
+    if (next.Fails) return false;
+    FCurrent = std::move(next.Datagram);
+    batch.push_back({FCurrent, 0, next.Dropped});
+    return true;
   }
 
   void Close() override {
@@ -115,10 +138,6 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
     FScript->Woken = true;
     FScript->Changed.notify_all();
   }
-  std::uint64_t Dropped() override {
-    std::lock_guard guard(FScript->Lock);
-    return FScript->Dropped;
-  }
   std::vector<std::string> HostAddresses() override {
     std::lock_guard guard(FScript->Lock);
     return FScript->HostAddresses;
@@ -132,4 +151,6 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
   }
 
   std::shared_ptr<TCaptureScript> FScript;
+  std::vector<std::uint8_t> FCurrent;
+  int FCaptured = -1;  // scripted receives still to hand over after the stop
 };

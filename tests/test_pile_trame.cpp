@@ -17,9 +17,10 @@ std::unique_ptr<TTrameTCP> Numbered(int n) {
 
 TEST(PileTrame, PopOnEmptyYieldsNothing) {
   TPileTrameTCP pile;
-  EXPECT_EQ(pile.Pop(), nullptr);
+  EXPECT_FALSE(pile.Pop());
   EXPECT_EQ(pile.Count(), 0);
   pile.Push(nullptr);
+  pile.PushDropped(0);
   EXPECT_EQ(pile.Count(), 0);
 }
 
@@ -29,11 +30,38 @@ TEST(PileTrame, OldestComesOutFirst) {
     pile.Push(Numbered(i));
   EXPECT_EQ(pile.Count(), 1000);
   for (int i = 0; i < 1000; ++i) {
-    auto trame = pile.Pop();
-    ASSERT_NE(trame, nullptr);
-    EXPECT_EQ(trame->Data, std::to_string(i));
+    TPileItem item = pile.Pop();
+    ASSERT_TRUE(item.Trame);
+    EXPECT_EQ(item.Trame->Data, std::to_string(i));
   }
-  EXPECT_EQ(pile.Pop(), nullptr);
+  EXPECT_FALSE(pile.Pop());
+}
+
+// Batches and drop markers keep the order in which they were pushed.
+TEST(PileTrame, BatchesAndMarkersKeepOrder) {
+  TPileTrameTCP pile;
+  pile.Push(Numbered(0));
+  std::vector<TPileItem> batch;
+  batch.push_back({Numbered(1), 0});
+  batch.push_back({nullptr, 5});
+  batch.push_back({});  // empty entries are skipped
+  batch.push_back({Numbered(2), 0});
+  std::size_t pushed = 0;
+  pile.PushBatch(batch, pushed);
+  EXPECT_EQ(pushed, batch.size());
+  pile.PushDropped(9);
+  EXPECT_EQ(pile.Count(), 5);
+  std::vector<TPileItem> out;
+  EXPECT_EQ(pile.PopBatch(out, 3), 3u);
+  EXPECT_EQ(pile.PopBatch(out, 100), 2u);
+  ASSERT_EQ(out.size(), 5u);
+  EXPECT_EQ(out[0].Trame->Data, "0");
+  EXPECT_EQ(out[1].Trame->Data, "1");
+  EXPECT_EQ(out[2].Dropped, 5u);
+  EXPECT_FALSE(out[2].Trame);
+  EXPECT_EQ(out[3].Trame->Data, "2");
+  EXPECT_EQ(out[4].Dropped, 9u);
+  EXPECT_EQ(pile.Count(), 0);
 }
 
 TEST(PileTrame, InterleavedPushAndPopKeepOrder) {
@@ -43,9 +71,9 @@ TEST(PileTrame, InterleavedPushAndPopKeepOrder) {
     for (int i = 0; i < round % 7 + 1; ++i)
       pile.Push(Numbered(next_in++));
     for (int i = 0; i < round % 5; ++i) {
-      auto trame = pile.Pop();
-      if (!trame) break;
-      EXPECT_EQ(trame->Data, std::to_string(next_out++));
+      TPileItem item = pile.Pop();
+      if (!item) break;
+      EXPECT_EQ(item.Trame->Data, std::to_string(next_out++));
     }
   }
   EXPECT_EQ(pile.Count(), next_in - next_out);
@@ -56,7 +84,7 @@ TEST(PileTrame, DestructionReleasesWhatIsQueued) {
   auto pile = std::make_unique<TPileTrameTCP>();
   for (int i = 0; i < 10; ++i)
     pile->Push(Numbered(i));
-  EXPECT_EQ(pile->Pop()->Data, "0");
+  EXPECT_EQ(pile->Pop().Trame->Data, "0");
   EXPECT_EQ(pile->Count(), 9);
   pile.reset();
 }
@@ -70,11 +98,12 @@ TEST(PileTrame, ConcurrentProducersKeepEachOnesOrder) {
   int received = 0;
   std::thread consumer([&] {
     while (received < kProducers * kEach) {
-      auto trame = pile.Pop();
-      if (!trame) {
+      TPileItem item = pile.Pop();
+      if (!item) {
         std::this_thread::yield();
         continue;
       }
+      const TTrameTCP* trame = item.Trame.get();
       const int producer = trame->Dest.Port;
       EXPECT_EQ(trame->Source.Port, next[producer] % 65536);
       ++next[producer];

@@ -17,7 +17,7 @@ TEST(WinsockLayer, BindToAnAddressNoInterfaceHolds) {
     GTEST_SKIP() << "no raw socket here: " << failure;
   }
   EXPECT_EQ(failure,
-            "Capture on 10.9.9.9 failed at bind: no interface holds this address (error 10049)");
+            "Capture on '10.9.9.9' failed at bind: no interface holds this address (error 10049)");
 }
 
 TEST(WinsockLayer, HostAddressesAreDottedQuads) {

@@ -236,7 +236,6 @@ void TMainForm::Btn_StartStopClick() {
   std::erase_if(FCaptures, [](const auto& capture) { return capture->Ended(); });
   FSniffer = TThreadSniffer::Create(FPile, ip, port_start, port_end, FMakeLayer());
   FCaptures.push_back(FSniffer);
-  FDroppedShown = 0;
   SetRunning(true);
 }
 
@@ -279,15 +278,12 @@ void TMainForm::TimerInDataTimer() {
     lines.push_back(std::move(line));
   };
   for (std::int32_t i = 0; i < queued && !full; ++i) {
-    const std::unique_ptr<TTrameTCP> trame = FPile->Pop();
-    if (!trame) break;
-    if (std::optional<std::string> line = ComposeLine(*trame, ReadDisplayOptions()))
+    const TPileItem item = FPile->Pop();
+    if (!item) break;
+    if (!item.Trame)
+      add(DroppedLine(item.Dropped));
+    else if (std::optional<std::string> line = ComposeLine(*item.Trame, ReadDisplayOptions()))
       add(std::move(*line));
-  }
-  const std::uint64_t dropped = FRunning && FSniffer ? FSniffer->Dropped() : 0;
-  if (!full && dropped > FDroppedShown) {
-    add(DroppedLine(dropped - FDroppedShown));
-    if (!full) FDroppedShown = dropped;
   }
   // A full view stops the capture before its error is shown, so that no further tick opens
   // a further box; what is still queued stays queued.

@@ -108,5 +108,4 @@ class TMainForm : public QWidget {
   TCaptureLayerFactory FMakeLayer;
   // Every capture that may still be running; all are ended when the window goes.
   std::vector<std::shared_ptr<TSnifferControl>> FCaptures;
-  std::uint64_t FDroppedShown = 0;  // of FSniffer's drops, those already reported
 };

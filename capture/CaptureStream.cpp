@@ -1,0 +1,146 @@
+#include "capture/CaptureStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+enum TFrameKind : std::uint8_t { kHello = 1, kStep = 2, kDatagram = 3, kDropped = 4, kEnd = 5 };
+
+constexpr char kMagic[4] = {'Q', 'V', 'C', 'S'};
+constexpr std::uint16_t kVersion = 1;
+constexpr std::size_t kHeader = 4;
+constexpr std::size_t kHelloSize = 6;
+constexpr std::size_t kStepFixed = 6;  // step, flags, 32-bit code
+constexpr std::size_t kMaxStepText = 4096;
+constexpr std::uint8_t kStepFailed = 1;
+constexpr std::uint8_t kStepMissingRights = 2;
+
+void PutLe(std::uint8_t* out, std::uint64_t value, std::size_t bytes) {
+  for (std::size_t i = 0; i < bytes; ++i)
+    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint64_t GetLe(const std::uint8_t* in, std::size_t bytes) {
+  std::uint64_t value = 0;
+  for (std::size_t i = bytes; i-- > 0;)
+    value = value << 8 | in[i];
+  return value;
+}
+
+}  // namespace
+
+std::uint8_t* TCaptureStreamWriter::Frame(std::uint8_t kind, std::size_t payload) {
+  const std::size_t at = FBuffer.size();
+  FBuffer.resize(at + kHeader + payload);
+  PutLe(FBuffer.data() + at, std::uint64_t{kind} << 24 | payload, kHeader);
+  return FBuffer.data() + at + kHeader;
+}
+
+void TCaptureStreamWriter::Hello() {
+  std::uint8_t* out = Frame(kHello, kHelloSize);
+  std::memcpy(out, kMagic, sizeof kMagic);
+  PutLe(out + 4, kVersion, 2);
+}
+
+void TCaptureStreamWriter::Step(TCaptureStep step, const TCaptureError* error) {
+  const std::string_view text =
+      error ? std::string_view(error->Text).substr(0, kMaxStepText) : std::string_view();
+  std::uint8_t* out = Frame(kStep, kStepFixed + text.size());
+  out[0] = static_cast<std::uint8_t>(step);
+  out[1] = error ? static_cast<std::uint8_t>(kStepFailed |
+                                             (error->MissingRights ? kStepMissingRights : 0))
+                 : 0;
+  PutLe(out + 2, static_cast<std::uint32_t>(error ? error->Code : 0), 4);
+  std::copy(text.begin(), text.end(), out + kStepFixed);
+}
+
+void TCaptureStreamWriter::Datagram(std::int64_t unix_microseconds,
+                                    std::span<const std::uint8_t> bytes) {
+  bytes = bytes.first(std::min(bytes.size(), kMaxPayload - 8));
+  std::uint8_t* out = Frame(kDatagram, 8 + bytes.size());
+  PutLe(out, static_cast<std::uint64_t>(unix_microseconds), 8);
+  if (!bytes.empty()) std::memcpy(out + 8, bytes.data(), bytes.size());
+}
+
+void TCaptureStreamWriter::Dropped(std::uint64_t count) {
+  if (count != 0) PutLe(Frame(kDropped, 8), count, 8);
+}
+
+void TCaptureStreamWriter::End() {
+  Frame(kEnd, 0);
+}
+
+std::optional<TCaptureStreamReader::TEvent> TCaptureStreamReader::Next(
+    std::span<const std::uint8_t> bytes, std::size_t& offset) {
+  for (;;) {
+    if (offset > bytes.size() || bytes.size() - offset < kHeader) return std::nullopt;
+    const std::uint8_t* frame = bytes.data() + offset;
+    const auto header = static_cast<std::uint32_t>(GetLe(frame, kHeader));
+    const std::uint8_t kind = static_cast<std::uint8_t>(header >> 24);
+    const std::size_t length = header & 0xFFFFFFu;
+    if (FState == TState::Ended) throw ECaptureStreamError("data after the end of the capture");
+    if (length > TCaptureStreamWriter::kMaxPayload) throw ECaptureStreamError("oversized frame");
+    if (bytes.size() - offset - kHeader < length) return std::nullopt;
+    const std::uint8_t* payload = frame + kHeader;
+    offset += kHeader + length;
+
+    const bool hello = kind == kHello;
+    if ((FState == TState::Hello) != hello) throw ECaptureStreamError("no greeting");
+    if (hello) {
+      if (length != kHelloSize || std::memcmp(payload, kMagic, sizeof kMagic) != 0 ||
+          GetLe(payload + 4, 2) != kVersion)
+        throw ECaptureStreamError("unknown greeting");
+      FState = TState::Steps;
+      continue;
+    }
+    TEvent event;
+    switch (kind) {
+      case kStep: {
+        if (length < kStepFixed || length > kStepFixed + kMaxStepText ||
+            payload[1] > (kStepFailed | kStepMissingRights))
+          throw ECaptureStreamError("malformed step");
+        event.Kind = TKind::Step;
+        event.Step = static_cast<TCaptureStep>(payload[0]);
+        event.Failed = (payload[1] & kStepFailed) != 0;
+        const bool in_order = FState == TState::Steps
+                                  ? payload[0] == FNextStep
+                                  : FState == TState::Receiving &&
+                                        event.Step == TCaptureStep::Receive && event.Failed;
+        if (!in_order || (!event.Failed && payload[1] != 0))
+          throw ECaptureStreamError("step out of order");
+        if (event.Failed) {
+          event.Error.Code = static_cast<std::int32_t>(GetLe(payload + 2, 4));
+          event.Error.Text.assign(reinterpret_cast<const char*>(payload + kStepFixed),
+                                  length - kStepFixed);
+          event.Error.MissingRights = (payload[1] & kStepMissingRights) != 0;
+          FState = TState::Closing;
+        } else if (++FNextStep > static_cast<int>(TCaptureStep::ReceiveAll)) {
+          FState = TState::Receiving;
+        }
+        return event;
+      }
+      case kDatagram:
+        if (FState != TState::Receiving || length < 8)
+          throw ECaptureStreamError("misplaced datagram");
+        event.Kind = TKind::Datagram;
+        event.UnixMicroseconds = static_cast<std::int64_t>(GetLe(payload, 8));
+        event.Bytes = std::span(payload + 8, length - 8);
+        return event;
+      case kDropped:
+        if (FState != TState::Receiving || length != 8)
+          throw ECaptureStreamError("misplaced drop report");
+        event.Kind = TKind::Dropped;
+        event.Dropped = GetLe(payload, 8);
+        if (event.Dropped == 0) throw ECaptureStreamError("empty drop report");
+        return event;
+      case kEnd:
+        if (length != 0) throw ECaptureStreamError("malformed end");
+        FState = TState::Ended;
+        event.Kind = TKind::End;
+        return event;
+      default:
+        throw ECaptureStreamError("unknown frame");
+    }
+  }
+}

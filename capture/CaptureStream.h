@@ -1,0 +1,74 @@
+#pragma once
+
+// The stream through which the capture helper hands its capture to the window: a sequence of
+// frames, each a 32-bit little-endian header (kind in the top 8 bits, payload length in the
+// low 24) and its payload. It opens with a hello frame and ends with an end frame; in
+// between come the outcome of each set-up step, datagrams with the kernel's time stamp, drop
+// reports where the losses lie in the stream, and at most one failed receive.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/CaptureLayer.h"
+
+enum class TCaptureStep : std::uint8_t { Open = 1, Bind = 2, ReceiveAll = 3, Receive = 4 };
+
+// A stream that cannot be the helper's: the reader stops at the first such fault.
+class ECaptureStreamError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TCaptureStreamWriter {
+ public:
+  static constexpr std::size_t kMaxPayload = (std::size_t{1} << 20) - 1;
+
+  void Hello();
+  // A set-up step that passed, or any step that failed with `error`.
+  void Step(TCaptureStep step, const TCaptureError* error = nullptr);
+  // The datagram is cut to what a frame can carry.
+  void Datagram(std::int64_t unix_microseconds, std::span<const std::uint8_t> bytes);
+  void Dropped(std::uint64_t count);
+  void End();
+
+  std::span<const std::uint8_t> Bytes() const { return FBuffer; }
+  std::size_t Size() const { return FBuffer.size(); }
+  void Clear() { FBuffer.clear(); }
+
+ private:
+  std::uint8_t* Frame(std::uint8_t kind, std::size_t payload);
+
+  std::vector<std::uint8_t> FBuffer;
+};
+
+class TCaptureStreamReader {
+ public:
+  enum class TKind { Step, Datagram, Dropped, End };
+
+  struct TEvent {
+    TKind Kind = TKind::End;
+    TCaptureStep Step = TCaptureStep::Open;
+    bool Failed = false;
+    TCaptureError Error;                  // of a failed step
+    std::int64_t UnixMicroseconds = 0;    // of a datagram
+    std::span<const std::uint8_t> Bytes;  // of a datagram, within the bytes given to Next
+    std::uint64_t Dropped = 0;
+  };
+
+  // The next event among `bytes` from `offset`, advancing `offset` past its frame; nothing
+  // while its frame is not all there. Throws ECaptureStreamError on anything the helper would
+  // not write, and once the stream has ended.
+  std::optional<TEvent> Next(std::span<const std::uint8_t> bytes, std::size_t& offset);
+
+  bool Ended() const { return FState == TState::Ended; }
+
+ private:
+  enum class TState { Hello, Steps, Receiving, Closing, Ended };
+  TState FState = TState::Hello;
+  int FNextStep = static_cast<int>(TCaptureStep::Open);
+};

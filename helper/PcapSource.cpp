@@ -1,0 +1,183 @@
+#include "helper/PcapSource.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+constexpr int kSnapLength = 262'144;     // whole datagrams, offloaded bursts included
+constexpr int kKernelBuffer = 32 << 20;  // room for bursts while the reader is busy
+
+std::optional<TLinkType> LinkTypeOf(int dlt) {
+  switch (dlt) {
+    case DLT_EN10MB:
+      return TLinkType::Ethernet;
+    case DLT_LINUX_SLL:
+      return TLinkType::LinuxCooked;
+#ifdef DLT_LINUX_SLL2
+    case DLT_LINUX_SLL2:
+      return TLinkType::LinuxCooked2;
+#endif
+    case DLT_RAW:
+#ifdef DLT_IPV4
+    case DLT_IPV4:
+#endif
+      return TLinkType::RawIp;
+    case DLT_NULL:
+    case DLT_LOOP:
+      return TLinkType::BsdLoopback;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Exactly the decoder's own test: a port within the range at either end, compared unsigned,
+// so that a reversed range passes nothing; and never a later fragment.
+std::string FilterFor(std::uint16_t start, std::uint16_t end) {
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "ip and tcp and ip[6:2] & 0x1fff = 0 and "
+                "((tcp[0:2] >= %u and tcp[0:2] <= %u) or (tcp[2:2] >= %u and tcp[2:2] <= %u))",
+                unsigned{start}, unsigned{end}, unsigned{start}, unsigned{end});
+  return text;
+}
+
+std::optional<std::string> DeviceHolding(in_addr_t address) {
+  std::optional<std::string> device;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return device;
+  for (const ifaddrs* entry = list; entry && !device; entry = entry->ifa_next) {
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+    const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    if (in->sin_addr.s_addr != address) continue;
+    const std::string_view name = entry->ifa_name;
+    device = std::string(name.substr(0, name.find(':')));  // a label names its device
+  }
+  ::freeifaddrs(list);
+  return device;
+}
+
+}  // namespace
+
+TPcapSource::~TPcapSource() {
+  Close();
+}
+
+bool TPcapSource::Open() {
+  const int probe = ::socket(AF_PACKET, SOCK_RAW, 0);
+  if (probe < 0) {
+    const int code = errno;
+    return Fail(code, std::strerror(code));
+  }
+  ::close(probe);
+  return true;
+}
+
+bool TPcapSource::Bind(const std::string& ip) {
+  const in_addr_t address = ::inet_addr(ip.c_str());
+  const std::optional<std::string> device = DeviceHolding(address);
+  if (!device) return Fail(EADDRNOTAVAIL, "no interface holds this address");
+  char errbuf[PCAP_ERRBUF_SIZE] = "";
+  FHandle = ::pcap_create(device->c_str(), errbuf);
+  if (!FHandle) return Fail(ENODEV, errbuf);
+  return true;
+}
+
+bool TPcapSource::ReceiveAll(std::uint16_t port_start, std::uint16_t port_end) {
+  if (!FHandle) return Fail(ENOTCONN, "not bound to an interface");
+  ::pcap_set_snaplen(FHandle, kSnapLength);
+  ::pcap_set_promisc(FHandle, 1);
+  ::pcap_set_buffer_size(FHandle, kKernelBuffer);
+  ::pcap_set_timeout(FHandle, kBlockTimeoutMs);
+  ::pcap_set_tstamp_precision(FHandle, PCAP_TSTAMP_PRECISION_MICRO);
+  const int status = ::pcap_activate(FHandle);
+  if (status < 0) return FailActivation(status);
+
+  std::optional<TLinkType> link = LinkTypeOf(::pcap_datalink(FHandle));
+  if (!link && ::pcap_set_datalink(FHandle, DLT_LINUX_SLL) == 0) link = TLinkType::LinuxCooked;
+  if (!link) {
+    return Fail(EPROTONOSUPPORT, std::string("link type ") +
+                                     ::pcap_datalink_val_to_name(::pcap_datalink(FHandle)) +
+                                     " carries no IPv4 this program can read");
+  }
+  FLinkType = *link;
+
+  bpf_program program{};
+  const std::string filter = FilterFor(port_start, port_end);
+  if (::pcap_compile(FHandle, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0)
+    return Fail(EINVAL, ::pcap_geterr(FHandle));
+  const int set = ::pcap_setfilter(FHandle, &program);
+  ::pcap_freecode(&program);
+  if (set != 0) return Fail(EINVAL, ::pcap_geterr(FHandle));
+  char errbuf[PCAP_ERRBUF_SIZE] = "";
+  if (::pcap_setnonblock(FHandle, 1, errbuf) != 0) return Fail(EINVAL, errbuf);
+  return true;
+}
+
+int TPcapSource::Descriptor() const {
+  return FHandle ? ::pcap_get_selectable_fd(FHandle) : -1;
+}
+
+int TPcapSource::Dispatch(int limit, const TDatagramCallback& callback) {
+  FCallback = &callback;
+  const int count =
+      ::pcap_dispatch(FHandle, limit, &TPcapSource::OnPacket, reinterpret_cast<u_char*>(this));
+  FCallback = nullptr;
+  if (count >= 0) return count;
+  // libpcap's own status tells what happened; errno may be left over from anything.
+  const std::string text = ::pcap_geterr(FHandle);
+  Fail(count == PCAP_ERROR_IFACE_NOT_UP ? ENETDOWN : EIO, text.empty() ? "receive failed" : text);
+  return -1;
+}
+
+void TPcapSource::OnPacket(u_char* self, const pcap_pkthdr* header, const u_char* bytes) {
+  auto* source = reinterpret_cast<TPcapSource*>(self);
+  const std::span<const std::uint8_t> frame(bytes, header->caplen);
+  const std::optional<std::size_t> offset = IpDatagramOffset(source->FLinkType, frame);
+  if (!offset) return;
+  const std::int64_t microseconds =
+      static_cast<std::int64_t>(header->ts.tv_sec) * 1'000'000 + header->ts.tv_usec;
+  (*source->FCallback)(microseconds, frame.subspan(*offset));
+}
+
+bool TPcapSource::Dropped(std::uint32_t& dropped) {
+  pcap_stat stats{};
+  if (::pcap_stats(FHandle, &stats) != 0) return false;
+  dropped = stats.ps_drop;
+  return true;
+}
+
+void TPcapSource::Close() {
+  if (FHandle) ::pcap_close(FHandle);  // leaves promiscuous mode with the socket
+  FHandle = nullptr;
+}
+
+bool TPcapSource::FailActivation(int status) {
+  const char* detail = ::pcap_geterr(FHandle);
+  const std::string text = detail && *detail ? detail : ::pcap_statustostr(status);
+  switch (status) {
+    case PCAP_ERROR_PERM_DENIED:
+    case PCAP_ERROR_PROMISC_PERM_DENIED:
+      return Fail(EPERM, text);
+    case PCAP_ERROR_NO_SUCH_DEVICE:
+      return Fail(ENODEV, text);
+    case PCAP_ERROR_IFACE_NOT_UP:
+      return Fail(ENETDOWN, text);
+    default:
+      return Fail(EIO, text);
+  }
+}
+
+bool TPcapSource::Fail(int code, std::string text) {
+  FError = {code, std::move(text), code == EPERM || code == EACCES};
+  return false;
+}

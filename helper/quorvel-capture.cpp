@@ -1,0 +1,283 @@
+// quorvel-capture ADDRESS FIRST-PORT LAST-PORT
+//
+// The only part of Quorvel that may hold the right to capture (CAP_NET_RAW, or set-user-ID
+// root). It captures the TCP segments through the interface that holds ADDRESS, with a port of
+// FIRST-PORT..LAST-PORT at either end, and writes them to its standard output, a pipe to the
+// window, as a capture stream. It ends, after handing over what the system had already
+// captured, when its standard input closes or on SIGTERM; at once when its output closes.
+//
+// It trusts nothing it is given: the environment is cleared before anything could read it,
+// every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly,
+// and every capability is given up as soon as the packet socket is open and configured. It
+// never runs another program and never opens a file.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "capture/CaptureStream.h"
+#include "capture/Privileges.h"
+#include "helper/PcapSource.h"
+
+namespace {
+
+constexpr int kDispatchLimit = 1024;
+constexpr std::size_t kFlushAt = 256 * 1024;
+constexpr std::size_t kMaxAddressText = 255;
+// Once this long has passed after a moment, every block of the ring that holds a datagram
+// seen before that moment has been handed over by the kernel.
+constexpr std::int64_t kSettleMicroseconds = (2 * TPcapSource::kBlockTimeoutMs + 10) * 1000;
+
+[[noreturn]] void Usage(const char* why) {
+  std::fprintf(stderr,
+               "usage: quorvel-capture ADDRESS FIRST-PORT LAST-PORT "
+               "(%s; run by quorvel, with a pipe as standard output)\n",
+               why);
+  std::_Exit(2);
+}
+
+// A port as the window writes it: decimal, no sign, no leading zero, at most 65535.
+bool ParsePort(std::string_view text, std::uint16_t& port) {
+  if (text.empty() || text.size() > 5 || (text.size() > 1 && text[0] == '0')) return false;
+  unsigned value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value > 65535) return false;
+  port = static_cast<std::uint16_t>(value);
+  return true;
+}
+
+void CloseInheritedDescriptors() {
+#ifdef SYS_close_range
+  if (::syscall(SYS_close_range, 3u, ~0u, 0u) == 0) return;
+#endif
+  const long limit = ::sysconf(_SC_OPEN_MAX);
+  for (long fd = 3; fd < (limit > 0 ? limit : 1024); ++fd)
+    ::close(static_cast<int>(fd));
+}
+
+bool IsPipe(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+}
+
+std::int64_t NowMicroseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+}
+
+class TRelay {
+ public:
+  TRelay(std::string ip, std::uint16_t start, std::uint16_t end, int signals)
+      : FIp(std::move(ip)), FStart(start), FEnd(end), FSignals(signals) {}
+
+  void Run() {
+    FOut.Hello();
+    if (!SetUp()) return Finish();
+    // The socket is open, bound, in promiscuous mode and filtered: no right is needed any more.
+    DropAllCapabilities();
+    Loop();
+    Finish();
+  }
+
+ private:
+  struct TPendingDrop {
+    std::int64_t LearnedAt;
+    std::uint64_t Count;
+  };
+
+  bool SetUp() {
+    if (!FSource.Open()) return Failed(TCaptureStep::Open);
+    Passed(TCaptureStep::Open);
+    if (!FSource.Bind(FIp)) return Failed(TCaptureStep::Bind);
+    Passed(TCaptureStep::Bind);
+    if (!FSource.ReceiveAll(FStart, FEnd)) return Failed(TCaptureStep::ReceiveAll);
+    Passed(TCaptureStep::ReceiveAll);
+    return FSource.Dropped(FDroppedSoFar);
+  }
+
+  void Passed(TCaptureStep step) {
+    FOut.Step(step);
+    Flush();
+  }
+
+  bool Failed(TCaptureStep step) {
+    FOut.Step(step, &FSource.Error());
+    return false;
+  }
+
+  void Loop() {
+    pollfd fds[4] = {{FSource.Descriptor(), POLLIN, 0},
+                     {0, POLLIN, 0},
+                     {FSignals, POLLIN, 0},
+                     {1, 0, 0}};  // an output closed by the window shows as an error
+    const TPcapSource::TDatagramCallback take = [this](std::int64_t when, auto bytes) {
+      Take(when, bytes);
+    };
+    for (;;) {
+      if (::poll(fds, 4, Timeout()) < 0 && errno != EINTR) return Fail(errno);
+      if (fds[3].revents & (POLLERR | POLLHUP)) std::_Exit(0);  // nobody left to hand over to
+      if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+        char ignored[256];
+        const ssize_t got = ::read(0, ignored, sizeof ignored);
+        if (got <= 0 && !(got < 0 && errno == EINTR)) {
+          fds[1].fd = -1;
+          RequestStop();
+        }
+      }
+      if (fds[2].revents & POLLIN) {
+        signalfd_siginfo info;
+        (void)!::read(FSignals, &info, sizeof info);
+        RequestStop();
+      }
+      // Back to poll now and then under a flood, so that a stop is noticed.
+      bool ring_empty = false;
+      while (!ring_empty && !FSawAfterStop && FOut.Size() < kFlushAt) {
+        const int taken = FSource.Dispatch(kDispatchLimit, take);
+        if (taken < 0) return Fail(0);
+        LearnDrops();
+        ring_empty = taken == 0;
+      }
+      const std::int64_t now = NowMicroseconds();
+      while (ring_empty && !FPending.empty() &&
+             now - FPending.front().LearnedAt >= kSettleMicroseconds)
+        EmitPendingDrop();
+      Flush();
+      if (FStopAt != 0 && (FSawAfterStop || (ring_empty && now - FStopAt >= kSettleMicroseconds)))
+        return;
+    }
+  }
+
+  void Take(std::int64_t when, std::span<const std::uint8_t> datagram) {
+    if (FStopAt != 0 && when >= FStopAt) {
+      FSawAfterStop = true;  // what came after the stop is not part of this capture
+      return;
+    }
+    // Drops learned at a moment lie after every datagram the system saw before it.
+    while (!FPending.empty() && when >= FPending.front().LearnedAt)
+      EmitPendingDrop();
+    FOut.Datagram(when, datagram);
+  }
+
+  // Statistics read after every batch: new drops happened since the last reading, and lie
+  // after every datagram stored in the ring before now. When the reader was held up (the
+  // ring full, nothing freed), that is exactly where they are; when drops happen while the
+  // reader frees blocks within one batch, the marker can stand late by at most what the
+  // kernel stored in the freed blocks during that batch: a few blocks' worth of datagrams.
+  void LearnDrops() {
+    std::uint32_t dropped = 0;
+    if (!FSource.Dropped(dropped)) return;
+    const std::uint32_t more = dropped - FDroppedSoFar;  // the counter may wrap
+    FDroppedSoFar = dropped;
+    if (more != 0) FPending.push_back({NowMicroseconds(), more});
+  }
+
+  void EmitPendingDrop() {
+    FOut.Dropped(FPending.front().Count);
+    FPending.pop_front();
+  }
+
+  void RequestStop() {
+    if (FStopAt == 0) FStopAt = NowMicroseconds();
+  }
+
+  int Timeout() const {
+    std::int64_t due = -1;
+    if (FStopAt != 0) due = FStopAt + kSettleMicroseconds;
+    if (!FPending.empty()) {
+      const std::int64_t drop_due = FPending.front().LearnedAt + kSettleMicroseconds;
+      due = due < 0 ? drop_due : std::min(due, drop_due);
+    }
+    if (due < 0) return -1;
+    const std::int64_t left = due - NowMicroseconds();
+    return left <= 0 ? 0 : static_cast<int>((left + 999) / 1000);
+  }
+
+  void Fail(int code) {
+    while (!FPending.empty())
+      EmitPendingDrop();
+    TCaptureError error = FSource.Error();
+    if (code != 0) error = {code, std::strerror(code), false};
+    FOut.Step(TCaptureStep::Receive, &error);
+  }
+
+  void Finish() {
+    while (!FPending.empty())
+      EmitPendingDrop();
+    FOut.End();
+    Flush();
+    FSource.Close();  // after the window has all: unmapping the ring takes a while
+  }
+
+  void Flush() {
+    const std::span<const std::uint8_t> bytes = FOut.Bytes();
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+      const ssize_t n = ::write(1, bytes.data() + written, bytes.size() - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) std::_Exit(0);  // the window is gone
+      written += static_cast<std::size_t>(n);
+    }
+    FOut.Clear();
+  }
+
+  const std::string FIp;
+  const std::uint16_t FStart;
+  const std::uint16_t FEnd;
+  const int FSignals;
+  TPcapSource FSource;
+  TCaptureStreamWriter FOut;
+  std::uint32_t FDroppedSoFar = 0;
+  std::deque<TPendingDrop> FPending;
+  std::int64_t FStopAt = 0;
+  bool FSawAfterStop = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::clearenv();  // before anything, a library included, could read it
+  CloseInheritedDescriptors();
+  if (argc != 4) Usage("three arguments expected");
+  const std::string_view ip = argv[1];
+  std::uint16_t start = 0, end = 0;
+  if (ip.size() > kMaxAddressText) Usage("address too long");
+  if (!ParsePort(argv[2], start) || !ParsePort(argv[3], end)) Usage("ports are 0 to 65535");
+  if (!IsPipe(1)) Usage("standard output is not a pipe");
+  // The user who runs it may not look inside: it holds a packet socket.
+  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  KeepOnlyRawCapture();
+  ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+  // Never outlive the window: set after any change of user, which would clear it.
+  const pid_t parent = ::getppid();
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM, 0, 0, 0);
+  if (::getppid() != parent) return 0;
+
+  ::signal(SIGPIPE, SIG_IGN);
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGHUP);
+  ::sigprocmask(SIG_BLOCK, &stops, nullptr);
+  const int signals = ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+
+  TRelay(std::string(ip), start, end, signals).Run();
+  return 0;
+}
