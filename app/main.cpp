@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "ui/Application.h"
-#include "ui/UnitMain.h"
+#include "ui/qt/Application.h"
+#include "ui/qt/UnitMain.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/LogView.h"
+#include "ui/qt/LogView.h"
 
 namespace {
 

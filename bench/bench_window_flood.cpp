@@ -10,9 +10,9 @@
 #include <string>
 
 #include "FloodGenerator.h"
-#include "ui/Application.h"
-#include "ui/LogView.h"
-#include "ui/UnitMain.h"
+#include "ui/qt/Application.h"
+#include "ui/qt/LogView.h"
+#include "ui/qt/UnitMain.h"
 
 namespace {
 

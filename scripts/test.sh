@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Quorvel and passes every test: the main build, the core under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, a short fuzzing run of
-# the decoder, and the Windows build with mingw-w64. Installs its own Debian packages.
+# Builds Quorvel and passes every test: the main build, the whole program under
+# AddressSanitizer and UndefinedBehaviorSanitizer with leak checking, the threaded parts under
+# ThreadSanitizer, short fuzzing runs, and the Windows build with mingw-w64. Installs its own
+# Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,11 +17,11 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure
 
-step "core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_GUI=OFF \
-  -DQUORVEL_BENCH=OFF -DQUORVEL_SANITIZE=address,undefined
+step "the whole program and every test under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_BENCH=OFF \
+  -DQUORVEL_SANITIZE=address,undefined
 cmake --build build-asan -j"$jobs"
-ctest --test-dir build-asan --output-on-failure -L core
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure
 
 step "queue and capture thread under ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_GUI=OFF \

@@ -5,7 +5,7 @@
 #include <QStringDecoder>
 #include <QtTest>
 
-#include "ui/LogView.h"
+#include "ui/qt/LogView.h"
 
 namespace {
 

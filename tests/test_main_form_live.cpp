@@ -7,9 +7,9 @@
 
 #include "NetnsLab.h"
 #include "TcpExchange.h"
-#include "ui/Application.h"
-#include "ui/LogView.h"
-#include "ui/UnitMain.h"
+#include "ui/qt/Application.h"
+#include "ui/qt/LogView.h"
+#include "ui/qt/UnitMain.h"
 
 class MainFormLiveTest : public QObject {
   Q_OBJECT

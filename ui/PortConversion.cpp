@@ -65,6 +65,12 @@ std::uint16_t StrToPort(std::string_view text) {
   return static_cast<std::uint16_t>(value);
 }
 
+std::string MessageOf(const std::exception& error) {
+  if (const auto* conversion = dynamic_cast<const EConvertError*>(&error))
+    return conversion->Message();
+  return error.what();
+}
+
 std::string WithFinalPeriod(std::string message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
   return message;

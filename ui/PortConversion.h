@@ -8,8 +8,17 @@
 // A text that does not convert.
 class EConvertError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EConvertError(const std::string& message)
+      : std::runtime_error(message), FMessage(message) {}
+  // The whole message: what() ends at the first NUL, which a pasted text may hold.
+  const std::string& Message() const { return FMessage; }
+
+ private:
+  std::string FMessage;
 };
+
+// The whole message of an exception that a handler caught, for the default handler's box.
+std::string MessageOf(const std::exception& error);
 
 // The integer a text spells: leading blanks (spaces only), at most one sign, then decimal
 // digits or hexadecimal ones after "$", "x", "X", "0x" or "0X", up to the end of the text.

@@ -1,4 +1,4 @@
-#include "ui/UpDown.h"
+#include "ui/qt/UpDown.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

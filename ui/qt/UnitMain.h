@@ -2,15 +2,11 @@
 
 #include <QWidget>
 
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "capture/CaptureLayer.h"
-#include "capture/UnitPileTrame.h"
-#include "capture/UnitThreadSniffer.h"
-#include "ui/LineComposition.h"
+#include "ui/MainController.h"
 
 class QCheckBox;
 class QFrame;
@@ -24,28 +20,25 @@ class TLogView;
 class TUpDown;
 
 // The program's one window: the log view above a panel with the interface address, the port
-// range, the column and flag check boxes and the Start/Stop button. Every 500 ms while running
-// it moves the captured segments from the queue into the log view.
+// range, the column and flag check boxes and the Start/Stop button. Its behaviour is the
+// controller's; the window composes the controls, reads them and shows what comes back.
 class TMainForm : public QWidget {
   Q_OBJECT
 
  public:
-  // Makes the capture layer of each capture and of the host-address lookup.
-  using TCaptureLayerFactory = std::function<std::unique_ptr<TCaptureLayer>()>;
+  using TCaptureLayerFactory = TMainController::TCaptureLayerFactory;
 
   // The log view's capacity, in characters.
   static constexpr std::uint64_t kLogCapacity = std::uint64_t{1} << 30;
-  static constexpr int kTickMilliseconds = 500;
 
   explicit TMainForm(TCaptureLayerFactory make_layer = MakePlatformCaptureLayer,
                      std::uint64_t log_capacity = kLogCapacity, QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  // For tests and benchmarks: the queue the captures fill, and whether the window runs.
-  const std::shared_ptr<TPileTrameTCP>& Pile() const { return FPile; }
-  bool Running() const { return FRunning; }
+  // For tests and benchmarks.
+  const TMainController& Controller() const { return FController; }
 
-  // Drains the queue into the log view; the timer calls it every tick while running.
+  // The drain: every tick while running, and between ticks while more is to come.
   void TimerInDataTimer();
 
  protected:
@@ -59,7 +52,7 @@ class TMainForm : public QWidget {
   void CreateAddressGroup();
   void CreateViewGroup();
   void CreateFilterGroup();
-  void CreateTimer();
+  void CreateTimers();
   void SetTabOrder();
 
   void FormCreate();
@@ -70,10 +63,11 @@ class TMainForm : public QWidget {
   // Lets through digits and backspace only; false when the character is discarded.
   bool StartPortKeyPress(QChar key);
   void SetRunning(bool value);
-  std::string GetLocalIp();
+  TStartTexts ReadStartTexts() const;
   TDisplayOptions ReadDisplayOptions() const;
   void ReadLocaleSeparators();
-  void StopCapture();
+  // Appends the lines, follows the run state, plans the next drain, then shows the error.
+  void Show(const TDrainResult& result);
 
   TLogView* Ecr = nullptr;
   QFrame* PanelBottom = nullptr;
@@ -100,12 +94,8 @@ class TMainForm : public QWidget {
   QCheckBox* FiltreFIN = nullptr;
   QPushButton* Btn_StartStop = nullptr;
   QTimer* TimerInData = nullptr;
+  QTimer* FDrainAgain = nullptr;  // the next slice of a drain, between ticks
 
-  std::shared_ptr<TPileTrameTCP> FPile;
-  bool FRunning = false;
-  std::shared_ptr<TSnifferControl> FSniffer;  // the capture of the last Start
-
-  TCaptureLayerFactory FMakeLayer;
-  // Every capture that may still be running; all are ended when the window goes.
-  std::vector<std::shared_ptr<TSnifferControl>> FCaptures;
+  TMainController FController;
+  bool FRunning = true;  // as presented; FormCreate brings it to the stopped state
 };

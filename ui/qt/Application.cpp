@@ -1,16 +1,15 @@
-#include "ui/Application.h"
+#include "ui/qt/Application.h"
 
 #include <QFontDatabase>
 #include <QMessageBox>
 
-#include <exception>
-
+#include "ui/Layout.h"
 #include "ui/PortConversion.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   // The title of the task-bar entry and of message boxes. Not the display name: Qt would
   // append that to the window's caption.
-  setApplicationName(QStringLiteral("Rivezava REV"));
+  setApplicationName(QString::fromLatin1(kApplicationTitle));
   // Wine's Tahoma stands in for the Windows font where the system lacks one.
   if (!QFontDatabase::families().contains(QStringLiteral("Tahoma")))
     QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));
@@ -20,25 +19,33 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& error) {
-    ShowException(QString::fromUtf8(error.what()));
+    HandleException(error);
   } catch (...) {
-    ShowException(QStringLiteral("Unknown exception"));
+    ShowException("Unknown exception");
   }
   return false;
 }
 
-std::unique_ptr<QMessageBox> TApplication::CreateExceptionBox(const QString& message) {
-  const QString text = QString::fromStdString(WithFinalPeriod(message.toStdString()));
+void TApplication::HandleException(const std::exception& error) {
+  ShowException(MessageOf(error));
+}
+
+std::unique_ptr<QMessageBox> TApplication::CreateExceptionBox(const std::string& message) {
+  QString text = QString::fromStdString(WithFinalPeriod(message));
+  for (QChar& c : text) {
+    if (c.unicode() < 0x20) c = QChar(0x2400 + c.unicode());  // the Control Pictures
+  }
   auto box = std::make_unique<QMessageBox>(QMessageBox::Critical, applicationName(), text,
                                            QMessageBox::Ok, activeWindow());
   box->setTextFormat(Qt::PlainText);
   return box;
 }
 
-void TApplication::ShowException(const QString& message) {
+void TApplication::ShowException(const std::string& message) {
   const std::unique_ptr<QMessageBox> box = CreateExceptionBox(message);
-  if (FBoxHook)
-    FBoxHook(*box);
+  auto* application = qobject_cast<TApplication*>(qApp);
+  if (application && application->FBoxHook)
+    application->FBoxHook(*box);
   else
     box->exec();
 }

@@ -1,4 +1,4 @@
-#include "ui/LogView.h"
+#include "ui/qt/LogView.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,0 +1,270 @@
+// The window's behaviour without a toolkit, over a scripted capture layer: Start and Stop, the
+// drain and its slices, the hand-over of a stopped or failed capture, drop markers, a full
+// view, close.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "DatagramFixtures.h"
+#include "ScriptedCaptureLayer.h"
+#include "capture/DateTime.h"
+#include "ui/MainController.h"
+#include "ui/PortConversion.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using TNext = TDrainResult::TNext;
+
+// The controller as a front end drives it: what it returns is appended or shown.
+struct TFront {
+  std::shared_ptr<TCaptureScript> Script = std::make_shared<TCaptureScript>();
+  TMainController Controller{
+      [script = Script] { return std::make_unique<TScriptedCaptureLayer>(script); }};
+  std::vector<std::string> Lines;
+  std::vector<std::string> Errors;
+  std::uint64_t Room = std::uint64_t{1} << 30;
+  TDisplayOptions Options = PayloadOnly();
+  TStartTexts Texts{"10.0.0.1", true, "0", "0"};
+
+  static TDisplayOptions PayloadOnly() {
+    TDisplayOptions options;
+    options.ShowDate = options.ShowAddresses = options.ShowFlags = false;
+    return options;
+  }
+
+  TNext Apply(const TDrainResult& result) {
+    for (const std::string& line : result.Lines) {
+      EXPECT_LE(line.size() + 1, Room) << "the controller overfilled the view";
+      Room -= std::min<std::uint64_t>(Room, line.size() + 1);
+      Lines.push_back(line);
+    }
+    if (!result.Error.empty()) Errors.push_back(result.Error);
+    return result.Next;
+  }
+  void Click() { Apply(Controller.StartStop(Texts, Options, Room)); }
+  TNext Tick() { return Apply(Controller.Drain(Options, Room)); }
+  // Drains as the event loop would until nothing is due before the next tick.
+  void Settle() {
+    for (TNext next = Tick(); next != TNext::Tick; next = Tick()) {
+      if (next == TNext::Soon) std::this_thread::sleep_for(TMainController::kSoon);
+    }
+  }
+  void AwaitReceiving() {
+    for (int i = 0; i < 5000; ++i) {
+      {
+        std::lock_guard guard(Script->Lock);
+        if (Script->ReceiveCalls > 0) return;
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+    FAIL() << "the capture never received";
+  }
+  void Queue(const std::string& payload) {
+    auto trame = std::make_unique<TTrameTCP>();
+    trame->Drapeaux = TDrapeauxTCP(2);  // ACK
+    trame->Data = payload;
+    Controller.Pile()->Push(std::move(trame));
+  }
+};
+
+std::vector<std::uint8_t> Segment(const std::string& payload) {
+  return BuildDatagram(WithPayload(payload));
+}
+
+TEST(MainController, StartAndStopFollowTheButton) {
+  TFront front;
+  front.Click();
+  EXPECT_TRUE(front.Controller.Running());
+  front.AwaitReceiving();
+  EXPECT_EQ(front.Script->BoundIp, "10.0.0.1");
+  EXPECT_EQ(front.Script->PortStart, 1);
+  EXPECT_EQ(front.Script->PortEnd, 65535);
+  front.Click();
+  EXPECT_FALSE(front.Controller.Running());
+  front.Settle();
+  EXPECT_EQ(front.Script->Closes, 1);
+  EXPECT_TRUE(front.Errors.empty());
+}
+
+struct TPortCase {
+  std::string Start, End;
+  std::string Error;  // empty: the capture starts with these ports
+  int PortStart, PortEnd;
+};
+
+TEST(MainController, PortTextsAreConvertedBeforeAnythingStarts) {
+  const TPortCase cases[] = {
+      {"80", "80", "", 80, 80},
+      {"$50", "0x1BB", "", 80, 443},
+      {"  +21", "22", "", 21, 22},
+      {"90", "80", "", 90, 80},
+      {"", "80", "'' is not a valid integer value", 0, 0},
+      {"x", "y", "'x' is not a valid integer value", 0, 0},
+      {"80 ", "81", "'80 ' is not a valid integer value", 0, 0},
+      {"70000", "80", "'70000' is not a valid port number", 0, 0},
+      {"1", "-1", "'-1' is not a valid port number", 0, 0},
+      {"8\0"
+       "0"s,
+       "1",
+       "'8\0"
+       "0' is not a valid integer value"s,
+       0, 0},
+  };
+  for (const TPortCase& c : cases) {
+    TFront front;
+    front.Texts = {"10.0.0.1", false, c.Start, c.End};
+    if (c.Error.empty()) {
+      front.Click();
+      front.AwaitReceiving();
+      while (front.Script->ReceiveAlls == 0)
+        std::this_thread::yield();
+      EXPECT_EQ(front.Script->PortStart, c.PortStart) << c.Start;
+      EXPECT_EQ(front.Script->PortEnd, c.PortEnd) << c.Start;
+      continue;
+    }
+    try {
+      front.Click();
+      ADD_FAILURE() << "started with '" << c.Start << "'";
+    } catch (const EConvertError& error) {
+      EXPECT_EQ(MessageOf(error), c.Error);
+    }
+    EXPECT_FALSE(front.Controller.Running());
+    EXPECT_EQ(front.Script->Startups, 0);
+  }
+}
+
+// Stop hands over what was captured before it, at once; the next Start shows none of it.
+TEST(MainController, StopDeliversEverythingCapturedBeforeIt) {
+  TFront front;
+  front.Click();
+  front.AwaitReceiving();
+  for (const char* payload : {"x1", "x2", "x3"})
+    front.Script->Add(Segment(payload));
+  front.Click();
+  front.Settle();
+  EXPECT_EQ(front.Lines, (std::vector<std::string>{"x1", "x2", "x3"}));
+  front.Click();
+  front.Script->Add(Segment("y1"));
+  while (front.Controller.Pile()->Count() == 0)
+    std::this_thread::sleep_for(1ms);
+  front.Tick();
+  EXPECT_EQ(front.Lines, (std::vector<std::string>{"x1", "x2", "x3", "y1"}));
+}
+
+// A Start while the last capture still hands over waits for it, so that its lines come first.
+TEST(MainController, StartRightAfterStopKeepsTheOrder) {
+  TFront front;
+  front.Click();
+  front.AwaitReceiving();
+  front.Script->Add(Segment("old"));
+  front.Click();
+  front.Click();
+  EXPECT_EQ(front.Lines, std::vector<std::string>{"old"});
+  front.Queue("new");
+  front.Tick();
+  EXPECT_EQ(front.Lines, (std::vector<std::string>{"old", "new"}));
+}
+
+TEST(MainController, AFailedCaptureShowsAllItCapturedBeforeItsError) {
+  TFront front;
+  front.Script->Add(Segment("a"));
+  front.Script->Add(Segment("b"));
+  front.Script->AddFailure({5, "The interface disappeared", false});
+  front.Click();
+  while (front.Errors.empty() && front.Lines.size() < 3) {
+    std::this_thread::sleep_for(1ms);
+    front.Tick();
+  }
+  EXPECT_EQ(front.Lines, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(front.Errors,
+            std::vector<std::string>{"Capture on '10.0.0.1' failed at receive: The interface "
+                                     "disappeared (error 5)"});
+  EXPECT_FALSE(front.Controller.Running());
+  front.Tick();
+  EXPECT_EQ(front.Errors.size(), 1u);
+}
+
+TEST(MainController, AFailedSetUpQuotesTheAddress) {
+  TFront front;
+  front.Texts.Ip = "";
+  front.Script->FailingStep = TCaptureScript::TStep::Bind;
+  front.Click();
+  while (front.Errors.empty()) {
+    std::this_thread::sleep_for(1ms);
+    front.Tick();
+  }
+  EXPECT_EQ(front.Errors[0],
+            "Capture on '' failed at bind: no interface holds this address (error 99)");
+  EXPECT_FALSE(front.Controller.Running());
+}
+
+TEST(MainController, DropMarkersStandWhereTheLossWas) {
+  TFront front;
+  front.Script->Add(Segment("before"));
+  front.Script->AddDropped(5);
+  front.Script->Add(Segment("after"));
+  front.Click();
+  while (front.Lines.size() < 3) {
+    std::this_thread::sleep_for(1ms);
+    front.Tick();
+  }
+  EXPECT_EQ(front.Lines,
+            (std::vector<std::string>{
+                "before", "*** 5 datagrams dropped: the capture could not keep up ***", "after"}));
+}
+
+// However much is queued, a slice returns within its time, and the slices keep the order.
+TEST(MainController, TheDrainWorksInSlices) {
+  TFront front;
+  constexpr int kRecords = 400'000;
+  for (int i = 0; i < kRecords; ++i)
+    front.Queue(std::to_string(i));
+  const auto before = TMainController::TClock::now();
+  EXPECT_EQ(front.Tick(), TNext::Now);
+  EXPECT_LT(TMainController::TClock::now() - before, 1s);
+  EXPECT_LT(front.Lines.size(), static_cast<std::size_t>(kRecords));
+  front.Settle();
+  ASSERT_EQ(front.Lines.size(), static_cast<std::size_t>(kRecords));
+  for (int i = 0; i < kRecords; i += 9973)
+    EXPECT_EQ(front.Lines[static_cast<std::size_t>(i)], std::to_string(i));
+}
+
+TEST(MainController, AFullViewStopsOnceAndLetsGoOfTheRest) {
+  TFront front;
+  front.Room = 400;
+  front.Click();
+  for (int i = 0; i < 100; ++i)
+    front.Queue(std::string(30, static_cast<char>('a' + i % 26)));
+  front.Tick();
+  EXPECT_EQ(front.Lines.size(), 12u);  // 12 lines of 31 characters fit in 400
+  EXPECT_EQ(front.Errors, std::vector<std::string>{"RichEdit line insertion error"});
+  EXPECT_FALSE(front.Controller.Running());
+  EXPECT_EQ(front.Controller.Pile()->Count(), 0);
+  front.Tick();
+  EXPECT_EQ(front.Errors.size(), 1u);
+}
+
+TEST(MainController, CloseEndsEveryCaptureWithinItsWait) {
+  TFront front;
+  front.Click();
+  front.AwaitReceiving();  // waiting on a quiet interface
+  std::weak_ptr<TPileTrameTCP> pile = front.Controller.Pile();
+  const auto before = TMainController::TClock::now();
+  front.Controller.Close();
+  EXPECT_LT(TMainController::TClock::now() - before, TMainController::kCloseWait);
+  EXPECT_EQ(front.Script->Closes, 1);
+  EXPECT_EQ(front.Script->Cleanups, 1);
+}
+
+TEST(MainController, LocalIpIsTheLastOfTheHostsList) {
+  TFront two;
+  two.Script->HostAddresses = {"10.0.0.1", "192.168.1.7"};
+  EXPECT_EQ(two.Controller.GetLocalIp(), "192.168.1.7");
+  TFront none;
+  none.Script->HostAddresses = {};
+  EXPECT_EQ(none.Controller.GetLocalIp(), "");
+}
+
+}  // namespace

@@ -1,0 +1,273 @@
+#include "ui/qt/UnitMain.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTimer>
+
+#ifndef _WIN32
+#include <langinfo.h>
+#endif
+
+#include <algorithm>
+#include <exception>
+
+#include "ui/Layout.h"
+#include "ui/LocaleSeparators.h"
+#include "ui/qt/Application.h"
+#include "ui/qt/LogView.h"
+#include "ui/qt/UpDown.h"
+
+namespace {
+
+// The control at its place in the layout table, named as there.
+template <class T>
+T* Placed(T* widget, const char* name) {
+  const TControlSpec& spec = ControlSpec(name);
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setGeometry(spec.Left, spec.Top, spec.Width, spec.Height);
+  return widget;
+}
+
+QString CaptionOf(const char* name) {
+  return QString::fromLatin1(ControlSpec(name).Caption);
+}
+
+QCheckBox* CheckBox(QWidget* parent, const char* name) {
+  auto* box = Placed(new QCheckBox(CaptionOf(name), parent), name);
+  box->setChecked(ControlSpec(name).Checked);
+  return box;
+}
+
+// Each handler keeps what it raises from the toolkit's frames: the default handler shows it.
+template <class F>
+void Handle(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    TApplication::HandleException(error);
+  }
+}
+
+}  // namespace
+
+TMainForm::TMainForm(TCaptureLayerFactory make_layer, std::uint64_t log_capacity, QWidget* parent)
+    : QWidget(parent), FController(std::move(make_layer)) {
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowTitle(QString::fromLatin1(kMainFormCaption));
+  setFont(QFont(QStringLiteral("Tahoma"), 8));
+  resize(kClientWidth, kClientHeight);
+  setMinimumSize(kMinClientWidth, kMinClientHeight);
+  CreateLogView(log_capacity);
+  CreateBottomPanel();
+  CreateTimers();
+  SetTabOrder();
+  if (const QScreen* where = screen()) move(where->availableGeometry().center() - rect().center());
+  FormCreate();
+}
+
+TMainForm::~TMainForm() {
+  FormDestroy();
+}
+
+void TMainForm::CreateLogView(std::uint64_t capacity) {
+  Ecr = Placed(new TLogView(capacity, this), "Ecr");
+}
+
+void TMainForm::CreateBottomPanel() {
+  PanelBottom = Placed(new QFrame(this), "PanelBottom");
+  PanelBottom->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  // Group boxes as Windows draws them: the caption sits on the top edge of the frame, which
+  // leaves the table's geometry room for the controls inside.
+  // A style sheet would otherwise put the panel back on the application's font.
+  PanelBottom->setStyleSheet(QStringLiteral(
+      "QWidget { font: 8pt \"Tahoma\"; }"
+      "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+      "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+      " left: 7px; padding: 0px; }"));
+  CreateAddressGroup();
+  CreateViewGroup();
+  CreateFilterGroup();
+  Btn_StartStop =
+      Placed(new QPushButton(CaptionOf("Btn_StartStop"), PanelBottom), "Btn_StartStop");
+  connect(Btn_StartStop, &QPushButton::clicked, this, &TMainForm::Btn_StartStopClick);
+}
+
+void TMainForm::CreateAddressGroup() {
+  GroupBox1 = Placed(new QGroupBox(CaptionOf("GroupBox1"), PanelBottom), "GroupBox1");
+  Label1 = Placed(new QLabel(CaptionOf("Label1"), GroupBox1), "Label1");
+  EditIp = Placed(new QLineEdit(CaptionOf("EditIp"), GroupBox1), "EditIp");
+  Touslesports = Placed(new QRadioButton(CaptionOf("Touslesports"), GroupBox1), "Touslesports");
+  Touslesports->setChecked(ControlSpec("Touslesports").Checked);
+  PortStartPortEnd =
+      Placed(new QRadioButton(CaptionOf("PortStartPortEnd"), GroupBox1), "PortStartPortEnd");
+  StartPort = Placed(new QLineEdit(CaptionOf("StartPort"), GroupBox1), "StartPort");
+  UpDown1 = Placed(new TUpDown(GroupBox1), "UpDown1");
+  UpDown1->SetAssociate(StartPort);
+  Label2 = Placed(new QLabel(CaptionOf("Label2"), GroupBox1), "Label2");
+  Label2->setFixedSize(Label2->size());
+  EndPort = Placed(new QLineEdit(CaptionOf("EndPort"), GroupBox1), "EndPort");
+  UpDown2 = Placed(new TUpDown(GroupBox1), "UpDown2");
+  UpDown2->SetAssociate(EndPort);
+  StartPort->installEventFilter(this);
+  EndPort->installEventFilter(this);
+  connect(Touslesports, &QRadioButton::clicked, this, &TMainForm::TouslesportsClick);
+  connect(PortStartPortEnd, &QRadioButton::clicked, this, &TMainForm::PortStartPortEndClick);
+}
+
+void TMainForm::CreateViewGroup() {
+  GroupBox2 = Placed(new QGroupBox(CaptionOf("GroupBox2"), PanelBottom), "GroupBox2");
+  VoirDate = CheckBox(GroupBox2, "VoirDate");
+  VoirIpPort = CheckBox(GroupBox2, "VoirIpPort");
+  VoirDrapeaux = CheckBox(GroupBox2, "VoirDrapeaux");
+}
+
+void TMainForm::CreateFilterGroup() {
+  GroupBox3 = Placed(new QGroupBox(CaptionOf("GroupBox3"), PanelBottom), "GroupBox3");
+  FiltreURG = CheckBox(GroupBox3, "FiltreURG");
+  FiltreACK = CheckBox(GroupBox3, "FiltreACK");
+  FiltrePSH = CheckBox(GroupBox3, "FiltrePSH");
+  FiltreRST = CheckBox(GroupBox3, "FiltreRST");
+  FiltreSYN = CheckBox(GroupBox3, "FiltreSYN");
+  FiltreFIN = CheckBox(GroupBox3, "FiltreFIN");
+}
+
+void TMainForm::CreateTimers() {
+  TimerInData = new QTimer(this);
+  TimerInData->setObjectName(QStringLiteral("TimerInData"));
+  TimerInData->setInterval(TMainController::kTick);
+  connect(TimerInData, &QTimer::timeout, this, &TMainForm::TimerInDataTimer);
+  FDrainAgain = new QTimer(this);
+  FDrainAgain->setSingleShot(true);
+  connect(FDrainAgain, &QTimer::timeout, this, &TMainForm::TimerInDataTimer);
+}
+
+void TMainForm::SetTabOrder() {
+  for (std::size_t i = 0; i + 1 < std::size(kTabChain); ++i)
+    QWidget::setTabOrder(findChild<QWidget*>(kTabChain[i]), findChild<QWidget*>(kTabChain[i + 1]));
+  Btn_StartStop->setFocus();
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const int panel_top = std::max(0, height() - kPanelHeight);
+  Ecr->setGeometry(0, 0, width(), panel_top);
+  PanelBottom->setGeometry(0, panel_top, width(), kPanelHeight);
+  const int group_width = ControlSpec("GroupBox1").Width;
+  GroupBox1->resize(std::max(0, group_width + width() - kClientWidth), GroupBox1->height());
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::LocaleChange) ReadLocaleSeparators();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if ((watched == StartPort || watched == EndPort) && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    // Keys that type no character, and the focus keys, are not the edit's to filter.
+    const bool types_character = !key->text().isEmpty() && key->key() != Qt::Key_Delete &&
+                                 key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab;
+    if (types_character && !StartPortKeyPress(key->text().front())) return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::FormCreate() {
+  SetRunning(false);
+  EditIp->setText(QString::fromStdString(FController.GetLocalIp()));
+  ReadLocaleSeparators();
+}
+
+void TMainForm::FormDestroy() {
+  FController.Close();
+}
+
+void TMainForm::SetRunning(bool value) {
+  if (value == FRunning) return;
+  FRunning = value;
+  if (FRunning) {
+    Ecr->SetColors(Qt::black, Qt::white);
+    Btn_StartStop->setText(QStringLiteral("Stop"));
+    TimerInData->start();
+  } else {
+    Btn_StartStop->setText(QStringLiteral("Start"));
+    TimerInData->stop();
+  }
+}
+
+void TMainForm::Btn_StartStopClick() {
+  Handle([this] {
+    Show(FController.StartStop(ReadStartTexts(), ReadDisplayOptions(), Ecr->FreeCharacters()));
+  });
+}
+
+void TMainForm::TimerInDataTimer() {
+  Handle([this] { Show(FController.Drain(ReadDisplayOptions(), Ecr->FreeCharacters())); });
+}
+
+void TMainForm::Show(const TDrainResult& result) {
+  Ecr->AppendLines(result.Lines);
+  SetRunning(FController.Running());
+  switch (result.Next) {
+    case TDrainResult::TNext::Tick:
+      break;
+    case TDrainResult::TNext::Now:
+      FDrainAgain->start(0);
+      break;
+    case TDrainResult::TNext::Soon:
+      FDrainAgain->start(TMainController::kSoon);
+      break;
+  }
+  if (!result.Error.empty()) TApplication::ShowException(result.Error);
+}
+
+void TMainForm::TouslesportsClick() {
+  StartPort->setEnabled(false);
+  EndPort->setEnabled(false);
+}
+
+void TMainForm::PortStartPortEndClick() {
+  StartPort->setEnabled(true);
+  EndPort->setEnabled(true);
+}
+
+bool TMainForm::StartPortKeyPress(QChar key) {
+  return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == QChar(8);
+}
+
+TStartTexts TMainForm::ReadStartTexts() const {
+  return {EditIp->text().toStdString(), Touslesports->isChecked(), StartPort->text().toStdString(),
+          EndPort->text().toStdString()};
+}
+
+TDisplayOptions TMainForm::ReadDisplayOptions() const {
+  return {VoirDate->isChecked(),  VoirIpPort->isChecked(), VoirDrapeaux->isChecked(),
+          FiltreURG->isChecked(), FiltreACK->isChecked(),  FiltrePSH->isChecked(),
+          FiltreRST->isChecked(), FiltreSYN->isChecked(),  FiltreFIN->isChecked()};
+}
+
+// The user's date and time separators, as the C library's locale states them; where it
+// states none, "/" and ":".
+void TMainForm::ReadLocaleSeparators() {
+  const auto separator = [](std::optional<std::string> found, const char* fallback) {
+    return found ? *found : std::string(fallback);
+  };
+#ifdef _WIN32
+  const QLocale locale = QLocale::system();
+  SetDateTimeSeparators(
+      separator(SeparatorInQtFormat(locale.dateFormat(QLocale::ShortFormat).toStdString()), "/"),
+      separator(SeparatorInQtFormat(locale.timeFormat(QLocale::LongFormat).toStdString()), ":"));
+#else
+  SetDateTimeSeparators(separator(SeparatorInPosixFormat(nl_langinfo(D_FMT)), "/"),
+                        separator(SeparatorInPosixFormat(nl_langinfo(T_FMT)), ":"));
+#endif
+}
