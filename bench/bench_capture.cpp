@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "FloodGenerator.h"
+#include "Tcpdump.h"
 #include "capture/UnitThreadSniffer.h"
 
 namespace {

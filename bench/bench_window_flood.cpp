@@ -10,6 +10,7 @@
 #include <string>
 
 #include "FloodGenerator.h"
+#include "Tcpdump.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/LogView.h"
 #include "ui/qt/UnitMain.h"

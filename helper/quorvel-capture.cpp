@@ -149,15 +149,16 @@ class TRelay {
       // Back to poll now and then under a flood, so that a stop is noticed.
       bool ring_empty = false;
       while (!ring_empty && !FSawAfterStop && FOut.Size() < kFlushAt) {
+        LearnDrops();
         const int taken = FSource.Dispatch(kDispatchLimit, take);
         if (taken < 0) return Fail(0);
-        LearnDrops();
         ring_empty = taken == 0;
       }
       const std::int64_t now = NowMicroseconds();
       while (ring_empty && !FPending.empty() &&
              now - FPending.front().LearnedAt >= kSettleMicroseconds)
         EmitPendingDrop();
+      WriteDrops();
       Flush();
       if (FStopAt != 0 && (FSawAfterStop || (ring_empty && now - FStopAt >= kSettleMicroseconds)))
         return;
@@ -172,14 +173,19 @@ class TRelay {
     // Drops learned at a moment lie after every datagram the system saw before it.
     while (!FPending.empty() && when >= FPending.front().LearnedAt)
       EmitPendingDrop();
+    WriteDrops();
     FOut.Datagram(when, datagram);
   }
 
-  // Statistics read after every batch: new drops happened since the last reading, and lie
-  // after every datagram stored in the ring before now. When the reader was held up (the
-  // ring full, nothing freed), that is exactly where they are; when drops happen while the
-  // reader frees blocks within one batch, the marker can stand late by at most what the
-  // kernel stored in the freed blocks during that batch: a few blocks' worth of datagrams.
+  // Statistics read before every batch. The ring drops when it is full, and gains room only
+  // when libpcap hands a block back, within a batch; so drops that happened between two
+  // batches lie after every datagram stored before this reading and before every one stored
+  // after it, and the marker stands exactly at the gap: this is the case of a helper held up.
+  // Drops that happen within a batch, after it handed a block back, leave the marker late by
+  // what the kernel stored in that block before this reading: at most one block of the ring,
+  // 256 KiB of datagrams (about 1,200 segments of 130 bytes). The rare drop the kernel makes
+  // while the ring has room can stand anywhere among what was stored between two readings, and
+  // its marker comes at the later reading's place.
   void LearnDrops() {
     std::uint32_t dropped = 0;
     if (!FSource.Dropped(dropped)) return;
@@ -188,9 +194,15 @@ class TRelay {
     if (more != 0) FPending.push_back({NowMicroseconds(), more});
   }
 
+  // Drops that stand at the same place make one marker.
   void EmitPendingDrop() {
-    FOut.Dropped(FPending.front().Count);
+    FDropsHere += FPending.front().Count;
     FPending.pop_front();
+  }
+
+  void WriteDrops() {
+    FOut.Dropped(FDropsHere);
+    FDropsHere = 0;
   }
 
   void RequestStop() {
@@ -212,6 +224,7 @@ class TRelay {
   void Fail(int code) {
     while (!FPending.empty())
       EmitPendingDrop();
+    WriteDrops();
     TCaptureError error = FSource.Error();
     if (code != 0) error = {code, std::strerror(code), false};
     FOut.Step(TCaptureStep::Receive, &error);
@@ -220,6 +233,7 @@ class TRelay {
   void Finish() {
     while (!FPending.empty())
       EmitPendingDrop();
+    WriteDrops();
     FOut.End();
     Flush();
     FSource.Close();  // after the window has all: unmapping the ring takes a while
@@ -245,6 +259,7 @@ class TRelay {
   TCaptureStreamWriter FOut;
   std::uint32_t FDroppedSoFar = 0;
   std::deque<TPendingDrop> FPending;
+  std::uint64_t FDropsHere = 0;  // due before the next datagram
   std::int64_t FStopAt = 0;
   bool FSawAfterStop = false;
 };

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "DatagramFixtures.h"
+#include "ControllerFront.h"
 #include "ScriptedCaptureLayer.h"
 #include "capture/DateTime.h"
 #include "ui/MainController.h"
@@ -17,40 +18,12 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using TNext = TDrainResult::TNext;
 
-// The controller as a front end drives it: what it returns is appended or shown.
-struct TFront {
-  std::shared_ptr<TCaptureScript> Script = std::make_shared<TCaptureScript>();
-  TMainController Controller{
-      [script = Script] { return std::make_unique<TScriptedCaptureLayer>(script); }};
-  std::vector<std::string> Lines;
-  std::vector<std::string> Errors;
-  std::uint64_t Room = std::uint64_t{1} << 30;
-  TDisplayOptions Options = PayloadOnly();
-  TStartTexts Texts{"10.0.0.1", true, "0", "0"};
-
-  static TDisplayOptions PayloadOnly() {
-    TDisplayOptions options;
-    options.ShowDate = options.ShowAddresses = options.ShowFlags = false;
-    return options;
-  }
-
-  TNext Apply(const TDrainResult& result) {
-    for (const std::string& line : result.Lines) {
-      EXPECT_LE(line.size() + 1, Room) << "the controller overfilled the view";
-      Room -= std::min<std::uint64_t>(Room, line.size() + 1);
-      Lines.push_back(line);
-    }
-    if (!result.Error.empty()) Errors.push_back(result.Error);
-    return result.Next;
-  }
-  void Click() { Apply(Controller.StartStop(Texts, Options, Room)); }
-  TNext Tick() { return Apply(Controller.Drain(Options, Room)); }
-  // Drains as the event loop would until nothing is due before the next tick.
-  void Settle() {
-    for (TNext next = Tick(); next != TNext::Tick; next = Tick()) {
-      if (next == TNext::Soon) std::this_thread::sleep_for(TMainController::kSoon);
-    }
-  }
+// The controller over a scripted capture layer.
+struct TScriptedFront : TFront {
+  std::shared_ptr<TCaptureScript> Script;
+  explicit TScriptedFront(std::shared_ptr<TCaptureScript> script = std::make_shared<TCaptureScript>())
+      : TFront([script] { return std::make_unique<TScriptedCaptureLayer>(script); }),
+        Script(std::move(script)) {}
   void AwaitReceiving() {
     for (int i = 0; i < 5000; ++i) {
       {
@@ -61,12 +34,6 @@ struct TFront {
     }
     FAIL() << "the capture never received";
   }
-  void Queue(const std::string& payload) {
-    auto trame = std::make_unique<TTrameTCP>();
-    trame->Drapeaux = TDrapeauxTCP(2);  // ACK
-    trame->Data = payload;
-    Controller.Pile()->Push(std::move(trame));
-  }
 };
 
 std::vector<std::uint8_t> Segment(const std::string& payload) {
@@ -74,7 +41,7 @@ std::vector<std::uint8_t> Segment(const std::string& payload) {
 }
 
 TEST(MainController, StartAndStopFollowTheButton) {
-  TFront front;
+  TScriptedFront front;
   front.Click();
   EXPECT_TRUE(front.Controller.Running());
   front.AwaitReceiving();
@@ -113,7 +80,7 @@ TEST(MainController, PortTextsAreConvertedBeforeAnythingStarts) {
        0, 0},
   };
   for (const TPortCase& c : cases) {
-    TFront front;
+    TScriptedFront front;
     front.Texts = {"10.0.0.1", false, c.Start, c.End};
     if (c.Error.empty()) {
       front.Click();
@@ -137,7 +104,7 @@ TEST(MainController, PortTextsAreConvertedBeforeAnythingStarts) {
 
 // Stop hands over what was captured before it, at once; the next Start shows none of it.
 TEST(MainController, StopDeliversEverythingCapturedBeforeIt) {
-  TFront front;
+  TScriptedFront front;
   front.Click();
   front.AwaitReceiving();
   for (const char* payload : {"x1", "x2", "x3"})
@@ -155,7 +122,7 @@ TEST(MainController, StopDeliversEverythingCapturedBeforeIt) {
 
 // A Start while the last capture still hands over waits for it, so that its lines come first.
 TEST(MainController, StartRightAfterStopKeepsTheOrder) {
-  TFront front;
+  TScriptedFront front;
   front.Click();
   front.AwaitReceiving();
   front.Script->Add(Segment("old"));
@@ -168,7 +135,7 @@ TEST(MainController, StartRightAfterStopKeepsTheOrder) {
 }
 
 TEST(MainController, AFailedCaptureShowsAllItCapturedBeforeItsError) {
-  TFront front;
+  TScriptedFront front;
   front.Script->Add(Segment("a"));
   front.Script->Add(Segment("b"));
   front.Script->AddFailure({5, "The interface disappeared", false});
@@ -187,7 +154,7 @@ TEST(MainController, AFailedCaptureShowsAllItCapturedBeforeItsError) {
 }
 
 TEST(MainController, AFailedSetUpQuotesTheAddress) {
-  TFront front;
+  TScriptedFront front;
   front.Texts.Ip = "";
   front.Script->FailingStep = TCaptureScript::TStep::Bind;
   front.Click();
@@ -201,7 +168,7 @@ TEST(MainController, AFailedSetUpQuotesTheAddress) {
 }
 
 TEST(MainController, DropMarkersStandWhereTheLossWas) {
-  TFront front;
+  TScriptedFront front;
   front.Script->Add(Segment("before"));
   front.Script->AddDropped(5);
   front.Script->Add(Segment("after"));
@@ -217,7 +184,7 @@ TEST(MainController, DropMarkersStandWhereTheLossWas) {
 
 // However much is queued, a slice returns within its time, and the slices keep the order.
 TEST(MainController, TheDrainWorksInSlices) {
-  TFront front;
+  TScriptedFront front;
   constexpr int kRecords = 400'000;
   for (int i = 0; i < kRecords; ++i)
     front.Queue(std::to_string(i));
@@ -232,7 +199,7 @@ TEST(MainController, TheDrainWorksInSlices) {
 }
 
 TEST(MainController, AFullViewStopsOnceAndLetsGoOfTheRest) {
-  TFront front;
+  TScriptedFront front;
   front.Room = 400;
   front.Click();
   for (int i = 0; i < 100; ++i)
@@ -247,7 +214,7 @@ TEST(MainController, AFullViewStopsOnceAndLetsGoOfTheRest) {
 }
 
 TEST(MainController, CloseEndsEveryCaptureWithinItsWait) {
-  TFront front;
+  TScriptedFront front;
   front.Click();
   front.AwaitReceiving();  // waiting on a quiet interface
   std::weak_ptr<TPileTrameTCP> pile = front.Controller.Pile();
@@ -259,10 +226,10 @@ TEST(MainController, CloseEndsEveryCaptureWithinItsWait) {
 }
 
 TEST(MainController, LocalIpIsTheLastOfTheHostsList) {
-  TFront two;
+  TScriptedFront two;
   two.Script->HostAddresses = {"10.0.0.1", "192.168.1.7"};
   EXPECT_EQ(two.Controller.GetLocalIp(), "192.168.1.7");
-  TFront none;
+  TScriptedFront none;
   none.Script->HostAddresses = {};
   EXPECT_EQ(none.Controller.GetLocalIp(), "");
 }
