@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <string>
 
+#ifndef _WIN32
+#include "capture/Privileges.h"
+#endif
 #include "ui/qt/Application.h"
 #include "ui/qt/UnitMain.h"
 
@@ -45,6 +48,14 @@ void HoldPlatformMessages(QtMsgType type, const QMessageLogContext& context, con
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+  // Qt loads plugins named by the environment: a window holding a right would lend it to any
+  // code a user can put in its way. Only the capture helper may hold one.
+  if (!DropAllCapabilities()) {
+    std::fprintf(stderr, "quorvel: cannot give up the capabilities it was started with\n");
+    return 1;
+  }
+#endif
   if (const char* why = NoDisplay()) {
     std::fprintf(stderr, "quorvel: %s\n", why);
     return 1;

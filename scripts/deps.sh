@@ -4,7 +4,8 @@
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libpcap-dev libgtest-dev
-                libgmock-dev libbenchmark-dev fonts-liberation fonts-wine libcap2-bin)
+                libgmock-dev libbenchmark-dev fonts-liberation fonts-wine libcap2-bin
+                dpkg-dev util-linux passwd)
 test_packages=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64 iproute2 tcpdump xvfb
                xauth imagemagick x11-utils xdotool)
 

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 traffic=false
 if [[ ${1:-} == --traffic ]]; then traffic=true; shift; fi
 output=${1:-screenshot.png}
-if [[ ! -x build/app/quorvel ]]; then
+if [[ ! -x build/bin/quorvel ]]; then
   echo "build first: scripts/run.sh or scripts/test.sh" >&2
   exit 1
 fi
@@ -41,7 +41,7 @@ if $traffic; then
   ip -n "$b" link set qv-b up
   run=(ip netns exec "$a")
 fi
-DISPLAY=$display "${run[@]}" build/app/quorvel 2>/dev/null &
+DISPLAY=$display "${run[@]}" build/bin/quorvel 2>/dev/null &
 pids+=($!)
 sleep 2
 

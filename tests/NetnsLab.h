@@ -2,15 +2,18 @@
 
 // Network namespaces that a test creates for itself, with a veth pair between two of them,
 // so that real traffic never leaves the machine. Needs root and iproute2.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 inline bool Shell(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
@@ -84,3 +87,27 @@ struct TVethLab {
     if (!ok) throw std::runtime_error("cannot set up the veth pair");
   }
 };
+
+// The process ids of the children of process `pid`, from every one of its threads.
+inline std::vector<pid_t> ChildrenOf(pid_t pid) {
+  std::vector<pid_t> children;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* directory = ::opendir(tasks.c_str());
+  while (directory) {
+    const dirent* task = ::readdir(directory);
+    if (!task) break;
+    std::ifstream list(tasks + "/" + task->d_name + "/children");
+    pid_t child = 0;
+    while (list >> child)
+      children.push_back(child);
+  }
+  if (directory) ::closedir(directory);
+  return children;
+}
+
+inline std::string CommandName(pid_t pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  comm >> name;
+  return name;
+}

@@ -4,7 +4,6 @@
 // was. Needs root; every test makes its own network namespaces.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <time.h>
 
 #include <fstream>
@@ -84,26 +83,9 @@ class CaptureIntegrity : public testing::Test {
     return lines;
   }
 
-  pid_t HelperPid() const {
-    for (const auto& entry : std::vector<std::string>{"/proc/self/task"}) {
-      DIR* tasks = ::opendir(entry.c_str());
-      while (tasks) {
-        const dirent* task = ::readdir(tasks);
-        if (!task) break;
-        std::ifstream children(entry + "/" + task->d_name + "/children");
-        pid_t child = 0;
-        while (children >> child) {
-          std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
-          std::string name;
-          comm >> name;
-          if (name == kCaptureHelperName) {
-            ::closedir(tasks);
-            return child;
-          }
-        }
-      }
-      if (tasks) ::closedir(tasks);
-    }
+  static pid_t HelperPid() {
+    for (const pid_t child : ChildrenOf(::getpid()))
+      if (CommandName(child) == kCaptureHelperName) return child;
     return -1;
   }
 
@@ -251,7 +233,10 @@ TEST_F(CaptureIntegrity, DropMarkersStandAtTheGap) {
   std::size_t widest = 0;
   std::uint64_t widest_size = 0;
   for (std::size_t i = 0; i < gaps.size(); ++i) {
-    if (gap_sizes[i] > widest_size) widest = gaps[i], widest_size = gap_sizes[i];
+    if (gap_sizes[i] > widest_size) {
+      widest = gaps[i];
+      widest_size = gap_sizes[i];
+    }
   }
   RecordProperty("marker_distance", static_cast<int>(nearest(widest, marks)));
   EXPECT_LE(nearest(widest, marks), 1300u) << "no marker near the gap at segment " << widest;
@@ -269,7 +254,9 @@ TEST_F(CaptureIntegrity, DropMarkersStandAtTheGap) {
     first_stray_gap = std::min(first_stray_gap, gaps[i]);
   }
   EXPECT_LE(stray_told, stray_missing);
-  if (stray_told > 0) EXPECT_LE(first_stray_gap, last_stray_mark);
+  if (stray_told > 0) {
+    EXPECT_LE(first_stray_gap, last_stray_mark);
+  }
 }
 
 }  // namespace

@@ -2,14 +2,19 @@
 // test creates for itself.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 
 #include "NetnsLab.h"
 #include "TcpExchange.h"
 #include "TcpPeers.h"
+#include "capture/CaptureHelper.h"
 #include "capture/UnitThreadSniffer.h"
 
 namespace {
@@ -168,6 +173,62 @@ TEST_F(LiveCapture, StopThenStartRecordsNothingTwice) {
   EXPECT_GT(data_segments, 100);
   ::close(client);
   ::close(listener);
+}
+
+std::string Beside(const std::string& name) {
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+  return self.substr(0, self.rfind('/') + 1) + name;
+}
+
+pid_t HelperOf(pid_t parent) {
+  for (int i = 0; i < 500; ++i) {
+    for (const pid_t child : ChildrenOf(parent))
+      if (CommandName(child) == kCaptureHelperName) return child;
+    std::this_thread::sleep_for(2ms);
+  }
+  return -1;
+}
+
+TEST_F(LiveCapture, AKilledHelperIsAFailure) {
+  TVethLab lab;
+  auto control = StartIn(lab.A, TVethLab::kAddressA);
+  const pid_t helper = HelperOf(::getpid());
+  ASSERT_GT(helper, 0);
+  ::kill(helper, SIGKILL);
+  ASSERT_TRUE(control->WaitEnded(5s));
+  EXPECT_EQ(control->Failure(),
+            "Capture on '10.199.0.1' failed at receive: the capture helper ended unexpectedly "
+            "(killed by signal 9) (error 32)");
+}
+
+// The window killed outright: its helper sees its input close, and its parent go.
+TEST_F(LiveCapture, TheHelperNeverOutlivesItsWindow) {
+  TVethLab lab;
+  const pid_t window = ::fork();
+  if (window == 0) {
+    lab.A.Run([] {
+      const std::string probe = Beside("capture_probe");
+      ::execl(probe.c_str(), probe.c_str(), TVethLab::kAddressA, "60000", nullptr);
+      return 0;
+    });
+    ::_exit(127);
+  }
+  const pid_t helper = HelperOf(window);
+  ASSERT_GT(helper, 0);
+  ::kill(window, SIGKILL);
+  ::waitpid(window, nullptr, 0);
+  // Gone, or a zombie left to whoever reaps orphans here.
+  const auto ended = [helper] {
+    std::ifstream stat("/proc/" + std::to_string(helper) + "/stat");
+    std::string pid, name, state;
+    return !(stat >> pid >> name >> state) || state == "Z";
+  };
+  bool gone = false;
+  for (int i = 0; i < 200 && !gone; ++i) {
+    gone = ended();
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_TRUE(gone);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 
 #include <thread>
 
-#include "DatagramFixtures.h"
 #include "ControllerFront.h"
+#include "DatagramFixtures.h"
 #include "ScriptedCaptureLayer.h"
 #include "capture/DateTime.h"
 #include "ui/MainController.h"
@@ -21,7 +21,8 @@ using TNext = TDrainResult::TNext;
 // The controller over a scripted capture layer.
 struct TScriptedFront : TFront {
   std::shared_ptr<TCaptureScript> Script;
-  explicit TScriptedFront(std::shared_ptr<TCaptureScript> script = std::make_shared<TCaptureScript>())
+  explicit TScriptedFront(
+      std::shared_ptr<TCaptureScript> script = std::make_shared<TCaptureScript>())
       : TFront([script] { return std::make_unique<TScriptedCaptureLayer>(script); }),
         Script(std::move(script)) {}
   void AwaitReceiving() {

@@ -1,0 +1,36 @@
+// capture_probe ADDRESS MILLISECONDS
+// A stand-in for the window where a test needs a separate process, run as another user or
+// killed: it gives up its capabilities as the window does, captures through the platform's
+// layer for that long, then prints the capabilities it held, each payload, and the failure.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "capture/Privileges.h"
+#include "capture/UnitThreadSniffer.h"
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: capture_probe ADDRESS MILLISECONDS\n");
+    return 2;
+  }
+  DropAllCapabilities();
+  auto pile = std::make_shared<TPileTrameTCP>();
+  auto control = TThreadSniffer::Create(pile, argv[1], 1, 65535);
+  const auto until =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atoi(argv[2]));
+  while (std::chrono::steady_clock::now() < until && !control->Ended())
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  control->Terminate();
+  control->WaitEnded(std::chrono::seconds(5));
+  std::printf("CapEff %llx CapPrm %llx\n",
+              static_cast<unsigned long long>(CapabilitySet("CapEff")),
+              static_cast<unsigned long long>(CapabilitySet("CapPrm")));
+  while (TPileItem item = pile->Pop()) {
+    if (item.Trame && !item.Trame->Data.empty())
+      std::printf("payload %s\n", item.Trame->Data.c_str());
+  }
+  std::printf("failure %s\n", control->Failure().c_str());
+  return 0;
+}
