@@ -1,6 +1,8 @@
-// A flood of TCP segments through a veth, captured by TThreadSniffer with a consumer
-// draining the queue, beside tcpdump writing to /dev/null with the same filter on the same
-// flood. Needs root. Usage: bench_capture [seconds per run]
+// A flood of TCP segments through a veth, captured by TThreadSniffer through the capture
+// helper with a consumer draining the queue as the window does, beside tcpdump writing to
+// /dev/null with the same filter on the same flood. CPU counts the helper and this process
+// together. Needs root. Usage: bench_capture [seconds per run] [rates per second, 0 for the
+// generator's maximum...]
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -8,6 +10,7 @@
 
 #include "FloodGenerator.h"
 #include "Tcpdump.h"
+#include "capture/CaptureHelper.h"
 #include "capture/UnitThreadSniffer.h"
 
 namespace {
@@ -34,21 +37,27 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
     std::vector<TPileItem> items;
     while (draining || pile->Count() > 0) {
       items.clear();
-      if (pile->PopBatch(items, 4096) == 0) std::this_thread::sleep_for(1ms);
+      if (pile->PopBatch(items, 4096) == 0) std::this_thread::sleep_for(10ms);
       for (const TPileItem& item : items) {
         if (item.Trame)
           ++captured;
         else
           dropped += item.Dropped;
       }
+      pile->Release(items);
     }
   });
+  pid_t helper = -1;
+  for (const pid_t child : ChildrenOf(::getpid()))
+    if (CommandName(child) == kCaptureHelperName) helper = child;
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
+  const double helper_before = ProcessCpuSeconds(helper);
   TFlood flood(lab.B, TVethLab::kDeviceB, rate, duration, kPort);
   TRun run;
   run.Sent = flood.Wait().Sent;
   std::this_thread::sleep_for(200ms);
+  const double helper_cpu = ProcessCpuSeconds(helper) - helper_before;
   control->Terminate();
   control->WaitEnded(5s);
   draining = false;
@@ -56,7 +65,7 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
   getrusage(RUSAGE_SELF, &after);
   run.Captured = captured;
   run.Dropped = dropped;
-  run.CpuSeconds = CpuSeconds(after) - CpuSeconds(before);
+  run.CpuSeconds = CpuSeconds(after) - CpuSeconds(before) + helper_cpu;
   return run;
 }
 
@@ -95,7 +104,11 @@ int main(int argc, char** argv) {
   TVethLab lab;
   std::printf("%-9s %9s %10s %10s %9s %11s %10s\n", "capture", "rate/s", "sent", "captured",
               "dropped", "captured/s", "cpu ns/seg");
-  for (const std::uint64_t rate : {50'000ull, 100'000ull, 200'000ull, 400'000ull, 0ull}) {
+  std::vector<std::uint64_t> rates = {50'000, 100'000, 200'000, 400'000, 0};
+  if (argc > 2) rates.clear();
+  for (int i = 2; i < argc; ++i)
+    rates.push_back(std::strtoull(argv[i], nullptr, 10));
+  for (const std::uint64_t rate : rates) {
     Print("quorvel", rate, RunQuorvel(lab, rate, duration), seconds);
     Print("tcpdump", rate, RunTcpdump(lab, rate, duration), seconds);
   }

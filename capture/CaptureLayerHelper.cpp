@@ -190,10 +190,8 @@ class THelperCaptureLayer final : public TCaptureLayer {
       if (event) {
         if (event->Kind != TCaptureStreamReader::TKind::Step || event->Step != step)
           return Fail(EPROTO, "the capture helper ended before its set-up was done");
-        if (event->Failed) {
-          FLastError = event->Error;
-          return false;
-        }
+        if (event->Failed)
+          return Fail(event->ErrorCode, std::string(event->ErrorText), event->MissingRights);
         return true;
       }
       switch (ReadMore(true, deadline)) {
@@ -235,7 +233,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
           batch.push_back({{}, 0, event->Dropped});
           break;
         case TCaptureStreamReader::TKind::Step:
-          FLastError = event->Error;
+          Fail(event->ErrorCode, std::string(event->ErrorText), event->MissingRights);
           FFailed = true;
           return batch.empty() ? false : true;
         case TCaptureStreamReader::TKind::End:

@@ -31,10 +31,18 @@ std::uint64_t GetLe(const std::uint8_t* in, std::size_t bytes) {
 }  // namespace
 
 std::uint8_t* TCaptureStreamWriter::Frame(std::uint8_t kind, std::size_t payload) {
-  const std::size_t at = FBuffer.size();
-  FBuffer.resize(at + kHeader + payload);
-  PutLe(FBuffer.data() + at, std::uint64_t{kind} << 24 | payload, kHeader);
-  return FBuffer.data() + at + kHeader;
+  const std::size_t at = FSize;
+  const std::size_t size = at + kHeader + payload;
+  if (size > FCapacity) {
+    const std::size_t capacity = std::max(size, 2 * FCapacity);
+    auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+    if (at != 0) std::memcpy(grown.get(), FBuffer.get(), at);
+    FBuffer = std::move(grown);
+    FCapacity = capacity;
+  }
+  FSize = size;
+  PutLe(FBuffer.get() + at, std::uint64_t{kind} << 24 | payload, kHeader);
+  return FBuffer.get() + at + kHeader;
 }
 
 void TCaptureStreamWriter::Hello() {
@@ -110,10 +118,10 @@ std::optional<TCaptureStreamReader::TEvent> TCaptureStreamReader::Next(
         if (!in_order || (!event.Failed && payload[1] != 0))
           throw ECaptureStreamError("step out of order");
         if (event.Failed) {
-          event.Error.Code = static_cast<std::int32_t>(GetLe(payload + 2, 4));
-          event.Error.Text.assign(reinterpret_cast<const char*>(payload + kStepFixed),
-                                  length - kStepFixed);
-          event.Error.MissingRights = (payload[1] & kStepMissingRights) != 0;
+          event.ErrorCode = static_cast<std::int32_t>(GetLe(payload + 2, 4));
+          event.ErrorText = std::string_view(reinterpret_cast<const char*>(payload + kStepFixed),
+                                             length - kStepFixed);
+          event.MissingRights = (payload[1] & kStepMissingRights) != 0;
           FState = TState::Closing;
         } else if (++FNextStep > static_cast<int>(TCaptureStep::ReceiveAll)) {
           FState = TState::Receiving;

@@ -7,6 +7,7 @@
 // reports where the losses lie in the stream, and at most one failed receive.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -36,14 +37,17 @@ class TCaptureStreamWriter {
   void Dropped(std::uint64_t count);
   void End();
 
-  std::span<const std::uint8_t> Bytes() const { return FBuffer; }
-  std::size_t Size() const { return FBuffer.size(); }
-  void Clear() { FBuffer.clear(); }
+  std::span<const std::uint8_t> Bytes() const { return {FBuffer.get(), FSize}; }
+  std::size_t Size() const { return FSize; }
+  void Clear() { FSize = 0; }
 
  private:
   std::uint8_t* Frame(std::uint8_t kind, std::size_t payload);
 
-  std::vector<std::uint8_t> FBuffer;
+  // Grown by hand: every byte is written once, never zeroed first.
+  std::unique_ptr<std::uint8_t[]> FBuffer;
+  std::size_t FSize = 0;
+  std::size_t FCapacity = 0;
 };
 
 class TCaptureStreamReader {
@@ -54,7 +58,9 @@ class TCaptureStreamReader {
     TKind Kind = TKind::End;
     TCaptureStep Step = TCaptureStep::Open;
     bool Failed = false;
-    TCaptureError Error;                  // of a failed step
+    int ErrorCode = 0;           // of a failed step
+    std::string_view ErrorText;  // of a failed step, within the bytes given to Next
+    bool MissingRights = false;
     std::int64_t UnixMicroseconds = 0;    // of a datagram
     std::span<const std::uint8_t> Bytes;  // of a datagram, within the bytes given to Next
     std::uint64_t Dropped = 0;

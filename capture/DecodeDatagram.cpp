@@ -12,19 +12,34 @@ constexpr std::size_t kMinIpHeader = 20;
 constexpr std::size_t kMinTcpHeader = 20;
 constexpr std::uint8_t kProtocolTcp = 6;
 
+// The decimal text of every byte value, so that an address costs four copies.
+struct TByteTexts {
+  char Text[256][3];
+  std::uint8_t Length[256];
+  constexpr TByteTexts() : Text(), Length() {
+    for (unsigned value = 0; value < 256; ++value) {
+      std::uint8_t n = 0;
+      if (value >= 100) Text[value][n++] = static_cast<char>('0' + value / 100);
+      if (value >= 10) Text[value][n++] = static_cast<char>('0' + value / 10 % 10);
+      Text[value][n++] = static_cast<char>('0' + value % 10);
+      Length[value] = n;
+    }
+  }
+};
+constexpr TByteTexts kByteTexts;
+
 // Dotted decimal without leading zeros; at most 15 characters, so it stays in the string's
 // inline buffer.
-std::string DottedQuad(std::span<const std::uint8_t> address) {
+void AssignDottedQuad(std::string& out, std::span<const std::uint8_t> address) {
   char text[16];
   std::size_t length = 0;
   for (std::size_t i = 0; i < 4; ++i) {
-    unsigned value = address[i];
     if (i != 0) text[length++] = '.';
-    if (value >= 100) text[length++] = static_cast<char>('0' + value / 100);
-    if (value >= 10) text[length++] = static_cast<char>('0' + value / 10 % 10);
-    text[length++] = static_cast<char>('0' + value % 10);
+    const std::uint8_t value = address[i];
+    std::memcpy(text + length, kByteTexts.Text[value], 3);
+    length += kByteTexts.Length[value];
   }
-  return std::string(text, length);
+  out.assign(text, length);
 }
 
 // The header orders the flags FIN (bit 0) up to URG (bit 5); the record holds them reversed.
@@ -44,7 +59,8 @@ bool InRange(std::uint16_t port, std::uint16_t start, std::uint16_t end) {
 
 std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received,
                                           std::uint16_t FPortStart, std::uint16_t FPortEnd,
-                                          std::int64_t unix_microseconds) {
+                                          std::int64_t unix_microseconds,
+                                          std::unique_ptr<TTrameTCP>* reuse) {
   TBoundedReader in(received);
   if (!in.Holds(0, kMinIpHeader)) return nullptr;
   if (in.U8(9) != kProtocolTcp) return nullptr;
@@ -75,20 +91,25 @@ std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received
 
   // A failed allocation of the record itself is left to end the capture; a failure while it
   // is filled only costs this datagram.
-  auto trame = std::make_unique<TTrameTCP>();
+  std::unique_ptr<TTrameTCP> trame =
+      reuse && *reuse ? std::move(*reuse) : std::make_unique<TTrameTCP>();
   try {
     trame->Date =
         unix_microseconds != 0 ? LocalDateTimeFromUnixMicroseconds(unix_microseconds) : LocalNow();
-    trame->Source = {DottedQuad(in.Bytes(12, 4)), source_port};
-    trame->Dest = {DottedQuad(in.Bytes(16, 4)), dest_port};
+    AssignDottedQuad(trame->Source.Ip, in.Bytes(12, 4));
+    trame->Source.Port = source_port;
+    AssignDottedQuad(trame->Dest.Ip, in.Bytes(16, 4));
+    trame->Dest.Port = dest_port;
     trame->Drapeaux = flags;
-    if (!payload.empty()) {
-      const void* zero = std::memchr(payload.data(), 0, payload.size());
-      const std::size_t length =
-          zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - payload.data())
-               : payload.size();
+    // Payload text ends at the first zero byte.
+    const void* zero = payload.empty() ? nullptr : std::memchr(payload.data(), 0, payload.size());
+    const std::size_t length =
+        zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - payload.data())
+             : payload.size();
+    if (length == 0)
+      trame->Data.clear();
+    else
       trame->Data.assign(reinterpret_cast<const char*>(payload.data()), length);
-    }
   } catch (const std::exception&) {
     return nullptr;
   }

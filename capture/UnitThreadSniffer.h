@@ -18,10 +18,12 @@
 // into a record, or into nothing when it is not a TCP segment with a port of
 // FPortStart..FPortEnd at either end, or is too short or malformed to tell. Never reads
 // outside `received`. The record is stamped with the local time at which the system saw the
-// datagram (`unix_microseconds`, UTC), or, for 0, with the local time of the call.
+// datagram (`unix_microseconds`, UTC), or, for 0, with the local time of the call. A record
+// given in `reuse` is filled instead of a new one.
 std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received,
                                           std::uint16_t FPortStart, std::uint16_t FPortEnd,
-                                          std::int64_t unix_microseconds = 0);
+                                          std::int64_t unix_microseconds = 0,
+                                          std::unique_ptr<TTrameTCP>* reuse = nullptr);
 
 class TThreadSniffer;
 
@@ -94,5 +96,6 @@ class TThreadSniffer final : public TThread {
   const std::shared_ptr<TPileTrameTCP> FPile;
   const std::unique_ptr<TCaptureLayer> FLayer;
   const std::shared_ptr<TSnifferControl> FControl;
-  std::vector<TPileItem> FItems;  // decoded, not yet pushed
+  std::vector<TPileItem> FItems;                      // decoded, not yet pushed
+  std::vector<std::unique_ptr<TTrameTCP>> FReusable;  // released by the window
 };

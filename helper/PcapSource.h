@@ -52,5 +52,6 @@ class TPcapSource {
   pcap_t* FHandle = nullptr;
   TLinkType FLinkType = TLinkType::Ethernet;
   const TDatagramCallback* FCallback = nullptr;
+  std::uint32_t FDropped = 0;
   TCaptureError FError;
 };

@@ -7,6 +7,7 @@
 #include <net/ethernet.h>
 #include <net/if.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -37,6 +38,7 @@ class TFlood {
     if (::pipe(fds) != 0) throw std::runtime_error("pipe");
     FChild = ::fork();
     if (FChild == 0) {
+      ::prctl(PR_SET_NAME, "flood", 0, 0, 0);
       ::close(fds[0]);
       const std::uint64_t sent = ns.Run([&] { return Send(device, rate, duration, dest_port); });
       (void)!::write(fds[1], &sent, sizeof sent);

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <fstream>
+
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -110,4 +111,21 @@ inline std::string CommandName(pid_t pid) {
   std::string name;
   comm >> name;
   return name;
+}
+
+// Time a running process has spent on a CPU so far, in seconds, to the nanosecond: the sum of
+// its threads' scheduler statistics.
+inline double ProcessCpuSeconds(pid_t pid) {
+  double seconds = 0;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* directory = ::opendir(tasks.c_str());
+  while (directory) {
+    const dirent* task = ::readdir(directory);
+    if (!task) break;
+    std::ifstream stat(tasks + "/" + task->d_name + "/schedstat");
+    double nanoseconds = 0;
+    if (task->d_name[0] != '.' && stat >> nanoseconds) seconds += nanoseconds / 1e9;
+  }
+  if (directory) ::closedir(directory);
+  return seconds;
 }

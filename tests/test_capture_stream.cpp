@@ -54,8 +54,8 @@ TEST(CaptureStream, EveryKindOfFrameRoundTrips) {
   EXPECT_TRUE(events[5].Bytes.empty());
   EXPECT_TRUE(events[6].Failed);
   EXPECT_EQ(events[6].Step, TCaptureStep::Receive);
-  EXPECT_EQ(events[6].Error.Code, 5);
-  EXPECT_EQ(events[6].Error.Text, "The interface disappeared");
+  EXPECT_EQ(events[6].ErrorCode, 5);
+  EXPECT_EQ(events[6].ErrorText, "The interface disappeared");
   EXPECT_EQ(events[7].Kind, TKind::End);
 }
 
@@ -68,8 +68,8 @@ TEST(CaptureStream, AFailedSetUpStepKeepsItsError) {
   const auto events = ReadAll(out.Bytes());
   ASSERT_EQ(events.size(), 2u);
   EXPECT_TRUE(events[0].Failed);
-  EXPECT_TRUE(events[0].Error.MissingRights);
-  EXPECT_EQ(events[0].Error.Text, "Permission denied");
+  EXPECT_TRUE(events[0].MissingRights);
+  EXPECT_EQ(events[0].ErrorText, "Permission denied");
 }
 
 // Read a byte at a time, a stream gives the same events: nothing is read before it is whole.

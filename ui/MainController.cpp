@@ -107,6 +107,7 @@ void TMainController::Compose(const TDisplayOptions& options, std::uint64_t room
       room -= cost;
       result.Lines.push_back(std::move(*line));
     }
+    FPile->Release(FTaken);
     if (TClock::now() >= until) {
       if (FPile->Count() > 0) result.Next = TDrainResult::TNext::Now;
       return;
