@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
       characters += ComposeLine(*record, {})->size();
     const double compose = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     std::printf(
-        "emptying a queue of %d records: %6.1f ms in about %d slices   (composing their lines "
+        "emptying a queue of %d records: %6.1f ms over %d event-loop passes   (composing their "
+        "lines "
         "alone: %5.1f ms, %zu characters)\n",
         kRecords, tick, slices, compose, characters);
   }

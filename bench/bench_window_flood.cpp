@@ -1,13 +1,19 @@
 // End to end: a flood of TCP segments through a veth, captured and shown by the window
-// (offscreen), beside tcpdump -l -A writing the same flood to a file. Needs root.
+// (offscreen), beside tcpdump -l -A writing the same flood to a file. While the window drains,
+// another thread posts an event to it every 10 ms: the longest any of them waited tells how
+// long the window would make a click wait. A last run holds the window up for two seconds in
+// a flood and tells how far the drop marker stands from the gap. Needs root.
 // Usage: QT_QPA_PLATFORM=offscreen bench_window_flood [seconds per run]
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "FloodGenerator.h"
 #include "Tcpdump.h"
@@ -17,11 +23,15 @@
 
 namespace {
 
+using TClock = std::chrono::steady_clock;
+
 constexpr std::uint16_t kPort = 5001;
 
 struct TRun {
   std::uint64_t Sent = 0, Shown = 0, Lost = 0;
   double CpuSeconds = 0;
+  double WorstDelayMs = 0;
+  std::int64_t MarkerDistance = -1;  // segments between the marker and the gap
 };
 
 void RunEvents(int milliseconds) {
@@ -30,7 +40,69 @@ void RunEvents(int milliseconds) {
   loop.exec();
 }
 
-TRun RunWindow(const TVethLab& lab, std::uint64_t rate, int milliseconds) {
+// Times the delivery of events posted from another thread.
+class TLatencyProbe : public QObject {
+ public:
+  static constexpr QEvent::Type kType = QEvent::User;
+
+  struct TPosted : QEvent {
+    explicit TPosted(TClock::time_point when) : QEvent(kType), When(when) {}
+    TClock::time_point When;
+  };
+
+  TLatencyProbe() {
+    FPoster = std::thread([this] {
+      while (FRunning) {
+        QCoreApplication::postEvent(this, new TPosted(TClock::now()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+  }
+  ~TLatencyProbe() override {
+    FRunning = false;
+    FPoster.join();
+    QCoreApplication::removePostedEvents(this);
+  }
+
+  double WorstMs() const { return FWorst.count(); }
+
+  bool event(QEvent* event) override {
+    if (event->type() != kType) return QObject::event(event);
+    const auto waited = TClock::now() - static_cast<TPosted*>(event)->When;
+    FWorst = std::max(FWorst, std::chrono::duration<double, std::milli>(waited));
+    return true;
+  }
+
+ private:
+  std::atomic<bool> FRunning{true};
+  std::chrono::duration<double, std::milli> FWorst{0};
+  std::thread FPoster;
+};
+
+// The flood's sequence number ends each payload; a marker stands for its count.
+void Count(const TLogView& ecr, TRun& run) {
+  std::int64_t last = -1, gap_at = -1, marker_at = -1, segments = 0;
+  std::uint64_t widest = 0;
+  for (std::uint64_t i = 0; i < ecr.LineCount(); ++i) {
+    const QString line = ecr.LineText(i);
+    if (line.startsWith("*** ")) {
+      run.Lost += line.section(' ', 1, 1).toULongLong();
+      if (marker_at < 0) marker_at = segments;
+      continue;
+    }
+    ++run.Shown;
+    const std::int64_t number = line.right(16).toLongLong(nullptr, 16);
+    if (last >= 0 && number > last + 1 && static_cast<std::uint64_t>(number - last) > widest) {
+      widest = static_cast<std::uint64_t>(number - last);
+      gap_at = segments;
+    }
+    last = number;
+    ++segments;
+  }
+  if (gap_at >= 0 && marker_at >= 0) run.MarkerDistance = std::abs(marker_at - gap_at);
+}
+
+TRun RunWindow(const TVethLab& lab, std::uint64_t rate, int milliseconds, bool hold) {
   TMainForm form;
   form.show();
   form.findChild<QLineEdit*>("EditIp")->setText(TVethLab::kAddressA);
@@ -39,21 +111,30 @@ TRun RunWindow(const TVethLab& lab, std::uint64_t rate, int milliseconds) {
   RunEvents(300);
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
-  TFlood flood(lab.B, TVethLab::kDeviceB, rate, std::chrono::milliseconds(milliseconds), kPort);
-  RunEvents(milliseconds + 1200);  // the flood, then two ticks to drain what is left
   TRun run;
-  run.Sent = flood.Wait().Sent;
+  {
+    TLatencyProbe probe;
+    TFlood flood(lab.B, TVethLab::kDeviceB, rate, std::chrono::milliseconds(milliseconds), kPort);
+    if (hold) {
+      // A child stops this whole process for two seconds, the helper aside.
+      const pid_t self = ::getpid();
+      if (::fork() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ::kill(self, SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        ::kill(self, SIGCONT);
+        ::_exit(0);
+      }
+    }
+    RunEvents(milliseconds + 1200);  // the flood, then two ticks to drain what is left
+    run.Sent = flood.Wait().Sent;
+    run.WorstDelayMs = hold ? 0 : probe.WorstMs();
+  }
   button->click();
+  RunEvents(200);
   getrusage(RUSAGE_SELF, &after);
   run.CpuSeconds = CpuSeconds(after) - CpuSeconds(before);
-  auto* ecr = form.findChild<TLogView*>("Ecr");
-  for (std::uint64_t i = 0; i < ecr->LineCount(); ++i) {
-    const QString line = ecr->LineText(i);
-    if (line.startsWith("*** "))
-      run.Lost += line.section(' ', 1, 1).toULongLong();
-    else
-      ++run.Shown;
-  }
+  Count(*form.findChild<TLogView*>("Ecr"), run);
   return run;
 }
 
@@ -75,11 +156,11 @@ TRun RunTcpdump(const TVethLab& lab, std::uint64_t rate, int milliseconds) {
 void Print(const char* who, std::uint64_t rate, const TRun& run, double seconds) {
   const std::uint64_t missing = run.Sent > run.Shown ? run.Sent - run.Shown : 0;
   std::printf(
-      "%-8s %8s %9llu %9llu %9llu %9llu %10.0f %10.0f\n", who,
+      "%-8s %8s %9llu %9llu %9llu %9llu %10.0f %10.0f %9.1f\n", who,
       rate ? std::to_string(rate).c_str() : "max", static_cast<unsigned long long>(run.Sent),
       static_cast<unsigned long long>(run.Shown), static_cast<unsigned long long>(run.Lost),
       static_cast<unsigned long long>(missing), static_cast<double>(run.Shown) / seconds,
-      run.Shown ? run.CpuSeconds * 1e9 / static_cast<double>(run.Shown) : 0.0);
+      run.Shown ? run.CpuSeconds * 1e9 / static_cast<double>(run.Shown) : 0.0, run.WorstDelayMs);
   std::fflush(stdout);
 }
 
@@ -94,11 +175,17 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
   const int milliseconds = static_cast<int>(seconds * 1000);
   TVethLab lab;
-  std::printf("%-8s %8s %9s %9s %9s %9s %10s %10s\n", "shown by", "rate/s", "sent", "shown",
-              "dropped", "missing", "shown/s", "cpu ns/seg");
+  std::printf("%-8s %8s %9s %9s %9s %9s %10s %10s %9s\n", "shown by", "rate/s", "sent", "shown",
+              "dropped", "missing", "shown/s", "cpu ns/seg", "worst ms");
   for (const std::uint64_t rate : {20'000ull, 50'000ull, 100'000ull, 200'000ull, 0ull}) {
-    Print("window", rate, RunWindow(lab, rate, milliseconds), seconds);
+    Print("window", rate, RunWindow(lab, rate, milliseconds, false), seconds);
     Print("tcpdump", rate, RunTcpdump(lab, rate, milliseconds), seconds);
   }
+  const TRun held = RunWindow(lab, 0, 4000, true);
+  std::printf(
+      "window held up for 2 s in a flood of %llu: %llu shown, %llu reported dropped, "
+      "marker %lld segments from the gap\n",
+      static_cast<unsigned long long>(held.Sent), static_cast<unsigned long long>(held.Shown),
+      static_cast<unsigned long long>(held.Lost), static_cast<long long>(held.MarkerDistance));
   return 0;
 }
