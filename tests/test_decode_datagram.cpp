@@ -200,12 +200,16 @@ TEST(DecodeDatagram, ReadsOnlyTheReceivedBytes) {
 // A record the window released is filled again: nothing of what it held before remains.
 TEST(DecodeDatagram, AReusedRecordKeepsNothingOfItsPast) {
   auto reused = std::make_unique<TTrameTCP>();
-  *reused = {12345.0, {"255.255.255.255", 1}, {"10.10.10.10", 2}, TDrapeauxTCP(63),
+  *reused = {12345.0,
+             {"255.255.255.255", 1},
+             {"10.10.10.10", 2},
+             TDrapeauxTCP(63),
              std::string(500, 'x')};
   const TTrameTCP* address = reused.get();
   TDatagramShape shape = WithPayload("", 0x02);
   shape.Source = {1, 2, 3, 4};
-  const auto trame = DecodeDatagram(BuildDatagram(shape), 1, 65535, 1'796'616'631'250'000, &reused);
+  const auto trame =
+      DecodeDatagram(BuildDatagram(shape), 1, 65535, 1'796'616'631'250'000, &reused);
   ASSERT_EQ(trame.get(), address);
   EXPECT_EQ(reused, nullptr);
   EXPECT_EQ(trame->Source, (TIpPort{"1.2.3.4", 1025}));

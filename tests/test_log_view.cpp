@@ -34,25 +34,12 @@ class LogViewTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void LineBreaksEndLines_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("crlf") << "a\r\nb" << QStringList{"a", "b"};
-    QTest::newRow("lone_lf") << "c\nd" << QStringList{"c", "d"};
-    QTest::newRow("lone_cr") << "e\rf" << QStringList{"e", "f"};
-    QTest::newRow("cr_then_crlf") << "g\r\r\nh" << QStringList{"g", "", "h"};
-    QTest::newRow("lf_cr") << "i\n\rj" << QStringList{"i", "", "j"};
-    QTest::newRow("final_cr") << "k\r" << QStringList{"k", ""};
-    QTest::newRow("empty") << "" << QStringList{""};
-    QTest::newRow("tab_and_controls") << "t\tu\x01\x1b" << QStringList{"t\tu\x01\x1b"};
-    QTest::newRow("markup") << "<b>not bold</b> &amp;" << QStringList{"<b>not bold</b> &amp;"};
-  }
-  void LineBreaksEndLines() {
-    QFETCH(QString, name);
-    QFETCH(QStringList, expected);
-    TLogView view(1000);
-    view.AppendLine(name.toStdString());
-    QCOMPARE(Shown(view), expected);
+  void AnAppendThatDoesNotFitRaises() {
+    TLogView view(20);
+    view.AppendLine("0123456789");
+    const auto batch = Lines({"abc", "defghijklmn"});
+    QVERIFY_THROWS_EXCEPTION(ELineInsertionError, view.AppendLines(batch));
+    QCOMPARE(Shown(view), (QStringList{"0123456789", "abc"}));
   }
 
   void BytesShowAsWindows1252() {
@@ -77,38 +64,10 @@ class LogViewTest : public QObject {
     QCOMPARE(view.LineText(0).at(0xE9 - 3), QChar(0xE9));
   }
 
-  void AnAppendThatDoesNotFitIsRefusedWhole() {
-    TLogView view(20);
-    view.AppendLine("0123456789");  // 10 characters and a line break
-    QCOMPARE(view.FreeCharacters(), 9u);
-    try {
-      view.AppendLine("abcdefghij");
-      QFAIL("the append went in");
-    } catch (const ELineInsertionError& error) {
-      QCOMPARE(QString(error.what()), QString("RichEdit line insertion error"));
-    }
-    QCOMPARE(Shown(view), QStringList{"0123456789"});
-    QCOMPARE(view.FreeCharacters(), 9u);
-    // A line with breaks inside counts each of them.
-    QVERIFY_THROWS_EXCEPTION(ELineInsertionError, view.AppendLine("ab\r\ncd\r\nefg"));
-    QCOMPARE(view.LineCount(), 1u);
-    const auto batch = Lines({"abc", "defgh", "ijk"});
-    QVERIFY_THROWS_EXCEPTION(ELineInsertionError, view.AppendLines(batch));
-    QCOMPARE(Shown(view), (QStringList{"0123456789", "abc"}));
-    view.AppendLine("");
-    view.AppendLine("zzz");
-    QCOMPARE(view.FreeCharacters(), 0u);
-    QVERIFY_THROWS_EXCEPTION(ELineInsertionError, view.AppendLine(""));
-  }
-
+  // The selection is the model's; the view reads it as text and copies it.
   void SelectionAndCopy() {
     TLogView view(1000);
     view.AppendLines(Lines({"hello world", "second line", "\xE9t\xE9"}));
-    QVERIFY(!view.HasSelection());
-    view.Select(0, 6, 1, 6);
-    QCOMPARE(view.SelectedText(), QString("world\nsecond"));
-    view.Select(1, 99, 0, 6);  // backwards, and past the end of a line
-    QCOMPARE(view.SelectedText(), QString("world\nsecond line"));
     view.SelectAll();
     QCOMPARE(view.SelectedText(),
              QString::fromUtf8("hello world\nsecond line\n\xC3\xA9t\xC3\xA9"));

@@ -34,12 +34,30 @@ inline constexpr char16_t kWindows1252[256] = {
 };
 // clang-format on
 
-// What the view draws for a byte: its character, except that control characters are drawn
-// as visible symbols (the Control Pictures, and a replacement mark for C1 controls).
-inline constexpr char16_t DisplayedCharacter(unsigned char byte) {
-  const char16_t c = kWindows1252[byte];
-  if (c < 0x20) return static_cast<char16_t>(0x2400 + c);
-  if (c == 0x7F) return 0x2421;
-  if (c >= 0x80 && c < 0xA0) return 0xFFFD;
-  return c;
-}
+// The host's ANSI code page as the log sees it: every byte is one character. Where the host's
+// code page has no single character for a byte (a lead byte of a double-byte code page), the
+// byte reads as in Windows-1252.
+class TCodePage {
+ public:
+  // Windows-1252, the Linux host's; on Windows, the system's ANSI code page.
+  static const TCodePage& Host();
+  static const TCodePage& Windows1252();
+
+  explicit TCodePage(const char16_t (&characters)[256]);
+
+  char16_t Character(unsigned char byte) const { return FCharacter[byte]; }
+  // What a view draws: the character, except that control characters are drawn as visible
+  // symbols (the Control Pictures, and a replacement mark for C1 controls).
+  char16_t Displayed(unsigned char byte) const { return FDisplayed[byte]; }
+  // The byte of the character's lower case, where the code page has it; for matching
+  // without regard to case.
+  unsigned char Folded(unsigned char byte) const { return FFolded[byte]; }
+  // Letters, digits and the underscore: what a double click selects as a word.
+  bool InWord(unsigned char byte) const { return FInWord[byte]; }
+
+ private:
+  char16_t FCharacter[256];
+  char16_t FDisplayed[256];
+  unsigned char FFolded[256];
+  bool FInWord[256];
+};

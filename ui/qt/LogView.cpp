@@ -12,38 +12,20 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ui/CodePage.h"
-
 namespace {
 
-constexpr int kMargin = 2;  // between the frame and the text, as in a rich-text control
-constexpr int kHorizontalStep = 20;
-
-QString Displayed(std::string_view bytes) {
+QString Decoded(const TCodePage& code_page, std::string_view bytes) {
   QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
   QChar* out = text.data();
   for (const char c : bytes)
-    *out++ = QChar(DisplayedCharacter(static_cast<unsigned char>(c)));
+    *out++ = QChar(code_page.Character(static_cast<unsigned char>(c)));
   return text;
-}
-
-QString Decoded(std::string_view bytes) {
-  QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-  QChar* out = text.data();
-  for (const char c : bytes)
-    *out++ = QChar(kWindows1252[static_cast<unsigned char>(c)]);
-  return text;
-}
-
-bool IsWordCharacter(char byte) {
-  const QChar c(kWindows1252[static_cast<unsigned char>(byte)]);
-  return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
 
 }  // namespace
 
 TLogView::TLogView(std::uint64_t capacity, QWidget* parent)
-    : QAbstractScrollArea(parent), FText(capacity) {
+    : QAbstractScrollArea(parent), FModel(capacity) {
   QFont font(QStringLiteral("Arial"), 8);
   // Unshaped text keeps every glyph at the sum of the advances before it, so that what is
   // drawn, what is selected and what is measured agree.
@@ -64,27 +46,20 @@ void TLogView::UpdateMetrics() {
   unshaped.setKerning(false);
   if (unshaped != font()) setFont(unshaped);
   const QFontMetricsF metrics(font());
+  float advance[256];
   for (int byte = 0; byte < 256; ++byte)
-    FAdvance[byte] = static_cast<float>(
-        metrics.horizontalAdvance(QChar(DisplayedCharacter(static_cast<unsigned char>(byte)))));
-  FLineHeight = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
+    advance[byte] = static_cast<float>(metrics.horizontalAdvance(
+        QChar(FModel.CodePage().Displayed(static_cast<unsigned char>(byte)))));
   FAscent = static_cast<int>(std::ceil(metrics.ascent()));
   // Tab stops every half inch, as in a rich-text control.
-  FMetrics.TabWidth = static_cast<float>(logicalDpiX()) / 2;
-  FText.SetMetrics(FMetrics);
-  UpdateScrollBars();
+  FModel.SetMetrics(advance, static_cast<float>(logicalDpiX()) / 2,
+                    static_cast<int>(std::ceil(metrics.lineSpacing())));
+  Sync();
 }
 
 void TLogView::AppendLines(std::span<const std::string> lines) {
-  const bool follow = AtBottom();
-  std::size_t appended = 0;
-  while (appended < lines.size() && FText.Append(lines[appended]))
-    ++appended;
-  if (appended > 0) {
-    UpdateScrollBars();
-    if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    viewport()->update();
-  }
+  const std::size_t appended = FModel.AppendLines(lines);
+  if (appended > 0) Sync();
   if (appended < lines.size()) throw ELineInsertionError();
 }
 
@@ -94,8 +69,15 @@ void TLogView::AppendLine(std::string_view line) {
 }
 
 QString TLogView::LineText(std::uint64_t line) const {
-  if (line >= FText.LineCount()) return {};
-  return Decoded(FText.Line(line, FScratch));
+  return Decoded(FModel.CodePage(), FModel.Line(line));
+}
+
+QString TLogView::Displayed(std::string_view bytes) const {
+  QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+  QChar* out = text.data();
+  for (const char c : bytes)
+    *out++ = QChar(FModel.CodePage().Displayed(static_cast<unsigned char>(c)));
+  return text;
 }
 
 void TLogView::SetColors(const QColor& background, const QColor& text) {
@@ -112,33 +94,27 @@ QColor TLogView::TextColor() const {
   return FForeground.isValid() ? FForeground : palette().color(QPalette::Text);
 }
 
-bool TLogView::AtBottom() const {
-  return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
-}
-
-int TLogView::VisibleRows() const {
-  return std::max(1, viewport()->height() / FLineHeight);
-}
-
-void TLogView::UpdateScrollBars() {
-  const auto lines = static_cast<qint64>(FText.LineCount());
-  const int rows = VisibleRows();
+void TLogView::Sync() {
+  FSyncing = true;
   QScrollBar* vertical = verticalScrollBar();
-  vertical->setRange(0, static_cast<int>(std::clamp<qint64>(lines - rows, 0, INT32_MAX)));
-  vertical->setPageStep(rows);
+  vertical->setRange(0, static_cast<int>(std::min<std::uint64_t>(FModel.MaxTop(), INT32_MAX)));
+  vertical->setPageStep(FModel.Rows());
   vertical->setSingleStep(1);
+  vertical->setValue(static_cast<int>(std::min<std::uint64_t>(FModel.Top(), INT32_MAX)));
   QScrollBar* horizontal = horizontalScrollBar();
-  const int width = static_cast<int>(std::ceil(FText.WidestLine())) + 2 * kMargin;
-  horizontal->setRange(0, std::max(0, width - viewport()->width()));
-  horizontal->setPageStep(std::max(1, viewport()->width()));
-  horizontal->setSingleStep(kHorizontalStep);
+  horizontal->setRange(0, FModel.MaxLeft());
+  horizontal->setPageStep(std::max(1, FModel.ViewportWidth()));
+  horizontal->setSingleStep(TLogModel::kHorizontalStep);
+  horizontal->setValue(FModel.Left());
+  FSyncing = false;
+  viewport()->update();
 }
 
-qreal TLogView::LeftOf(std::string_view bytes, std::size_t column) const {
-  float x = 0;
-  for (std::size_t i = 0; i < column && i < bytes.size(); ++i)
-    x = FMetrics.After(x, static_cast<unsigned char>(bytes[i]));
-  return x;
+void TLogView::scrollContentsBy(int, int) {
+  if (FSyncing) return;
+  FModel.ScrollTo(static_cast<std::uint64_t>(verticalScrollBar()->value()));
+  FModel.ScrollLeftTo(horizontalScrollBar()->value());
+  viewport()->update();
 }
 
 // Draws the characters of `bytes` that lie between from_x and to_x (viewport coordinates),
@@ -146,7 +122,7 @@ qreal TLogView::LeftOf(std::string_view bytes, std::size_t column) const {
 void TLogView::DrawLine(QPainter& painter, std::string_view bytes, int top, qreal from_x,
                         qreal to_x, const QColor& color) const {
   painter.setPen(color);
-  const qreal origin = kMargin - horizontalScrollBar()->value();
+  const qreal origin = FModel.XOf(bytes, 0);
   const int baseline = top + FAscent;
   float x = 0;  // from the line's start
   std::size_t run_begin = 0;
@@ -158,7 +134,7 @@ void TLogView::DrawLine(QPainter& painter, std::string_view bytes, int top, qrea
   };
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
-    const float next = FMetrics.After(x, byte);
+    const float next = FModel.After(x, byte);
     if (byte == '\t' || origin + next <= from_x) {
       flush(i);
       run_begin = i + 1;
@@ -181,23 +157,21 @@ void TLogView::paintEvent(QPaintEvent*) {
   const QColor highlight = palette().color(QPalette::Highlight);
   const QColor highlighted = palette().color(QPalette::HighlightedText);
   const int width = viewport()->width();
-  const auto first = static_cast<std::uint64_t>(verticalScrollBar()->value());
-  const auto [from, to] = std::minmax(FAnchor, FCursor);
-  const qreal origin = kMargin - horizontalScrollBar()->value();
-  for (int row = 0; row * FLineHeight < viewport()->height(); ++row) {
-    const std::uint64_t line = first + static_cast<std::uint64_t>(row);
-    if (line >= FText.LineCount()) break;
-    const std::string_view bytes = FText.Line(line, FScratch);
-    const int top = row * FLineHeight;
+  const int height = FModel.LineHeight();
+  for (int row = 0; row * height < viewport()->height(); ++row) {
+    const std::uint64_t line = FModel.Top() + static_cast<std::uint64_t>(row);
+    if (line >= FModel.LineCount()) break;
+    const std::string_view bytes = FModel.Line(line);
+    const int top = row * height;
     DrawLine(painter, bytes, top, 0, width, text);
-    if (!HasSelection() || line < from.Line || line > to.Line) continue;
+    const TLogModel::TSpan selected = FModel.SelectedIn(line);
+    if (selected.From == selected.To && !selected.ThroughEnd) continue;
     // The selected part again, on the highlight; a selected line break shows as a blank.
-    const std::size_t begin = line == from.Line ? from.Column : 0;
-    const qreal left = origin + LeftOf(bytes, begin);
-    const qreal right = line == to.Line ? origin + LeftOf(bytes, to.Column)
-                                        : origin + LeftOf(bytes, bytes.size()) + FAdvance[' '];
+    const qreal left = FModel.XOf(bytes, selected.From);
+    const qreal right =
+        FModel.XOf(bytes, selected.To) + (selected.ThroughEnd ? FModel.Advance(' ') : 0);
     if (right <= left) continue;
-    const QRectF band(left, top, right - left, FLineHeight);
+    const QRectF band(left, top, right - left, height);
     painter.fillRect(band, highlight);
     painter.save();
     painter.setClipRect(band);
@@ -208,10 +182,9 @@ void TLogView::paintEvent(QPaintEvent*) {
 }
 
 void TLogView::resizeEvent(QResizeEvent* event) {
-  const bool follow = AtBottom();
   QAbstractScrollArea::resizeEvent(event);
-  UpdateScrollBars();
-  if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  FModel.SetViewport(viewport()->width(), viewport()->height());
+  Sync();
 }
 
 void TLogView::changeEvent(QEvent* event) {
@@ -219,53 +192,19 @@ void TLogView::changeEvent(QEvent* event) {
   if (event->type() == QEvent::FontChange) UpdateMetrics();
 }
 
-TLogView::TPosition TLogView::PositionAt(QPoint point) const {
-  if (FText.LineCount() == 0) return {};
-  const qint64 row = point.y() < 0 ? -1 - (-point.y() - 1) / FLineHeight : point.y() / FLineHeight;
-  const qint64 line = std::clamp<qint64>(verticalScrollBar()->value() + row, 0,
-                                         static_cast<qint64>(FText.LineCount()) - 1);
-  const std::string_view bytes = FText.Line(static_cast<std::uint64_t>(line), FScratch);
-  const qreal target = point.x() - kMargin + horizontalScrollBar()->value();
-  float x = 0;
-  std::size_t column = 0;
-  for (; column < bytes.size(); ++column) {
-    const float next = FMetrics.After(x, static_cast<unsigned char>(bytes[column]));
-    if (target < (x + next) / 2) break;
-    x = next;
-  }
-  return {static_cast<std::uint64_t>(line), column};
-}
-
 void TLogView::Select(std::uint64_t from_line, std::size_t from_column, std::uint64_t to_line,
                       std::size_t to_column) {
-  const auto clamp = [this](std::uint64_t line, std::size_t column) -> TPosition {
-    if (FText.LineCount() == 0) return {};
-    line = std::min(line, FText.LineCount() - 1);
-    return {line, std::min(column, FText.LineLength(line))};
-  };
-  FAnchor = clamp(from_line, from_column);
-  FCursor = clamp(to_line, to_column);
+  FModel.Select({from_line, from_column}, {to_line, to_column});
   viewport()->update();
 }
 
 void TLogView::SelectAll() {
-  if (FText.LineCount() == 0) return;
-  const std::uint64_t last = FText.LineCount() - 1;
-  Select(0, 0, last, FText.LineLength(last));
+  FModel.SelectAll();
+  viewport()->update();
 }
 
 QString TLogView::SelectedText() const {
-  if (!HasSelection()) return {};
-  const auto [from, to] = std::minmax(FAnchor, FCursor);
-  QString text;
-  for (std::uint64_t line = from.Line; line <= to.Line; ++line) {
-    const std::string_view bytes = FText.Line(line, FScratch);
-    const std::size_t begin = line == from.Line ? from.Column : 0;
-    const std::size_t end = line == to.Line ? to.Column : bytes.size();
-    text += Decoded(bytes.substr(begin, end - begin));
-    if (line != to.Line) text += QLatin1Char('\n');
-  }
-  return text;
+  return Decoded(FModel.CodePage(), FModel.SelectedBytes("\n"));
 }
 
 void TLogView::Copy() const {
@@ -273,57 +212,52 @@ void TLogView::Copy() const {
 }
 
 void TLogView::keyPressEvent(QKeyEvent* event) {
-  QScrollBar* vertical = verticalScrollBar();
-  QScrollBar* horizontal = horizontalScrollBar();
-  if (event == QKeySequence::Copy ||
-      (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ControlModifier)) {
+  const bool control = event->modifiers() & Qt::ControlModifier;
+  if (event == QKeySequence::Copy || (event->key() == Qt::Key_Insert && control)) {
     Copy();
   } else if (event == QKeySequence::SelectAll) {
     SelectAll();
-  } else if (event->key() == Qt::Key_Home && (event->modifiers() & Qt::ControlModifier)) {
-    vertical->setValue(0);
-    horizontal->setValue(0);
-  } else if (event->key() == Qt::Key_End && (event->modifiers() & Qt::ControlModifier)) {
-    vertical->setValue(vertical->maximum());
   } else {
     switch (event->key()) {
       case Qt::Key_Up:
-        vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        FModel.ScrollBy(-1);
         break;
       case Qt::Key_Down:
-        vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        FModel.ScrollBy(1);
         break;
       case Qt::Key_PageUp:
-        vertical->triggerAction(QAbstractSlider::SliderPageStepSub);
+        FModel.ScrollPages(-1);
         break;
       case Qt::Key_PageDown:
-        vertical->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        FModel.ScrollPages(1);
         break;
       case Qt::Key_Left:
-        horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        FModel.ScrollLeftTo(FModel.Left() - TLogModel::kHorizontalStep);
         break;
       case Qt::Key_Right:
-        horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        FModel.ScrollLeftTo(FModel.Left() + TLogModel::kHorizontalStep);
         break;
       case Qt::Key_Home:
-        horizontal->setValue(0);
+        if (control) FModel.ScrollTo(0);
+        FModel.ScrollLeftTo(0);
         break;
-      case Qt::Key_End:
-        horizontal->setValue(horizontal->maximum());
+      case Qt::Key_End:  // back to the newest line, following it
+        FModel.ScrollToEnd();
         break;
       default:
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
+    Sync();
   }
   event->accept();
 }
 
 void TLogView::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
-  const TPosition at = PositionAt(event->position().toPoint());
-  if (!(event->modifiers() & Qt::ShiftModifier)) FAnchor = at;
-  FCursor = at;
+  const QPoint point = event->position().toPoint();
+  const TLogModel::TPosition at = FModel.PositionAt(point.x(), point.y());
+  FModel.Select(event->modifiers() & Qt::ShiftModifier ? FModel.Anchor() : at, at);
   FSelecting = true;
   FLastMouse = event->position().toPoint();
   viewport()->update();
@@ -332,7 +266,7 @@ void TLogView::mousePressEvent(QMouseEvent* event) {
 
 void TLogView::ExtendSelectionTo(QPoint point) {
   FLastMouse = point;
-  FCursor = PositionAt(point);
+  FModel.MoveCursor(FModel.PositionAt(point.x(), point.y()));
   viewport()->update();
 }
 
@@ -351,13 +285,12 @@ void TLogView::mouseMoveEvent(QMouseEvent* event) {
 void TLogView::timerEvent(QTimerEvent* event) {
   if (event->timerId() != FAutoScroll.timerId()) return QAbstractScrollArea::timerEvent(event);
   if (!FSelecting) return FAutoScroll.stop();
-  if (FLastMouse.y() < 0) verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-  if (FLastMouse.y() > viewport()->height())
-    verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-  if (FLastMouse.x() < 0)
-    horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  if (FLastMouse.y() < 0) FModel.ScrollBy(-1);
+  if (FLastMouse.y() > viewport()->height()) FModel.ScrollBy(1);
+  if (FLastMouse.x() < 0) FModel.ScrollLeftTo(FModel.Left() - TLogModel::kHorizontalStep);
   if (FLastMouse.x() > viewport()->width())
-    horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    FModel.ScrollLeftTo(FModel.Left() + TLogModel::kHorizontalStep);
+  Sync();
   ExtendSelectionTo(FLastMouse);
 }
 
@@ -369,21 +302,9 @@ void TLogView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TLogView::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton || FText.LineCount() == 0) return;
-  const TPosition at = PositionAt(event->position().toPoint());
-  const std::string_view bytes = FText.Line(at.Line, FScratch);
-  std::size_t begin = std::min(at.Column, bytes.size());
-  std::size_t end = begin;
-  if (begin < bytes.size() && IsWordCharacter(bytes[begin])) {
-    while (begin > 0 && IsWordCharacter(bytes[begin - 1]))
-      --begin;
-    while (end < bytes.size() && IsWordCharacter(bytes[end]))
-      ++end;
-  } else if (begin < bytes.size()) {
-    ++end;
-  }
-  FAnchor = {at.Line, begin};
-  FCursor = {at.Line, end};
+  if (event->button() != Qt::LeftButton || FModel.LineCount() == 0) return;
+  const QPoint point = event->position().toPoint();
+  FModel.SelectWordAt(FModel.PositionAt(point.x(), point.y()));
   FSelecting = false;
   viewport()->update();
 }
@@ -396,6 +317,6 @@ void TLogView::contextMenuEvent(QContextMenuEvent* event) {
   menu.addSeparator();
   QAction* all = menu.addAction(tr("Select &All"), this, &TLogView::SelectAll);
   all->setShortcut(QKeySequence::SelectAll);
-  all->setEnabled(FText.LineCount() > 0);
+  all->setEnabled(FModel.LineCount() > 0);
   menu.exec(event->globalPos());
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/LogText.h"
+#include "ui/LogModel.h"
 
 // An append that does not fit whole in the view.
 class ELineInsertionError : public std::runtime_error {
@@ -19,9 +19,9 @@ class ELineInsertionError : public std::runtime_error {
   ELineInsertionError() : std::runtime_error("RichEdit line insertion error") {}
 };
 
-// A read-only log of 8-bit text lines, shown in the host's ANSI code page. It keeps the text
-// compactly and paints only the lines in sight, so that millions of lines cost no more to
-// show than a few. No word wrap; nothing is interpreted as markup.
+// A read-only log of 8-bit text lines, shown in the host's ANSI code page. The model keeps
+// the text compactly and says what is in sight; the view paints only that, so that millions
+// of lines cost no more to show than a few. No word wrap; nothing is interpreted as markup.
 class TLogView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -35,8 +35,8 @@ class TLogView : public QAbstractScrollArea {
   void AppendLines(std::span<const std::string> lines);
   void AppendLine(std::string_view line);
 
-  std::uint64_t FreeCharacters() const { return FText.Free(); }
-  std::uint64_t LineCount() const { return FText.LineCount(); }
+  std::uint64_t FreeCharacters() const { return FModel.FreeCharacters(); }
+  std::uint64_t LineCount() const { return FModel.LineCount(); }
   // Line `line` as the characters it stands for (control characters included).
   QString LineText(std::uint64_t line) const;
 
@@ -46,7 +46,7 @@ class TLogView : public QAbstractScrollArea {
   QColor BackgroundColor() const;
   QColor TextColor() const;
 
-  bool HasSelection() const { return FAnchor != FCursor; }
+  bool HasSelection() const { return FModel.HasSelection(); }
   QString SelectedText() const;
   void SelectAll();
   void Copy() const;
@@ -54,8 +54,10 @@ class TLogView : public QAbstractScrollArea {
   void Select(std::uint64_t from_line, std::size_t from_column, std::uint64_t to_line,
               std::size_t to_column);
 
-  // Whether the view follows the newest line: true while scrolled to the bottom.
-  bool AtBottom() const;
+  // Whether the view follows the newest line.
+  bool AtBottom() const { return FModel.Following(); }
+
+  const TLogModel& Model() const { return FModel; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -68,34 +70,23 @@ class TLogView : public QAbstractScrollArea {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
-  struct TPosition {
-    std::uint64_t Line = 0;
-    std::size_t Column = 0;
-    auto operator<=>(const TPosition&) const = default;
-  };
-
   void UpdateMetrics();
-  void UpdateScrollBars();
-  int VisibleRows() const;
-  qreal LeftOf(std::string_view bytes, std::size_t column) const;
-  TPosition PositionAt(QPoint point) const;
+  // Brings the scroll bars to where the model stands, and repaints.
+  void Sync();
+  QString Displayed(std::string_view bytes) const;
   void DrawLine(QPainter& painter, std::string_view bytes, int top, qreal from_x, qreal to_x,
                 const QColor& color) const;
   void ExtendSelectionTo(QPoint point);
 
-  TLogText FText;
+  TLogModel FModel;
   QColor FBackground;  // invalid: the system's
   QColor FForeground;
-  float FAdvance[256] = {};
-  TLogText::TMetrics FMetrics{FAdvance};
-  int FLineHeight = 13;
   int FAscent = 10;
-  TPosition FAnchor;
-  TPosition FCursor;
   bool FSelecting = false;
+  bool FSyncing = false;
   QPoint FLastMouse;
   QBasicTimer FAutoScroll;
-  mutable std::string FScratch;
 };

@@ -1,0 +1,194 @@
+#include "ui/LogModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+TLogModel::TLogModel(std::uint64_t capacity, const TCodePage& code_page)
+    : FCodePage(code_page), FText(capacity) {
+  std::fill(std::begin(FAdvance), std::end(FAdvance), 6.0f);
+  FText.SetMetrics(FMetrics);
+}
+
+std::string_view TLogModel::Line(std::uint64_t line) const {
+  if (line >= FText.LineCount()) return {};
+  return FText.Line(line, FScratch);
+}
+
+std::size_t TLogModel::AppendLines(std::span<const std::string> lines) {
+  const bool follow = Following();
+  std::size_t appended = 0;
+  const std::uint64_t before = FText.LineCount();
+  while (appended < lines.size() && FText.Append(lines[appended]))
+    ++appended;
+  if (follow)
+    FTop = MaxTop();
+  else
+    FUnseen += FText.LineCount() - before;
+  return appended;
+}
+
+void TLogModel::SetMetrics(std::span<const float, 256> advance, float tab_width, int line_height) {
+  std::copy(advance.begin(), advance.end(), FAdvance);
+  FMetrics.TabWidth = tab_width > 0 ? tab_width : 48;
+  FLineHeight = std::max(1, line_height);
+  FText.SetMetrics(FMetrics);
+  ScrollTo(FTop);
+}
+
+float TLogModel::LeftOf(std::string_view bytes, std::size_t column) const {
+  float x = 0;
+  for (std::size_t i = 0; i < column && i < bytes.size(); ++i)
+    x = FMetrics.After(x, static_cast<unsigned char>(bytes[i]));
+  return x;
+}
+
+void TLogModel::SetViewport(int width, int height) {
+  const bool follow = Following();
+  FWidth = std::max(0, width);
+  FHeight = std::max(0, height);
+  if (follow)
+    FTop = MaxTop();
+  else
+    ScrollTo(FTop);
+  ScrollLeftTo(FLeft);
+}
+
+int TLogModel::Rows() const {
+  return std::max(1, FHeight / FLineHeight);
+}
+
+std::uint64_t TLogModel::MaxTop() const {
+  const auto rows = static_cast<std::uint64_t>(Rows());
+  return FText.LineCount() > rows ? FText.LineCount() - rows : 0;
+}
+
+int TLogModel::MaxLeft() const {
+  const int width = static_cast<int>(std::ceil(FText.WidestLine())) + 2 * kMargin;
+  return std::max(0, width - FWidth);
+}
+
+void TLogModel::ScrollTo(std::uint64_t top) {
+  FTop = std::min(top, MaxTop());
+  if (FTop >= MaxTop() && !FHeld) FUnseen = 0;
+}
+
+void TLogModel::ScrollLeftTo(int left) {
+  FLeft = std::clamp(left, 0, MaxLeft());
+}
+
+void TLogModel::ScrollBy(std::int64_t lines) {
+  if (lines < 0) {
+    const auto up = static_cast<std::uint64_t>(-lines);
+    ScrollTo(FTop > up ? FTop - up : 0);
+  } else {
+    ScrollTo(FTop + static_cast<std::uint64_t>(lines));
+  }
+}
+
+void TLogModel::ScrollPages(int pages) {
+  ScrollBy(static_cast<std::int64_t>(pages) * Rows());
+}
+
+void TLogModel::ScrollToEnd() {
+  FHeld = false;
+  ScrollTo(MaxTop());
+}
+
+void TLogModel::Reveal(std::uint64_t line, std::size_t from, std::size_t to) {
+  const auto rows = static_cast<std::uint64_t>(Rows());
+  if (line < FTop || line >= FTop + rows) ScrollTo(line > rows / 2 ? line - rows / 2 : 0);
+  const std::string_view bytes = Line(line);
+  const int left = static_cast<int>(LeftOf(bytes, from));
+  const int right = static_cast<int>(std::ceil(LeftOf(bytes, to))) + 2 * kMargin;
+  // With a little of what follows in sight; a part wider than the view shows from its start.
+  if (right > FLeft + FWidth) ScrollLeftTo(right - FWidth + FWidth / 4);
+  if (left < FLeft) ScrollLeftTo(std::max(0, left - FWidth / 4));
+}
+
+float TLogModel::XOf(std::string_view bytes, std::size_t column) const {
+  return static_cast<float>(kMargin - FLeft) + LeftOf(bytes, column);
+}
+
+TLogModel::TPosition TLogModel::PositionAt(int x, int y) const {
+  if (FText.LineCount() == 0) return {};
+  const std::int64_t row = y < 0 ? -1 - (-y - 1) / FLineHeight : y / FLineHeight;
+  const std::int64_t last = static_cast<std::int64_t>(FText.LineCount()) - 1;
+  const auto line = static_cast<std::uint64_t>(
+      std::clamp(static_cast<std::int64_t>(FTop) + row, std::int64_t{0}, last));
+  const std::string_view bytes = Line(line);
+  const float target = static_cast<float>(x - kMargin + FLeft);
+  float left = 0;
+  std::size_t column = 0;
+  for (; column < bytes.size(); ++column) {
+    const float next = FMetrics.After(left, static_cast<unsigned char>(bytes[column]));
+    if (target < (left + next) / 2) break;
+    left = next;
+  }
+  return {line, column};
+}
+
+TLogModel::TPosition TLogModel::Clamped(TPosition at) const {
+  if (FText.LineCount() == 0) return {};
+  at.Line = std::min(at.Line, FText.LineCount() - 1);
+  at.Column = std::min(at.Column, FText.LineLength(at.Line));
+  return at;
+}
+
+std::pair<TLogModel::TPosition, TLogModel::TPosition> TLogModel::Selection() const {
+  return std::minmax(FAnchor, FCursor);
+}
+
+void TLogModel::Select(TPosition anchor, TPosition cursor) {
+  FAnchor = Clamped(anchor);
+  FCursor = Clamped(cursor);
+}
+
+void TLogModel::SelectAll() {
+  if (FText.LineCount() == 0) return;
+  const std::uint64_t last = FText.LineCount() - 1;
+  Select({0, 0}, {last, FText.LineLength(last)});
+}
+
+void TLogModel::SelectWordAt(TPosition at) {
+  at = Clamped(at);
+  const std::string_view bytes = Line(at.Line);
+  std::size_t begin = at.Column;
+  std::size_t end = begin;
+  const auto in_word = [this](char byte) {
+    return FCodePage.InWord(static_cast<unsigned char>(byte));
+  };
+  if (begin < bytes.size() && in_word(bytes[begin])) {
+    while (begin > 0 && in_word(bytes[begin - 1]))
+      --begin;
+    while (end < bytes.size() && in_word(bytes[end]))
+      ++end;
+  } else if (begin < bytes.size()) {
+    ++end;
+  }
+  Select({at.Line, begin}, {at.Line, end});
+}
+
+std::string TLogModel::SelectedBytes(std::string_view line_break) const {
+  if (!HasSelection()) return {};
+  const auto [from, to] = Selection();
+  std::string text;
+  for (std::uint64_t line = from.Line; line <= to.Line; ++line) {
+    const std::string_view bytes = Line(line);
+    const std::size_t begin = line == from.Line ? from.Column : 0;
+    const std::size_t end = line == to.Line ? to.Column : bytes.size();
+    text.append(bytes.substr(begin, end - begin));
+    if (line != to.Line) text.append(line_break);
+  }
+  return text;
+}
+
+TLogModel::TSpan TLogModel::SelectedIn(std::uint64_t line) const {
+  if (!HasSelection()) return {};
+  const auto [from, to] = Selection();
+  if (line < from.Line || line > to.Line) return {};
+  TSpan span;
+  span.From = line == from.Line ? from.Column : 0;
+  span.ThroughEnd = line != to.Line;
+  span.To = span.ThroughEnd ? FText.LineLength(line) : to.Column;
+  return span;
+}

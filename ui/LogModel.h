@@ -1,0 +1,122 @@
+#pragma once
+
+// What a log view computes without painting: its text, where each character stands from the
+// characters' advances, the selection and what it holds, and where the view is scrolled. A
+// view paints what the model says is in sight and turns input into calls.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "ui/CodePage.h"
+#include "ui/LogText.h"
+
+class TLogModel {
+ public:
+  // A place in the text: a line, and a column counting bytes.
+  struct TPosition {
+    std::uint64_t Line = 0;
+    std::size_t Column = 0;
+    auto operator<=>(const TPosition&) const = default;
+  };
+
+  // Between the view's frame and the text, as in a rich-text control.
+  static constexpr int kMargin = 2;
+  static constexpr int kHorizontalStep = 20;
+
+  explicit TLogModel(std::uint64_t capacity, const TCodePage& code_page = TCodePage::Host());
+
+  const TCodePage& CodePage() const { return FCodePage; }
+
+  // --- The text.
+  const TLogText& Text() const { return FText; }
+  std::uint64_t LineCount() const { return FText.LineCount(); }
+  std::uint64_t FreeCharacters() const { return FText.Free(); }
+  // Line `line`'s bytes, valid until the next call.
+  std::string_view Line(std::uint64_t line) const;
+  // Appends each line, followed by a line break, in order, as long as they fit whole; returns
+  // how many went in. A view that followed the newest line goes on following it.
+  std::size_t AppendLines(std::span<const std::string> lines);
+
+  // --- Measures, in pixels: each byte's advance as drawn, the tab stops, the line height.
+  void SetMetrics(std::span<const float, 256> advance, float tab_width, int line_height);
+  int LineHeight() const { return FLineHeight; }
+  float Advance(unsigned char byte) const { return FAdvance[byte]; }
+  // Where the next character starts once `byte` is drawn at `x`, from the line's start.
+  float After(float x, unsigned char byte) const { return FMetrics.After(x, byte); }
+  // From the line's start to where character `column` of `bytes` starts.
+  float LeftOf(std::string_view bytes, std::size_t column) const;
+
+  // --- Where the view stands: the area the text is drawn in, the first line in sight and
+  // the horizontal scroll in pixels.
+  void SetViewport(int width, int height);
+  int ViewportWidth() const { return FWidth; }
+  int ViewportHeight() const { return FHeight; }
+  // Whole lines in sight, at least one.
+  int Rows() const;
+  std::uint64_t Top() const { return FTop; }
+  int Left() const { return FLeft; }
+  std::uint64_t MaxTop() const;
+  int MaxLeft() const;
+  void ScrollTo(std::uint64_t top);
+  void ScrollLeftTo(int left);
+  void ScrollBy(std::int64_t lines);
+  void ScrollPages(int pages);
+  // To the newest line, following it from then on.
+  void ScrollToEnd();
+  // Following the newest line: the view is scrolled to the bottom. Appends keep it there.
+  bool Following() const { return FTop >= MaxTop() && !FHeld; }
+  // While held (a found match is shown), appends do not move the view, even at the bottom;
+  // ScrollToEnd lets go.
+  void Hold(bool held) { FHeld = held; }
+  bool Held() const { return FHeld; }
+  // Lines appended while the view did not follow, since it last did.
+  std::uint64_t UnseenLines() const { return FUnseen; }
+  // Scrolls so that the part of `line` from column `from` to column `to` is in sight.
+  void Reveal(std::uint64_t line, std::size_t from, std::size_t to);
+
+  // Where character `column` of a line starts, in viewport coordinates.
+  float XOf(std::string_view bytes, std::size_t column) const;
+  // The place under a point of the viewport, clamped to the text.
+  TPosition PositionAt(int x, int y) const;
+
+  // --- The selection, from the anchor to the cursor.
+  TPosition Anchor() const { return FAnchor; }
+  TPosition Cursor() const { return FCursor; }
+  bool HasSelection() const { return FAnchor != FCursor; }
+  // The selection's two ends, the earlier first.
+  std::pair<TPosition, TPosition> Selection() const;
+  // Both ends clamped to the text.
+  void Select(TPosition anchor, TPosition cursor);
+  void MoveCursor(TPosition cursor) { Select(FAnchor, cursor); }
+  void SelectAll();
+  // The word under `at`, or the single character there when it is not part of a word.
+  void SelectWordAt(TPosition at);
+  // The selected bytes, lines joined by `line_break`.
+  std::string SelectedBytes(std::string_view line_break) const;
+  // Of line `line`, the columns the selection covers; empty when it covers none. `through_end`
+  // tells that the line's break is selected too.
+  struct TSpan {
+    std::size_t From = 0, To = 0;
+    bool ThroughEnd = false;
+  };
+  TSpan SelectedIn(std::uint64_t line) const;
+
+ private:
+  TPosition Clamped(TPosition at) const;
+
+  const TCodePage& FCodePage;
+  TLogText FText;
+  mutable std::string FScratch;
+  float FAdvance[256] = {};
+  TLogText::TMetrics FMetrics{FAdvance};
+  int FLineHeight = 13;
+  int FWidth = 0, FHeight = 0;
+  std::uint64_t FTop = 0;
+  int FLeft = 0;
+  bool FHeld = false;
+  std::uint64_t FUnseen = 0;
+  TPosition FAnchor, FCursor;
+};
