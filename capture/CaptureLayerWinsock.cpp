@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "capture/CaptureLayer.h"
@@ -11,6 +12,25 @@
 namespace {
 
 constexpr int kMaxReceive = 65535;
+
+// What a capture may meet, for systems (wine among them) whose messages lack Winsock's.
+std::string KnownText(int code) {
+  switch (code) {
+    case WSAEACCES:
+      return "Permission denied";
+    case WSAEPROTONOSUPPORT:
+    case WSAESOCKTNOSUPPORT:
+    case WSAEPFNOSUPPORT:
+      return "this system offers no raw IPv4 socket";
+    case WSAEOPNOTSUPP:
+    case WSAEINVAL:
+      return "receive-all mode is not available on this socket";
+    case WSAENETDOWN:
+      return "the network is down";
+    default:
+      return "Winsock error";
+  }
+}
 
 class TWinsockCaptureLayer final : public TCaptureLayer {
  public:
@@ -158,7 +178,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' ||
                                text.back() == ' '))
         text.pop_back();
-      if (text.empty()) text = "Winsock error";
+      if (text.empty()) text = KnownText(code);
     }
     FLastError = {code, text, code == WSAEACCES};
     return false;

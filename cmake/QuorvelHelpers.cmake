@@ -3,11 +3,13 @@ add_library(quorvel_warnings INTERFACE)
 add_library(quorvel::warnings ALIAS quorvel_warnings)
 target_compile_options(quorvel_warnings INTERFACE -Wall -Wextra)
 
-# quorvel_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>] [QT])
+# quorvel_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>] [QT]
+#                  [DISPLAY])
 # Adds a test executable and registers it with CTest. Without QT the test is a GoogleTest
-# program; with QT it is a Qt Test program run on the offscreen platform.
+# program; with QT it is a Qt Test program run on the offscreen platform. A Windows test with
+# DISPLAY makes windows: under wine it gets a virtual display.
 function(quorvel_add_test name)
-  cmake_parse_arguments(ARG "QT" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "QT;DISPLAY" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvel::warnings)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
@@ -18,7 +20,12 @@ function(quorvel_add_test name)
   else()
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
-  add_test(NAME ${name} COMMAND ${name})
+  if(ARG_DISPLAY AND QUORVEL_WINE)
+    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${QUORVEL_WINE}
+                                  $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   set(env "")
   if(ARG_QT)
     list(APPEND env QT_QPA_PLATFORM=offscreen)

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "DatagramFixtures.h"
+#include "LayoutTable.h"
 #include "ScriptedCaptureLayer.h"
 #include "capture/DateTime.h"
 #include "ui/qt/Application.h"
@@ -83,40 +84,20 @@ struct TFixture {
   }
 };
 
-struct TControl {
-  const char* Name;
-  const char* Kind;
-  const char* Parent;
-  QRect Geometry;
-  const char* Caption;
-};
-
-const TControl kLayout[] = {
-    {"Ecr", "TLogView", "MainForm", {0, 0, 940, 585}, nullptr},
-    {"PanelBottom", "QFrame", "MainForm", {0, 585, 940, 100}, nullptr},
-    {"GroupBox1", "QGroupBox", "PanelBottom", {8, 10, 874, 45}, " Trace TCP "},
-    {"Label1", "QLabel", "GroupBox1", {5, 16, 128, 13}, "Adressse IP carte reseau :"},
-    {"EditIp", "QLineEdit", "GroupBox1", {138, 14, 121, 25}, "10.0.0.1"},
-    {"Touslesports", "QRadioButton", "GroupBox1", {271, 16, 90, 17}, "Tous les ports"},
-    {"PortStartPortEnd", "QRadioButton", "GroupBox1", {363, 16, 41, 17}, "De"},
-    {"StartPort", "QLineEdit", "GroupBox1", {400, 13, 65, 25}, "0"},
-    {"UpDown1", "TUpDown", "GroupBox1", {465, 13, 16, 19}, nullptr},
-    {"Label2", "QLabel", "GroupBox1", {491, 17, 17, 13}, "a"},
-    {"EndPort", "QLineEdit", "GroupBox1", {512, 14, 61, 25}, "0"},
-    {"UpDown2", "TUpDown", "GroupBox1", {573, 14, 16, 19}, nullptr},
-    {"GroupBox2", "QGroupBox", "PanelBottom", {8, 56, 249, 39}, " Voir "},
-    {"VoirDate", "QCheckBox", "GroupBox2", {8, 16, 97, 17}, "Date"},
-    {"VoirIpPort", "QCheckBox", "GroupBox2", {62, 16, 73, 17}, "IP et Ports"},
-    {"VoirDrapeaux", "QCheckBox", "GroupBox2", {148, 16, 97, 17}, "Drapeaux TCP"},
-    {"GroupBox3", "QGroupBox", "PanelBottom", {262, 56, 309, 39}, " Filtre Drapeaux TCP "},
-    {"FiltreURG", "QCheckBox", "GroupBox3", {8, 16, 49, 17}, "URG"},
-    {"FiltreACK", "QCheckBox", "GroupBox3", {56, 16, 49, 17}, "ACK"},
-    {"FiltrePSH", "QCheckBox", "GroupBox3", {105, 16, 49, 17}, "PSH"},
-    {"FiltreRST", "QCheckBox", "GroupBox3", {154, 16, 49, 17}, "RST"},
-    {"FiltreSYN", "QCheckBox", "GroupBox3", {203, 16, 49, 17}, "SYN"},
-    {"FiltreFIN", "QCheckBox", "GroupBox3", {252, 16, 49, 17}, "FIN"},
-    {"Btn_StartStop", "QPushButton", "PanelBottom", {580, 60, 133, 34}, "Start"},
-};
+// The Qt class each kind of control is.
+const char* QtClassOf(std::string_view kind) {
+  for (const auto& [name, type] : {std::pair{"LogView", "TLogView"},
+                                   {"Panel", "QFrame"},
+                                   {"GroupBox", "QGroupBox"},
+                                   {"Label", "QLabel"},
+                                   {"Edit", "QLineEdit"},
+                                   {"Radio", "QRadioButton"},
+                                   {"Spin", "TUpDown"},
+                                   {"Check", "QCheckBox"},
+                                   {"Button", "QPushButton"}})
+    if (kind == name) return type;
+  return "";
+}
 
 QString CaptionOf(QWidget* widget) {
   if (auto* box = qobject_cast<QGroupBox*>(widget)) return box->title();
@@ -125,10 +106,6 @@ QString CaptionOf(QWidget* widget) {
   if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
   return {};
 }
-
-const char* const kCheckBoxes[] = {"VoirDate",  "VoirIpPort", "VoirDrapeaux",
-                                   "FiltreURG", "FiltreACK",  "FiltrePSH",
-                                   "FiltreRST", "FiltreSYN",  "FiltreFIN"};
 
 }  // namespace
 
@@ -141,18 +118,16 @@ class MainFormTest : public QObject {
     QCOMPARE(f.Form->windowTitle(), QString("Quorvel v2.0"));
     QCOMPARE(f.Form->size(), QSize(940, 685));
     QCOMPARE(f.Form->font().pointSize(), 8);
-    for (const TControl& c : kLayout) {
+    for (const TExpectedControl& c : kExpectedLayout) {
       QWidget* widget = f.Get(c.Name);
-      QCOMPARE(widget->metaObject()->className(), c.Kind);
+      QCOMPARE(widget->metaObject()->className(), QtClassOf(c.Kind));
       QCOMPARE(widget->parentWidget()->objectName(), QString(c.Parent));
-      QCOMPARE(widget->geometry(), c.Geometry);
+      QCOMPARE(widget->geometry(), QRect(c.Left, c.Top, c.Width, c.Height));
       if (c.Caption) QCOMPARE(CaptionOf(widget), QString(c.Caption));
       QVERIFY2(widget->isEnabled(), c.Name);
+      if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        QCOMPARE(button->isChecked(), c.Checked);
     }
-    for (const char* name : kCheckBoxes)
-      QVERIFY2(f.Get<QCheckBox>(name)->isChecked(), name);
-    QVERIFY(f.Get<QRadioButton>("Touslesports")->isChecked());
-    QVERIFY(!f.Get<QRadioButton>("PortStartPortEnd")->isChecked());
     QCOMPARE(f.Get<TUpDown>("UpDown1")->Associate(), f.Get<QLineEdit>("StartPort"));
     QCOMPARE(f.Get<TUpDown>("UpDown2")->Associate(), f.Get<QLineEdit>("EndPort"));
     QVERIFY(!f.Timer()->isActive());
@@ -168,10 +143,6 @@ class MainFormTest : public QObject {
     f.Form->show();
     QVERIFY(QTest::qWaitForWindowActive(f.Form.get()));
     QCOMPARE(QApplication::focusWidget(), f.Get("Btn_StartStop"));
-    const char* const order[] = {"Btn_StartStop", "Touslesports", "PortStartPortEnd", "StartPort",
-                                 "EndPort",       "EditIp",       "VoirDate",         "VoirIpPort",
-                                 "VoirDrapeaux",  "FiltreURG",    "FiltreACK",        "FiltrePSH",
-                                 "FiltreRST",     "FiltreSYN",    "FiltreFIN",        "Ecr"};
     QStringList chain;
     QWidget* widget = f.Get("Btn_StartStop");
     do {
@@ -180,7 +151,7 @@ class MainFormTest : public QObject {
       widget = widget->nextInFocusChain();
     } while (widget != f.Get("Btn_StartStop"));
     QStringList expected;
-    for (const char* name : order)
+    for (const char* name : kExpectedTabChain)
       expected << name;
     QCOMPARE(chain, expected);
   }

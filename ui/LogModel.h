@@ -6,12 +6,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "ui/CodePage.h"
 #include "ui/LogText.h"
+
+// An append that does not fit whole in a log view.
+class ELineInsertionError : public std::runtime_error {
+ public:
+  ELineInsertionError() : std::runtime_error("RichEdit line insertion error") {}
+};
 
 class TLogModel {
  public:

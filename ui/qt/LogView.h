@@ -7,17 +7,10 @@
 
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "ui/LogModel.h"
-
-// An append that does not fit whole in the view.
-class ELineInsertionError : public std::runtime_error {
- public:
-  ELineInsertionError() : std::runtime_error("RichEdit line insertion error") {}
-};
 
 // A read-only log of 8-bit text lines, shown in the host's ANSI code page. The model keeps
 // the text compactly and says what is in sight; the view paints only that, so that millions

@@ -1,0 +1,300 @@
+// The Win32 window under wine: its layout read back from the system's controls against the
+// table, and its behaviour over a scripted capture layer, with every error box caught.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <thread>
+
+#include "DatagramFixtures.h"
+#include "LayoutTable.h"
+#include "ScriptedCaptureLayer.h"
+#include "ui/win32/Application.h"
+#include "ui/win32/UnitMain.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the window's messages for a while, or until `done`.
+template <class F>
+bool Pump(F&& done, std::chrono::milliseconds limit = 5000ms) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > until) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+}
+
+void Pump(std::chrono::milliseconds time) {
+  Pump([] { return false; }, time);
+}
+
+struct TFixture {
+  std::shared_ptr<TCaptureScript> Script = std::make_shared<TCaptureScript>();
+  std::unique_ptr<TMainForm> Form;
+  std::vector<TApplication::TBox> Boxes;
+  std::vector<std::uint64_t> LinesAtBox;
+
+  explicit TFixture(std::uint64_t capacity = TMainForm::kLogCapacity) {
+    Form = std::make_unique<TMainForm>(
+        [script = Script] { return std::make_unique<TScriptedCaptureLayer>(script); }, capacity,
+        false);
+    TApplication::SetBoxHook([this](const TApplication::TBox& box) {
+      Boxes.push_back(box);
+      LinesAtBox.push_back(Form->LogView().LineCount());
+    });
+  }
+  ~TFixture() { TApplication::SetBoxHook({}); }
+
+  HWND Get(const char* name) const {
+    HWND control = Form->Control(name);
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+  }
+  std::wstring Text(const char* name) const {
+    wchar_t text[256] = L"";
+    ::GetWindowTextW(Get(name), text, 256);
+    return text;
+  }
+  // As a click does: the button tells its parent, which tells the form.
+  void Click(const char* name) { ::SendMessageW(Get(name), BM_CLICK, 0, 0); }
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    const TLogModel& model = Form->LogView().Model();
+    for (std::uint64_t i = 0; i < model.LineCount(); ++i)
+      lines.emplace_back(model.Line(i));
+    return lines;
+  }
+  void AwaitReceiving() {
+    ASSERT_TRUE(Pump([this] {
+      std::lock_guard guard(Script->Lock);
+      return Script->ReceiveCalls > 0;
+    }));
+  }
+};
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = L"";
+  ::GetClassNameW(window, name, 64);
+  return name;
+}
+
+const wchar_t* Win32ClassOf(std::string_view kind) {
+  for (const auto& [name, type] : {std::pair{"LogView", L"TLogView"},
+                                   {"Panel", L"TPanel"},
+                                   {"GroupBox", L"Button"},
+                                   {"Label", L"Static"},
+                                   {"Edit", L"Edit"},
+                                   {"Radio", L"Button"},
+                                   {"Spin", L"msctls_updown32"},
+                                   {"Check", L"Button"},
+                                   {"Button", L"Button"}})
+    if (kind == name) return type;
+  return L"";
+}
+
+LONG ButtonStyleOf(std::string_view kind) {
+  if (kind == "GroupBox") return BS_GROUPBOX;
+  if (kind == "Radio") return BS_AUTORADIOBUTTON;
+  if (kind == "Check") return BS_AUTOCHECKBOX;
+  return BS_PUSHBUTTON;
+}
+
+TEST(Win32MainForm, LayoutTable) {
+  TFixture f;
+  HWND window = f.Form->Handle();
+  ASSERT_EQ(f.Form->Dpi(), 96) << "the table is at 96 DPI";
+  RECT client;
+  ::GetClientRect(window, &client);
+  EXPECT_EQ(client.right, 940);
+  EXPECT_EQ(client.bottom, 685);
+  wchar_t caption[64];
+  ::GetWindowTextW(window, caption, 64);
+  EXPECT_STREQ(caption, L"Quorvel v2.0");
+  f.Script->HostAddresses = {"10.0.0.1"};
+  for (const TExpectedControl& c : kExpectedLayout) {
+    SCOPED_TRACE(c.Name);
+    HWND control = f.Get(c.Name);
+    EXPECT_EQ(ClassOf(control), Win32ClassOf(c.Kind));
+    HWND parent = std::string_view(c.Parent) == "MainForm" ? window : f.Get(c.Parent);
+    EXPECT_EQ(::GetParent(control), parent);
+    RECT rect;
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    EXPECT_EQ(rect.left, c.Left);
+    EXPECT_EQ(rect.top, c.Top);
+    EXPECT_EQ(rect.right - rect.left, c.Width);
+    EXPECT_EQ(rect.bottom - rect.top, c.Height);
+    const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+    if (std::wstring_view(Win32ClassOf(c.Kind)) == L"Button") {
+      EXPECT_EQ(style & BS_TYPEMASK, ButtonStyleOf(c.Kind));
+    }
+    if (c.Caption && std::string_view(c.Name) != "EditIp") {
+      EXPECT_EQ(f.Text(c.Name), TApplication::Wide(c.Caption));
+    }
+    if (std::string_view(c.Kind) == "Radio" || std::string_view(c.Kind) == "Check") {
+      EXPECT_EQ(::SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED, c.Checked);
+    }
+    EXPECT_TRUE(::IsWindowEnabled(control));
+  }
+  // The spin buttons keep the control's defaults, counting up from 0 to 100.
+  for (const auto& [spin, edit] : {std::pair{"UpDown1", "StartPort"}, {"UpDown2", "EndPort"}}) {
+    HWND control = f.Get(spin);
+    EXPECT_EQ(reinterpret_cast<HWND>(::SendMessageW(control, UDM_GETBUDDY, 0, 0)), f.Get(edit));
+    int low = -1, high = -1;
+    ::SendMessageW(control, UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low),
+                   reinterpret_cast<LPARAM>(&high));
+    EXPECT_EQ(low, 0);
+    EXPECT_EQ(high, 100);
+    const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+    EXPECT_EQ(style & (UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_SETBUDDYINT | UDS_WRAP),
+              UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_SETBUDDYINT);
+  }
+}
+
+TEST(Win32MainForm, TabOrderFocusAndOverlaps) {
+  TFixture f;
+  ::ShowWindow(f.Form->Handle(), SW_SHOWNORMAL);
+  ::SetForegroundWindow(f.Form->Handle());
+  Pump(200ms);
+  EXPECT_EQ(::GetFocus(), f.Get("Btn_StartStop"));
+  std::vector<std::string> chain;
+  HWND control = f.Get("Btn_StartStop");
+  for (std::size_t i = 0; i < std::size(kExpectedTabChain); ++i) {
+    for (const TExpectedControl& c : kExpectedLayout)
+      if (f.Form->Control(c.Name) == control) chain.push_back(c.Name);
+    control = ::GetNextDlgTabItem(f.Form->Handle(), control, FALSE);
+  }
+  EXPECT_EQ(chain,
+            std::vector<std::string>(std::begin(kExpectedTabChain), std::end(kExpectedTabChain)));
+  // Where two overlap, the one listed later is on top.
+  for (const auto& [group, x, later] : {std::tuple{"GroupBox2", 70, "VoirIpPort"},
+                                        {"GroupBox3", 56, "FiltreACK"},
+                                        {"GroupBox1", 402, "StartPort"}}) {
+    POINT point{x, 24};
+    ::MapWindowPoints(f.Get(group), nullptr, &point, 1);
+    EXPECT_EQ(::WindowFromPoint(point), f.Get(later)) << later;
+  }
+}
+
+TEST(Win32MainForm, WideningGrowsTheLogAndTheFirstGroupOnly) {
+  TFixture f;
+  RECT outer;
+  ::GetWindowRect(f.Form->Handle(), &outer);
+  ::SetWindowPos(f.Form->Handle(), nullptr, 0, 0, outer.right - outer.left + 200,
+                 outer.bottom - outer.top + 100, SWP_NOMOVE | SWP_NOZORDER);
+  const auto size = [&](const char* name) {
+    RECT rect;
+    ::GetWindowRect(f.Get(name), &rect);
+    return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+  };
+  EXPECT_EQ(size("Ecr").cx, 1140);
+  EXPECT_EQ(size("Ecr").cy, 685);
+  EXPECT_EQ(size("GroupBox1").cx, 1074);
+  EXPECT_EQ(size("GroupBox2").cx, 249);
+  EXPECT_EQ(size("Btn_StartStop").cx, 133);
+  // Narrowed below the smallest width, the whole panel stays in sight.
+  ::SetWindowPos(f.Form->Handle(), nullptr, 0, 0, 600, 300, SWP_NOMOVE | SWP_NOZORDER);
+  RECT client;
+  ::GetClientRect(f.Form->Handle(), &client);
+  EXPECT_GE(client.right, 721);
+  EXPECT_GE(client.bottom, 200);
+}
+
+TEST(Win32MainForm, StartStopAndTheDrainKeepOrder) {
+  TFixture f;
+  EXPECT_EQ(f.Text("Btn_StartStop"), L"Start");
+  f.Script->Add(BuildDatagram(WithPayload("first")));
+  f.Click("Btn_StartStop");
+  EXPECT_EQ(f.Text("Btn_StartStop"), L"Stop");
+  EXPECT_EQ(f.Form->LogView().BackgroundColor(), RGB(0, 0, 0));
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 1; }));
+  f.Click("Btn_StartStop");
+  EXPECT_EQ(f.Text("Btn_StartStop"), L"Start");
+  f.Click("Btn_StartStop");
+  f.Script->Add(BuildDatagram(WithPayload("second")));
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 2; }));
+  EXPECT_TRUE(f.Lines()[0].ends_with("first"));
+  EXPECT_TRUE(f.Lines()[1].ends_with("second"));
+  EXPECT_EQ(f.Form->LogView().BackgroundColor(), RGB(0, 0, 0));
+  EXPECT_TRUE(f.Boxes.empty());
+}
+
+TEST(Win32MainForm, APortTextThatDoesNotConvertShowsTheBox) {
+  TFixture f;
+  f.Click("PortStartPortEnd");
+  ::SetWindowTextW(f.Get("StartPort"), L"");  // as pasted: no key filter
+  f.Click("Btn_StartStop");
+  ASSERT_EQ(f.Boxes.size(), 1u);
+  EXPECT_EQ(f.Boxes[0].Title, L"Rivezava REV");
+  EXPECT_EQ(f.Boxes[0].Text, L"'' is not a valid integer value.");
+  EXPECT_EQ(f.Boxes[0].Style, static_cast<UINT>(MB_ICONSTOP | MB_OK));
+  EXPECT_EQ(f.Text("Btn_StartStop"), L"Start");
+  EXPECT_EQ(f.Script->Startups, 0);
+}
+
+TEST(Win32MainForm, PortEditsTakeDigitsAndBackspaceAndTheRadiosEnableThem) {
+  TFixture f;
+  HWND edit = f.Get("StartPort");
+  ::SendMessageW(edit, EM_SETSEL, 1, 1);
+  for (const wchar_t c : std::wstring(L"1a-2 x.3\x16"))
+    ::SendMessageW(edit, WM_CHAR, c, 0);
+  EXPECT_EQ(f.Text("StartPort"), L"0123");
+  ::SendMessageW(edit, WM_CHAR, 8, 0);
+  EXPECT_EQ(f.Text("StartPort"), L"012");
+  f.Click("Touslesports");
+  EXPECT_FALSE(::IsWindowEnabled(edit));
+  EXPECT_TRUE(::IsWindowEnabled(f.Get("UpDown1")));
+  f.Click("PortStartPortEnd");
+  EXPECT_TRUE(::IsWindowEnabled(edit));
+  EXPECT_EQ(::SendMessageW(f.Get("Touslesports"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+}
+
+TEST(Win32MainForm, AFailedCaptureShowsItsLinesThenItsBox) {
+  TFixture f;
+  f.Script->Add(BuildDatagram(WithPayload("last words")));
+  f.Script->AddFailure({10050, "the network is down", false});
+  f.Click("Btn_StartStop");
+  ASSERT_TRUE(Pump([&] { return !f.Boxes.empty(); }));
+  EXPECT_EQ(f.LinesAtBox[0], 1u);
+  EXPECT_EQ(f.Boxes[0].Text,
+            L"Capture on '10.0.0.1' failed at receive: the network is down (error 10050)");
+  EXPECT_EQ(f.Text("Btn_StartStop"), L"Start");
+}
+
+TEST(Win32MainForm, AFullViewIsReportedOnce) {
+  TFixture f(400);
+  for (const char* name : {"VoirDate", "VoirIpPort", "VoirDrapeaux"})
+    f.Click(name);
+  for (int i = 0; i < 100; ++i)
+    f.Script->Add(BuildDatagram(WithPayload(std::string(30, static_cast<char>('a' + i % 26)))));
+  f.Click("Btn_StartStop");
+  ASSERT_TRUE(Pump([&] { return !f.Boxes.empty(); }));
+  Pump(1200ms);
+  ASSERT_EQ(f.Boxes.size(), 1u);
+  EXPECT_EQ(f.Boxes[0].Text, L"RichEdit line insertion error.");
+  EXPECT_EQ(f.Lines().size(), 12u);
+  EXPECT_EQ(f.Text("Btn_StartStop"), L"Start");
+}
+
+// No raw IP socket under wine: Start ends in the failure box, never in a hang.
+TEST(Win32MainForm, WithoutARawSocketStartEndsInTheBox) {
+  TMainForm form(MakePlatformCaptureLayer, TMainForm::kLogCapacity, false);
+  std::vector<TApplication::TBox> boxes;
+  TApplication::SetBoxHook([&](const TApplication::TBox& box) { boxes.push_back(box); });
+  ::SendMessageW(form.Control("Btn_StartStop"), BM_CLICK, 0, 0);
+  Pump([&] { return !boxes.empty(); }, 10000ms);
+  TApplication::SetBoxHook({});
+  if (boxes.empty()) GTEST_SKIP() << "this system captures: no failure to show";
+  EXPECT_NE(boxes[0].Text.find(L"failed at open: "), std::wstring::npos);
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+#include "ui/win32/Application.h"
+
+#include "ui/Layout.h"
+#include "ui/PortConversion.h"
+
+namespace {
+
+TApplication::TBoxHook& BoxHook() {
+  static TApplication::TBoxHook hook;
+  return hook;
+}
+
+}  // namespace
+
+HINSTANCE TApplication::Instance() {
+  return ::GetModuleHandleW(nullptr);
+}
+
+void TApplication::HandleException(HWND owner, const std::exception& error) {
+  try {
+    ShowException(owner, MessageOf(error));
+  } catch (...) {
+    // Nothing may leave a window procedure; a box that cannot be built is not shown.
+  }
+}
+
+std::wstring TApplication::BoxText(const std::string& message) {
+  std::wstring text = Wide(WithFinalPeriod(message));
+  for (wchar_t& c : text) {
+    if (c < 0x20) c = static_cast<wchar_t>(0x2400 + c);  // the Control Pictures
+  }
+  return text;
+}
+
+void TApplication::ShowException(HWND owner, const std::string& message) {
+  const TBox box{Wide(kApplicationTitle), BoxText(message), MB_ICONSTOP | MB_OK};
+  if (BoxHook())
+    BoxHook()(box);
+  else
+    ::MessageBoxW(owner, box.Text.c_str(), box.Title.c_str(), box.Style);
+}
+
+void TApplication::SetBoxHook(TBoxHook hook) {
+  BoxHook() = std::move(hook);
+}
+
+std::wstring TApplication::Wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), size);
+  wide.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+  return wide;
+}
+
+std::string TApplication::Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length =
+      ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
+  return narrow;
+}

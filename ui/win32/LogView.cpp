@@ -1,0 +1,441 @@
+#include "ui/win32/LogView.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "ui/win32/Application.h"
+
+namespace {
+
+constexpr UINT_PTR kAutoScrollTimer = 1;
+
+bool Pressed(int key) {
+  return (::GetKeyState(key) & 0x8000) != 0;
+}
+
+}  // namespace
+
+TLogView::TLogView(HWND parent, int id, std::uint64_t capacity) : FModel(capacity) {
+  static const bool registered = [] {
+    WNDCLASSEXW type{};
+    type.cbSize = sizeof type;
+    type.style = CS_DBLCLKS;
+    type.lpfnWndProc = &TLogView::WindowProc;
+    type.hInstance = TApplication::Instance();
+    type.hCursor = ::LoadCursorW(nullptr, IDC_IBEAM);
+    type.lpszClassName = kClassName;
+    return ::RegisterClassExW(&type) != 0;
+  }();
+  (void)registered;
+  ::CreateWindowExW(WS_EX_CLIENTEDGE, kClassName, L"",
+                    WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | WS_CLIPSIBLINGS,
+                    0, 0, 0, 0, parent, reinterpret_cast<HMENU>(INT_PTR{id}),
+                    TApplication::Instance(), this);
+  SetDpi(96);
+}
+
+TLogView::~TLogView() {
+  if (FWindow && ::IsWindow(FWindow)) {
+    ::SetWindowLongPtrW(FWindow, GWLP_USERDATA, 0);
+    ::DestroyWindow(FWindow);
+  }
+  if (FBufferDc) ::DeleteDC(FBufferDc);
+  if (FBuffer) ::DeleteObject(FBuffer);
+  if (FFont) ::DeleteObject(FFont);
+}
+
+LRESULT CALLBACK TLogView::WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<TLogView*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
+    self->FWindow = window;
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<TLogView*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!self) return ::DefWindowProcW(window, message, w, l);
+  return Handled(window, [&] { return self->Handle(message, w, l); });
+}
+
+void TLogView::AppendLines(std::span<const std::string> lines) {
+  const std::size_t appended = FModel.AppendLines(lines);
+  if (appended > 0) Sync();
+  if (appended < lines.size()) throw ELineInsertionError();
+}
+
+void TLogView::SetColors(COLORREF background, COLORREF text) {
+  FBackground = background;
+  FForeground = text;
+  ::InvalidateRect(FWindow, nullptr, FALSE);
+}
+
+COLORREF TLogView::BackgroundColor() const {
+  return FBackground != CLR_INVALID ? FBackground : ::GetSysColor(COLOR_WINDOW);
+}
+
+COLORREF TLogView::TextColor() const {
+  return FForeground != CLR_INVALID ? FForeground : ::GetSysColor(COLOR_WINDOWTEXT);
+}
+
+void TLogView::SetDpi(int dpi) {
+  FDpi = dpi;
+  if (FFont) ::DeleteObject(FFont);
+  FFont = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                        ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                        DEFAULT_PITCH | FF_SWISS, L"Arial");
+  UpdateMetrics();
+}
+
+void TLogView::UpdateMetrics() {
+  HDC dc = ::GetDC(FWindow);
+  const HGDIOBJ before = ::SelectObject(dc, FFont);
+  float advance[256];
+  for (int byte = 0; byte < 256; ++byte) {
+    const wchar_t c =
+        static_cast<wchar_t>(FModel.CodePage().Displayed(static_cast<unsigned char>(byte)));
+    INT width = 0;
+    ::GetCharWidth32W(dc, c, c, &width);
+    FAdvance[byte] = width;
+    advance[byte] = static_cast<float>(width);
+  }
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(dc, &metrics);
+  ::SelectObject(dc, before);
+  ::ReleaseDC(FWindow, dc);
+  // Tab stops every half inch, as in a rich-text control.
+  FModel.SetMetrics(advance, static_cast<float>(FDpi) / 2,
+                    metrics.tmHeight + metrics.tmExternalLeading);
+  Sync();
+}
+
+void TLogView::Sync() {
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
+  const auto rows = static_cast<std::uint64_t>(FModel.Rows());
+  info.nMax = static_cast<int>(std::min<std::uint64_t>(FModel.MaxTop() + rows - 1, INT32_MAX));
+  info.nPage = static_cast<UINT>(rows);
+  info.nPos = static_cast<int>(std::min<std::uint64_t>(FModel.Top(), INT32_MAX));
+  ::SetScrollInfo(FWindow, SB_VERT, &info, TRUE);
+  info.nMax = FModel.MaxLeft() + FModel.ViewportWidth() - 1;
+  info.nPage = static_cast<UINT>(std::max(1, FModel.ViewportWidth()));
+  info.nPos = FModel.Left();
+  ::SetScrollInfo(FWindow, SB_HORZ, &info, TRUE);
+  ::InvalidateRect(FWindow, nullptr, FALSE);
+}
+
+void TLogView::SelectAll() {
+  FModel.SelectAll();
+  ::InvalidateRect(FWindow, nullptr, FALSE);
+}
+
+void TLogView::Copy() const {
+  if (!FModel.HasSelection()) return;
+  const std::string bytes = FModel.SelectedBytes("\r\n");
+  std::wstring text(bytes.size(), L'\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    text[i] =
+        static_cast<wchar_t>(FModel.CodePage().Character(static_cast<unsigned char>(bytes[i])));
+  if (!::OpenClipboard(FWindow)) return;
+  ::EmptyClipboard();
+  if (HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t))) {
+    auto* out = static_cast<wchar_t*>(::GlobalLock(memory));
+    std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    ::GlobalUnlock(memory);
+    if (!::SetClipboardData(CF_UNICODETEXT, memory)) ::GlobalFree(memory);
+  }
+  ::CloseClipboard();
+}
+
+// Draws the characters of `bytes` that lie between from_x and to_x, in one call with each
+// character's advance given, so that what is drawn stands exactly where the model says.
+void TLogView::DrawLine(HDC dc, std::string_view bytes, int top, int from_x, int to_x) {
+  const int origin = static_cast<int>(FModel.XOf(bytes, 0));
+  float x = 0;
+  int first_x = origin;
+  FRun.clear();
+  FDx.clear();
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    const float next = FModel.After(x, byte);
+    if (origin + next <= from_x) {
+      first_x = origin + static_cast<int>(next);
+    } else {
+      const wchar_t c =
+          byte == '\t' ? L' ' : static_cast<wchar_t>(FModel.CodePage().Displayed(byte));
+      FRun.push_back(c);
+      FDx.push_back(static_cast<INT>(next) - static_cast<INT>(x));
+      if (origin + next > to_x) break;
+    }
+    x = next;
+  }
+  if (!FRun.empty())
+    ::ExtTextOutW(dc, first_x, top, 0, nullptr, FRun.c_str(), static_cast<UINT>(FRun.size()),
+                  FDx.data());
+}
+
+void TLogView::Paint() {
+  PAINTSTRUCT paint;
+  HDC screen = ::BeginPaint(FWindow, &paint);
+  RECT client;
+  ::GetClientRect(FWindow, &client);
+  const SIZE size{client.right, client.bottom};
+  if (!FBufferDc || size.cx != FBufferSize.cx || size.cy != FBufferSize.cy) {
+    if (!FBufferDc) FBufferDc = ::CreateCompatibleDC(screen);
+    if (FBuffer) ::DeleteObject(FBuffer);
+    FBuffer = ::CreateCompatibleBitmap(screen, std::max(1L, size.cx), std::max(1L, size.cy));
+    ::SelectObject(FBufferDc, FBuffer);
+    FBufferSize = size;
+  }
+  HDC dc = FBufferDc;
+  HBRUSH background = ::CreateSolidBrush(BackgroundColor());
+  ::FillRect(dc, &client, background);
+  ::DeleteObject(background);
+  ::SelectObject(dc, FFont);
+  ::SetBkMode(dc, TRANSPARENT);
+  const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
+  const COLORREF highlighted = ::GetSysColor(COLOR_HIGHLIGHTTEXT);
+  const int height = FModel.LineHeight();
+  for (int row = 0; row * height < size.cy; ++row) {
+    const std::uint64_t line = FModel.Top() + static_cast<std::uint64_t>(row);
+    if (line >= FModel.LineCount()) break;
+    const std::string_view bytes = FModel.Line(line);
+    const int top = row * height;
+    ::SetTextColor(dc, TextColor());
+    DrawLine(dc, bytes, top, 0, size.cx);
+    const TLogModel::TSpan selected = FModel.SelectedIn(line);
+    if (selected.From == selected.To && !selected.ThroughEnd) continue;
+    // The selected part again, on the highlight; a selected line break shows as a blank.
+    const int left = static_cast<int>(FModel.XOf(bytes, selected.From));
+    const int right = static_cast<int>(FModel.XOf(bytes, selected.To)) +
+                      (selected.ThroughEnd ? FAdvance[' '] : 0);
+    if (right <= left) continue;
+    RECT band{left, top, right, top + height};
+    HBRUSH brush = ::CreateSolidBrush(highlight);
+    ::FillRect(dc, &band, brush);
+    ::DeleteObject(brush);
+    const int saved = ::SaveDC(dc);
+    ::IntersectClipRect(dc, band.left, band.top, band.right, band.bottom);
+    ::SetTextColor(dc, highlighted);
+    DrawLine(dc, bytes, top, std::max(0, left), std::min<int>(size.cx, right));
+    ::RestoreDC(dc, saved);
+  }
+  ::BitBlt(screen, 0, 0, size.cx, size.cy, dc, 0, 0, SRCCOPY);
+  ::EndPaint(FWindow, &paint);
+}
+
+void TLogView::OnScroll(int bar, int request) {
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_ALL;
+  ::GetScrollInfo(FWindow, bar, &info);
+  if (bar == SB_VERT) {
+    switch (request) {
+      case SB_LINEUP:
+        FModel.ScrollBy(-1);
+        break;
+      case SB_LINEDOWN:
+        FModel.ScrollBy(1);
+        break;
+      case SB_PAGEUP:
+        FModel.ScrollPages(-1);
+        break;
+      case SB_PAGEDOWN:
+        FModel.ScrollPages(1);
+        break;
+      case SB_TOP:
+        FModel.ScrollTo(0);
+        break;
+      case SB_BOTTOM:
+        FModel.ScrollToEnd();
+        break;
+      case SB_THUMBTRACK:
+      case SB_THUMBPOSITION:
+        FModel.ScrollTo(static_cast<std::uint64_t>(info.nTrackPos));
+        break;
+      default:
+        return;
+    }
+  } else {
+    const int step = TLogModel::kHorizontalStep;
+    switch (request) {
+      case SB_LINELEFT:
+        FModel.ScrollLeftTo(FModel.Left() - step);
+        break;
+      case SB_LINERIGHT:
+        FModel.ScrollLeftTo(FModel.Left() + step);
+        break;
+      case SB_PAGELEFT:
+        FModel.ScrollLeftTo(FModel.Left() - FModel.ViewportWidth());
+        break;
+      case SB_PAGERIGHT:
+        FModel.ScrollLeftTo(FModel.Left() + FModel.ViewportWidth());
+        break;
+      case SB_THUMBTRACK:
+      case SB_THUMBPOSITION:
+        FModel.ScrollLeftTo(info.nTrackPos);
+        break;
+      default:
+        return;
+    }
+  }
+  Sync();
+}
+
+bool TLogView::OnKey(WPARAM key) {
+  const bool control = Pressed(VK_CONTROL);
+  if ((control && key == 'C') || (control && key == VK_INSERT)) {
+    Copy();
+    return true;
+  }
+  if (control && key == 'A') {
+    SelectAll();
+    return true;
+  }
+  switch (key) {
+    case VK_UP:
+      FModel.ScrollBy(-1);
+      break;
+    case VK_DOWN:
+      FModel.ScrollBy(1);
+      break;
+    case VK_PRIOR:
+      FModel.ScrollPages(-1);
+      break;
+    case VK_NEXT:
+      FModel.ScrollPages(1);
+      break;
+    case VK_LEFT:
+      FModel.ScrollLeftTo(FModel.Left() - TLogModel::kHorizontalStep);
+      break;
+    case VK_RIGHT:
+      FModel.ScrollLeftTo(FModel.Left() + TLogModel::kHorizontalStep);
+      break;
+    case VK_HOME:
+      if (control) FModel.ScrollTo(0);
+      FModel.ScrollLeftTo(0);
+      break;
+    case VK_END:
+      FModel.ScrollToEnd();
+      break;  // back to the newest line, following it
+    default:
+      return false;
+  }
+  Sync();
+  return true;
+}
+
+void TLogView::OnContextMenu(int x, int y) {
+  if (x == -1 && y == -1) {  // from the keyboard: at the view's corner
+    POINT corner{0, 0};
+    ::ClientToScreen(FWindow, &corner);
+    x = corner.x;
+    y = corner.y;
+  }
+  HMENU menu = ::CreatePopupMenu();
+  ::AppendMenuW(menu, MF_STRING | (FModel.HasSelection() ? 0 : MF_GRAYED), kCopyCommand,
+                L"&Copy\tCtrl+C");
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuW(menu, MF_STRING | (FModel.LineCount() > 0 ? 0 : MF_GRAYED), kSelectAllCommand,
+                L"Select &All\tCtrl+A");
+  const int command =
+      ::TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, FWindow, nullptr);
+  ::DestroyMenu(menu);
+  if (command == kCopyCommand) Copy();
+  if (command == kSelectAllCommand) SelectAll();
+}
+
+void TLogView::ExtendSelectionTo(int x, int y) {
+  FLastMouse = {x, y};
+  FModel.MoveCursor(FModel.PositionAt(x, y));
+  ::InvalidateRect(FWindow, nullptr, FALSE);
+}
+
+LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;  // the paint covers all
+    case WM_SIZE:
+      FModel.SetViewport(LOWORD(l), HIWORD(l));
+      Sync();
+      return 0;
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_VSCROLL:
+      OnScroll(SB_VERT, LOWORD(w));
+      return 0;
+    case WM_HSCROLL:
+      OnScroll(SB_HORZ, LOWORD(w));
+      return 0;
+    case WM_MOUSEWHEEL: {
+      UINT per_notch = 3;
+      ::SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &per_notch, 0);
+      FWheel += GET_WHEEL_DELTA_WPARAM(w);
+      const int lines = FWheel / WHEEL_DELTA * static_cast<int>(per_notch);
+      FWheel %= WHEEL_DELTA;
+      FModel.ScrollBy(-lines);
+      Sync();
+      return 0;
+    }
+    case WM_KEYDOWN:
+      if (OnKey(w)) return 0;
+      break;
+    case WM_LBUTTONDOWN: {
+      ::SetFocus(FWindow);
+      ::SetCapture(FWindow);
+      const TLogModel::TPosition at = FModel.PositionAt(GET_X_LPARAM(l), GET_Y_LPARAM(l));
+      FModel.Select((w & MK_SHIFT) ? FModel.Anchor() : at, at);
+      FSelecting = true;
+      FLastMouse = {GET_X_LPARAM(l), GET_Y_LPARAM(l)};
+      ::InvalidateRect(FWindow, nullptr, FALSE);
+      return 0;
+    }
+    case WM_MOUSEMOVE: {
+      if (!FSelecting) break;
+      ExtendSelectionTo(GET_X_LPARAM(l), GET_Y_LPARAM(l));
+      RECT client;
+      ::GetClientRect(FWindow, &client);
+      if (::PtInRect(&client, FLastMouse))
+        ::KillTimer(FWindow, kAutoScrollTimer);
+      else
+        ::SetTimer(FWindow, kAutoScrollTimer, 50, nullptr);  // dragging past an edge scrolls
+      return 0;
+    }
+    case WM_TIMER:
+      if (w != kAutoScrollTimer || !FSelecting) break;
+      if (FLastMouse.y < 0) FModel.ScrollBy(-1);
+      if (FLastMouse.y > FModel.ViewportHeight()) FModel.ScrollBy(1);
+      if (FLastMouse.x < 0) FModel.ScrollLeftTo(FModel.Left() - TLogModel::kHorizontalStep);
+      if (FLastMouse.x > FModel.ViewportWidth())
+        FModel.ScrollLeftTo(FModel.Left() + TLogModel::kHorizontalStep);
+      Sync();
+      ExtendSelectionTo(FLastMouse.x, FLastMouse.y);
+      return 0;
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+      FSelecting = false;
+      ::KillTimer(FWindow, kAutoScrollTimer);
+      if (message == WM_LBUTTONUP) ::ReleaseCapture();
+      return 0;
+    case WM_LBUTTONDBLCLK:
+      FModel.SelectWordAt(FModel.PositionAt(GET_X_LPARAM(l), GET_Y_LPARAM(l)));
+      FSelecting = false;
+      ::InvalidateRect(FWindow, nullptr, FALSE);
+      return 0;
+    case WM_CONTEXTMENU:
+      OnContextMenu(GET_X_LPARAM(l), GET_Y_LPARAM(l));
+      return 0;
+    case WM_NCDESTROY: {
+      const HWND window = FWindow;
+      ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      FWindow = nullptr;
+      return ::DefWindowProcW(window, message, w, l);
+    }
+    default:
+      break;
+  }
+  return ::DefWindowProcW(FWindow, message, w, l);
+}

@@ -1,0 +1,462 @@
+#include "ui/win32/UnitMain.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "ui/Layout.h"
+#include "ui/win32/Application.h"
+
+namespace {
+
+constexpr UINT_PTR kTickTimer = 1;
+constexpr UINT_PTR kSoonTimer = 2;
+constexpr UINT kDrainNow = WM_APP + 1;
+constexpr int kFirstControlId = 100;
+constexpr const wchar_t* kPanelClass = L"TPanel";
+
+// The id of each control: its row in the layout table.
+int IdOf(const TControlSpec& spec) {
+  return kFirstControlId + static_cast<int>(&spec - kMainFormLayout);
+}
+
+// Windows 10's per-monitor DPI, where the system has it.
+int DpiOf(HWND window) {
+  using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+  static const auto get = reinterpret_cast<TGetDpiForWindow>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32"), "GetDpiForWindow")));
+  if (get) return static_cast<int>(get(window));
+  HDC dc = ::GetDC(window);
+  const int dpi = ::GetDeviceCaps(dc, LOGPIXELSX);
+  ::ReleaseDC(window, dc);
+  return dpi;
+}
+
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
+
+// The outer size of a window whose client area has the given size.
+SIZE OuterSize(int width, int height) {
+  RECT rect{0, 0, width, height};
+  ::AdjustWindowRectEx(&rect, kStyle, FALSE, kExStyle);
+  return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+}  // namespace
+
+void TMainForm::RegisterClasses() {
+  static const bool registered = [] {
+    WNDCLASSEXW form{};
+    form.cbSize = sizeof form;
+    form.lpfnWndProc = &TMainForm::WindowProc;
+    form.hInstance = TApplication::Instance();
+    form.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    form.hIcon = ::LoadIconW(TApplication::Instance(), MAKEINTRESOURCEW(1));
+    form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    form.lpszClassName = TMainForm::kClassName;
+    WNDCLASSEXW panel = form;
+    panel.lpfnWndProc = &TMainForm::PanelProc;
+    panel.hIcon = nullptr;
+    panel.lpszClassName = kPanelClass;
+    return ::RegisterClassExW(&form) && ::RegisterClassExW(&panel);
+  }();
+  (void)registered;
+}
+
+TMainForm::TMainForm(TCaptureLayerFactory make_layer, std::uint64_t log_capacity,
+                     bool ends_the_program)
+    : FController(std::move(make_layer)), FEndsTheProgram(ends_the_program) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
+  ::InitCommonControlsEx(&controls);
+  RegisterClasses();
+  ::CreateWindowExW(kExStyle, kClassName, TApplication::Wide(kMainFormCaption).c_str(), kStyle,
+                    CW_USEDEFAULT, CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr,
+                    TApplication::Instance(), this);
+  FDpi = DpiOf(FWindow);
+  CreateLogView(log_capacity);
+  CreateBottomPanel();
+  SetTabOrder();
+  ApplyDpi();
+  // Centred on the screen's work area.
+  const SIZE outer = OuterSize(Scale(kClientWidth), Scale(kClientHeight));
+  RECT area;
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  ::SetWindowPos(FWindow, nullptr, area.left + (area.right - area.left - outer.cx) / 2,
+                 area.top + (area.bottom - area.top - outer.cy) / 2, outer.cx, outer.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  FFocus = Control("Btn_StartStop");
+  FormCreate();
+}
+
+TMainForm::~TMainForm() {
+  if (FWindow && ::IsWindow(FWindow)) ::DestroyWindow(FWindow);
+  if (FFont) ::DeleteObject(FFont);
+}
+
+HWND TMainForm::Control(std::string_view name) const {
+  const auto found = FControls.find(name);
+  return found != FControls.end() ? found->second : nullptr;
+}
+
+void TMainForm::CreateLogView(std::uint64_t capacity) {
+  const TControlSpec& spec = ControlSpec("Ecr");
+  Ecr = std::make_unique<TLogView>(FWindow, IdOf(spec), capacity);
+  FControls.emplace(spec.Name, Ecr->Handle());
+}
+
+void TMainForm::CreateBottomPanel() {
+  CreateControl(ControlSpec("PanelBottom"));
+  CreateAddressGroup();
+  CreateViewGroup();
+  CreateFilterGroup();
+  CreateControl(ControlSpec("Btn_StartStop"));
+}
+
+void TMainForm::CreateAddressGroup() {
+  for (const char* name : {"GroupBox1", "Label1", "EditIp", "Touslesports", "PortStartPortEnd",
+                           "StartPort", "UpDown1", "Label2", "EndPort", "UpDown2"})
+    CreateControl(ControlSpec(name));
+  for (const auto& [spin, edit] : {std::pair{"UpDown1", "StartPort"}, {"UpDown2", "EndPort"}}) {
+    // The control's defaults, but a range that counts up; attaching it to its edit moves and
+    // narrows the edit, which the layout puts back.
+    ::SendMessageW(Control(spin), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(edit)), 0);
+    ::SendMessageW(Control(spin), UDM_SETRANGE32, 0, 100);
+    ::SendMessageW(Control(spin), UDM_SETPOS32, 0, 0);
+    ::SetWindowSubclass(Control(edit), &TMainForm::PortEditProc, 1, 0);
+  }
+  ::SetWindowTextW(Control("StartPort"), L"0");
+  ::SetWindowTextW(Control("EndPort"), L"0");
+}
+
+void TMainForm::CreateViewGroup() {
+  for (const char* name : {"GroupBox2", "VoirDate", "VoirIpPort", "VoirDrapeaux"})
+    CreateControl(ControlSpec(name));
+}
+
+void TMainForm::CreateFilterGroup() {
+  for (const char* name :
+       {"GroupBox3", "FiltreURG", "FiltreACK", "FiltrePSH", "FiltreRST", "FiltreSYN", "FiltreFIN"})
+    CreateControl(ControlSpec(name));
+}
+
+HWND TMainForm::CreateControl(const TControlSpec& spec) {
+  const wchar_t* type = L"BUTTON";
+  DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+  DWORD ex_style = 0;
+  switch (spec.Kind) {
+    case TControlKind::Panel:
+      type = kPanelClass;
+      ex_style = WS_EX_CONTROLPARENT;
+      break;
+    case TControlKind::GroupBox:
+      style |= BS_GROUPBOX;
+      ex_style = WS_EX_CONTROLPARENT;
+      break;
+    case TControlKind::Label:
+      type = L"STATIC";
+      style |= SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+      break;
+    case TControlKind::Edit:
+      type = L"EDIT";
+      style |= ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP;
+      ex_style = WS_EX_CLIENTEDGE;
+      break;
+    case TControlKind::RadioButton:
+      // One group of two, so that checking one clears the other.
+      style |= BS_AUTORADIOBUTTON | WS_TABSTOP | (spec.TabOrder == 0 ? WS_GROUP : 0);
+      break;
+    case TControlKind::SpinButtons:
+      type = UPDOWN_CLASSW;
+      style |= UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_SETBUDDYINT | WS_GROUP;
+      break;
+    case TControlKind::CheckBox:
+      style |= BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP;
+      break;
+    case TControlKind::PushButton:
+      style |= BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP;
+      break;
+    case TControlKind::LogView:
+      return nullptr;
+  }
+  const HWND parent = std::string_view(spec.Parent) == "MainForm" ? FWindow : Control(spec.Parent);
+  const HWND control = ::CreateWindowExW(
+      ex_style, type, spec.Caption ? TApplication::Wide(spec.Caption).c_str() : L"", style,
+      spec.Left, spec.Top, spec.Width, spec.Height, parent,
+      reinterpret_cast<HMENU>(INT_PTR{IdOf(spec)}), TApplication::Instance(), nullptr);
+  if (spec.Kind == TControlKind::GroupBox)
+    ::SetWindowSubclass(control, &TMainForm::ForwardingProc, 1, 0);
+  if (spec.Checked) ::SendMessageW(control, BM_SETCHECK, BST_CHECKED, 0);
+  FControls.emplace(spec.Name, control);
+  return control;
+}
+
+// Tab visits a parent's controls in their z-order, top first: each parent's controls go from
+// the top down in the table's tab order, the controls that take no focus last.
+void TMainForm::SetTabOrder() {
+  std::vector<const TControlSpec*> specs;
+  for (const TControlSpec& spec : kMainFormLayout)
+    specs.push_back(&spec);
+  std::stable_sort(specs.begin(), specs.end(), [](const TControlSpec* a, const TControlSpec* b) {
+    return static_cast<unsigned>(a->TabOrder) < static_cast<unsigned>(b->TabOrder);
+  });
+  for (const TControlSpec* spec : specs)
+    ::SetWindowPos(Control(spec->Name), HWND_BOTTOM, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void TMainForm::CutOverlaps() {
+  for (const TControlSpec& lower : kMainFormLayout) {
+    HRGN region = nullptr;
+    for (const TControlSpec* later = &lower + 1; later != std::end(kMainFormLayout); ++later) {
+      if (std::string_view(later->Parent) != lower.Parent || later->TabOrder < 0 ||
+          later->TabOrder <= lower.TabOrder)
+        continue;
+      RECT a{lower.Left, lower.Top, lower.Left + lower.Width, lower.Top + lower.Height};
+      RECT b{later->Left, later->Top, later->Left + later->Width, later->Top + later->Height};
+      RECT both;
+      if (!::IntersectRect(&both, &a, &b)) continue;
+      if (!region) region = ::CreateRectRgn(0, 0, Scale(lower.Width), Scale(lower.Height));
+      HRGN cut = ::CreateRectRgn(Scale(both.left - lower.Left), Scale(both.top - lower.Top),
+                                 Scale(both.right - lower.Left), Scale(both.bottom - lower.Top));
+      ::CombineRgn(region, region, cut, RGN_DIFF);
+      ::DeleteObject(cut);
+    }
+    if (region) ::SetWindowRgn(Control(lower.Name), region, TRUE);  // the window owns it
+  }
+}
+
+void TMainForm::ApplyDpi() {
+  if (FFont) ::DeleteObject(FFont);
+  FFont = ::CreateFontW(-::MulDiv(8, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                        DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+  for (const auto& [name, control] : FControls) {
+    if (control != Ecr->Handle())
+      ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), TRUE);
+  }
+  Ecr->SetDpi(FDpi);
+  for (const TControlSpec& spec : kMainFormLayout) {
+    if (spec.Kind == TControlKind::LogView || spec.Kind == TControlKind::Panel) continue;
+    ::MoveWindow(Control(spec.Name), Scale(spec.Left), Scale(spec.Top), Scale(spec.Width),
+                 Scale(spec.Height), TRUE);
+  }
+  CutOverlaps();
+  Layout();
+}
+
+// The log view fills what the panel leaves; the first group grows with the width.
+void TMainForm::Layout() {
+  RECT client;
+  ::GetClientRect(FWindow, &client);
+  const int panel = Scale(kPanelHeight);
+  const int panel_top = std::max(0, static_cast<int>(client.bottom) - panel);
+  ::MoveWindow(Ecr->Handle(), 0, 0, client.right, panel_top, TRUE);
+  ::MoveWindow(Control("PanelBottom"), 0, panel_top, client.right, panel, TRUE);
+  const TControlSpec& group = ControlSpec("GroupBox1");
+  const int width =
+      std::max(0, Scale(group.Width) + static_cast<int>(client.right) - Scale(kClientWidth));
+  ::MoveWindow(Control("GroupBox1"), Scale(group.Left), Scale(group.Top), width,
+               Scale(group.Height), TRUE);
+}
+
+LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<TMainForm*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
+    self->FWindow = window;
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<TMainForm*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  // Until its controls exist, the window is the system's.
+  if (!self || !self->Ecr) return ::DefWindowProcW(window, message, w, l);
+  return Handled(window, [&] { return self->Handle(message, w, l); });
+}
+
+// The panel and the group boxes hold controls: what those tell their parent is the form's.
+LRESULT CALLBACK TMainForm::PanelProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_COMMAND || message == WM_NOTIFY)
+    return ::SendMessageW(::GetAncestor(window, GA_ROOT), message, w, l);
+  if (message == WM_PAINT) {
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(window, &paint);
+    RECT rect;
+    ::GetClientRect(window, &rect);
+    ::DrawEdge(dc, &rect, BDR_RAISEDINNER, BF_RECT);  // a raised bevel, as a panel has
+    ::EndPaint(window, &paint);
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, w, l);
+}
+
+LRESULT CALLBACK TMainForm::ForwardingProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                           DWORD_PTR) {
+  if (message == WM_COMMAND || message == WM_NOTIFY)
+    return ::SendMessageW(::GetAncestor(window, GA_ROOT), message, w, l);
+  return ::DefSubclassProc(window, message, w, l);
+}
+
+LRESULT CALLBACK TMainForm::PortEditProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                         DWORD_PTR) {
+  if (message == WM_CHAR && !StartPortKeyPress(static_cast<wchar_t>(w))) return 0;
+  return ::DefSubclassProc(window, message, w, l);
+}
+
+LRESULT TMainForm::Handle(UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
+    case WM_COMMAND: {
+      const int id = LOWORD(w);
+      if (HIWORD(w) != BN_CLICKED) break;
+      if (id == IdOf(ControlSpec("Btn_StartStop"))) Btn_StartStopClick();
+      if (id == IdOf(ControlSpec("Touslesports"))) TouslesportsClick();
+      if (id == IdOf(ControlSpec("PortStartPortEnd"))) PortStartPortEndClick();
+      return 0;
+    }
+    case WM_TIMER:
+      if (w == kSoonTimer) ::KillTimer(FWindow, kSoonTimer);
+      if (w == kTickTimer || w == kSoonTimer) TimerInDataTimer();
+      return 0;
+    case kDrainNow:
+      TimerInDataTimer();
+      return 0;
+    case WM_SIZE:
+      Layout();
+      return 0;
+    case WM_GETMINMAXINFO: {
+      const SIZE smallest = OuterSize(Scale(kMinClientWidth), Scale(kMinClientHeight));
+      reinterpret_cast<MINMAXINFO*>(l)->ptMinTrackSize = {smallest.cx, smallest.cy};
+      return 0;
+    }
+    case WM_DPICHANGED: {
+      FDpi = HIWORD(w);
+      const RECT* suggested = reinterpret_cast<const RECT*>(l);
+      ApplyDpi();
+      ::SetWindowPos(FWindow, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
+    case WM_SETTINGCHANGE:
+      if (l && std::wstring_view(reinterpret_cast<const wchar_t*>(l)) == L"intl")
+        ReadLocaleSeparators();
+      break;
+    case WM_ACTIVATE:
+      if (LOWORD(w) == WA_INACTIVE) {
+        if (HWND focus = ::GetFocus(); focus && ::IsChild(FWindow, focus)) FFocus = focus;
+      } else if (FFocus) {
+        ::SetFocus(FFocus);
+      }
+      return 0;
+    case WM_CLOSE:
+      ::DestroyWindow(FWindow);
+      return 0;
+    case WM_DESTROY:
+      FormDestroy();
+      if (FEndsTheProgram) ::PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY: {
+      const HWND window = FWindow;
+      FWindow = nullptr;
+      ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      return ::DefWindowProcW(window, message, w, l);
+    }
+    default:
+      break;
+  }
+  return ::DefWindowProcW(FWindow, message, w, l);
+}
+
+void TMainForm::FormCreate() {
+  SetRunning(false);
+  ::SetWindowTextW(Control("EditIp"), TApplication::Wide(FController.GetLocalIp()).c_str());
+  ReadLocaleSeparators();
+}
+
+void TMainForm::FormDestroy() {
+  ::KillTimer(FWindow, kTickTimer);
+  ::KillTimer(FWindow, kSoonTimer);
+  FController.Close();
+}
+
+void TMainForm::SetRunning(bool value) {
+  if (value == FRunning) return;
+  FRunning = value;
+  if (FRunning) {
+    Ecr->SetColors(RGB(0, 0, 0), RGB(255, 255, 255));
+    ::SetWindowTextW(Control("Btn_StartStop"), L"Stop");
+    ::SetTimer(FWindow, kTickTimer, static_cast<UINT>(TMainController::kTick.count()), nullptr);
+  } else {
+    ::SetWindowTextW(Control("Btn_StartStop"), L"Start");
+    ::KillTimer(FWindow, kTickTimer);
+  }
+}
+
+void TMainForm::Btn_StartStopClick() {
+  Show(FController.StartStop(ReadStartTexts(), ReadDisplayOptions(), Ecr->FreeCharacters()));
+}
+
+void TMainForm::TimerInDataTimer() {
+  Show(FController.Drain(ReadDisplayOptions(), Ecr->FreeCharacters()));
+}
+
+void TMainForm::Show(const TDrainResult& result) {
+  Ecr->AppendLines(result.Lines);
+  SetRunning(FController.Running());
+  switch (result.Next) {
+    case TDrainResult::TNext::Tick:
+      break;
+    case TDrainResult::TNext::Now:
+      ::PostMessageW(FWindow, kDrainNow, 0, 0);
+      break;
+    case TDrainResult::TNext::Soon:
+      ::SetTimer(FWindow, kSoonTimer, static_cast<UINT>(TMainController::kSoon.count()), nullptr);
+      break;
+  }
+  if (!result.Error.empty()) TApplication::ShowException(FWindow, result.Error);
+}
+
+void TMainForm::TouslesportsClick() {
+  ::EnableWindow(Control("StartPort"), FALSE);
+  ::EnableWindow(Control("EndPort"), FALSE);
+}
+
+void TMainForm::PortStartPortEndClick() {
+  ::EnableWindow(Control("StartPort"), TRUE);
+  ::EnableWindow(Control("EndPort"), TRUE);
+}
+
+bool TMainForm::StartPortKeyPress(wchar_t key) {
+  return (key >= L'0' && key <= L'9') || key == 8;
+}
+
+bool TMainForm::Checked(std::string_view name) const {
+  return ::SendMessageW(Control(name), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+std::string TMainForm::TextOf(std::string_view name) const {
+  const HWND control = Control(name);
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+  return TApplication::Narrow(text);
+}
+
+TStartTexts TMainForm::ReadStartTexts() const {
+  return {TextOf("EditIp"), Checked("Touslesports"), TextOf("StartPort"), TextOf("EndPort")};
+}
+
+TDisplayOptions TMainForm::ReadDisplayOptions() const {
+  return {Checked("VoirDate"),  Checked("VoirIpPort"), Checked("VoirDrapeaux"),
+          Checked("FiltreURG"), Checked("FiltreACK"),  Checked("FiltrePSH"),
+          Checked("FiltreRST"), Checked("FiltreSYN"),  Checked("FiltreFIN")};
+}
+
+// The user's date and time separators, as the regional settings state them; where they
+// cannot be read, "/" and ":".
+void TMainForm::ReadLocaleSeparators() {
+  const auto read = [](LCTYPE type, const char* fallback) {
+    wchar_t text[16] = L"";
+    const int length = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, text, 16);
+    return length > 0 ? TApplication::Narrow(text) : std::string(fallback);
+  };
+  SetDateTimeSeparators(read(LOCALE_SDATE, "/"), read(LOCALE_STIME, ":"));
+}
