@@ -1,11 +1,13 @@
 // Writes the decoder fuzzer's seed corpus: datagram shapes seen on real networks, each
-// preceded by a big-endian port range.
+// preceded by a big-endian port range; and, given a second folder, the stream reader's: the
+// streams a capture helper writes.
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "DatagramFixtures.h"
+#include "capture/CaptureStream.h"
 
 namespace {
 
@@ -23,11 +25,40 @@ void Write(const std::string& dir, const std::string& name, const TDatagramShape
 
 }  // namespace
 
+void WriteStream(const std::string& path, const TCaptureStreamWriter& stream) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(stream.Bytes().data()),
+            static_cast<long>(stream.Size()));
+}
+
+void WriteStreams(const std::string& dir) {
+  TCaptureStreamWriter out;
+  out.Hello();
+  const TCaptureError denied{13, "Permission denied", true};
+  out.Step(TCaptureStep::Open, &denied);
+  out.End();
+  WriteStream(dir + "/refused", out);
+  out.Clear();
+  out.Hello();
+  out.Step(TCaptureStep::Open);
+  out.Step(TCaptureStep::Bind);
+  out.Step(TCaptureStep::ReceiveAll);
+  const auto segment = BuildDatagram(WithPayload("GET / HTTP/1.0\r\n"));
+  out.Datagram(1'796'616'631'250'123, segment);
+  out.Dropped(42);
+  out.Datagram(1'796'616'631'260'000, segment);
+  const TCaptureError gone{5, "The interface disappeared", false};
+  out.Step(TCaptureStep::Receive, &gone);
+  out.End();
+  WriteStream(dir + "/capture_that_failed", out);
+}
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <corpus directory>\n", argv[0]);
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: %s <corpus directory> [<stream corpus directory>]\n", argv[0]);
     return 2;
   }
+  if (argc == 3) WriteStreams(argv[2]);
   const std::string dir = argv[1];
   TDatagramShape syn;  // SYN with MSS, SACK permitted, timestamps and window scale
   syn.DataOffset = 10;

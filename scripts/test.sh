@@ -29,25 +29,40 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_GUI=OFF \
 cmake --build build-tsan -j"$jobs"
 ctest --test-dir build-tsan --output-on-failure -L threads
 
-step "Windows build with mingw-w64, its tests under wine"
+step "Windows program with mingw-w64, its tests under wine"
 cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DQUORVEL_GUI=OFF -DQUORVEL_BENCH=OFF
+  -DCMAKE_BUILD_TYPE=Release -DQUORVEL_GUI=OFF -DQUORVEL_BENCH=ON
 cmake --build build-mingw -j"$jobs"
+# One executable that needs nothing but the system's own DLLs.
+imports=$(x86_64-w64-mingw32-objdump -p build-mingw/bin/quorvel.exe | awk '/DLL Name/ {print $3}')
+echo "quorvel.exe imports:" $imports
+for dll in $imports; do
+  case "${dll,,}" in
+    kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|ws2_32.dll|msvcrt.dll|advapi32.dll) ;;
+    *) echo "quorvel.exe needs $dll, which Windows does not ship"; exit 1 ;;
+  esac
+done
 ctest --test-dir build-mingw --output-on-failure
 
-step "fuzzing the decoder for ${fuzz_seconds} s"
+step "fuzzing the decoder and the capture stream's reader, ${fuzz_seconds} s each"
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUORVEL_GUI=OFF -DQUORVEL_BENCH=OFF -DQUORVEL_TESTS=OFF -DQUORVEL_FUZZ=ON \
   -DQUORVEL_SANITIZE=address,undefined
 cmake --build build-fuzz -j"$jobs"
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
-log="$corpus/fuzz.log"
-mkdir "$corpus/seeds" && build-fuzz/fuzz/make_seed_corpus "$corpus/seeds"
-if ! build-fuzz/fuzz/fuzz_decode_datagram -max_total_time="$fuzz_seconds" -max_len=4096 \
-    -print_final_stats=1 "$corpus/seeds" >"$log" 2>&1; then
-  tail -n 60 "$log"
-  echo "the decoder fuzzer failed"
-  exit 1
-fi
-grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log"
+mkdir "$corpus/seeds" "$corpus/streams" && build-fuzz/bin/make_seed_corpus "$corpus/seeds" "$corpus/streams"
+fuzz() {
+  local target=$1
+  shift
+  local log="$corpus/$target.log"
+  if ! "build-fuzz/bin/$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$@" \
+      >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "the fuzzer $target failed"
+    exit 1
+  fi
+  echo "$target:" $(grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log")
+}
+fuzz fuzz_decode_datagram -max_len=4096 "$corpus/seeds"
+fuzz fuzz_capture_stream -max_len=8192 "$corpus/streams"
