@@ -9,6 +9,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
   ::ShowWindow(MainForm.Handle(), show);
   MSG message{};
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (MainForm.TranslateShortcut(message)) continue;
     if (MainForm.Handle() && ::IsDialogMessageW(MainForm.Handle(), &message)) continue;
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);

@@ -2,11 +2,14 @@
 # Runs quorvel under Xvfb and saves a screenshot of the screen, to look at the window as a
 # user would. With --traffic (as root) the program runs inside a network namespace joined
 # to another by a veth pair; Start is pressed and a few TCP exchanges cross the veth first.
-# Usage: scripts/screenshot.sh [--traffic] [output.png]
+# With --find TEXT, Ctrl+F is pressed and TEXT typed before the screenshot.
+# Usage: scripts/screenshot.sh [--traffic] [--find TEXT] [output.png]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 traffic=false
+find=""
 if [[ ${1:-} == --traffic ]]; then traffic=true; shift; fi
+if [[ ${1:-} == --find ]]; then find=$2; shift 2; fi
 output=${1:-screenshot.png}
 if [[ ! -x build/bin/quorvel ]]; then
   echo "build first: scripts/run.sh or scripts/test.sh" >&2
@@ -63,6 +66,13 @@ if $traffic; then
   done
   ip netns exec "$a" bash -c 'exec 3<>/dev/tcp/10.199.0.2/25' 2>/dev/null || true
   sleep 1.5
+fi
+if [[ -n $find ]]; then
+  window=$(DISPLAY=$display xdotool search --name "Quorvel v2.0" | head -n 1)
+  DISPLAY=$display xdotool windowfocus --sync "$window" key ctrl+f
+  sleep 0.3
+  DISPLAY=$display xdotool type --delay 50 "$find"
+  sleep 0.5
 fi
 DISPLAY=$display import -window root "$output"
 echo "saved $output"

@@ -1,10 +1,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QStringDecoder>
 #include <QtTest>
 
+#include "ui/qt/FindBar.h"
 #include "ui/qt/LogView.h"
 
 namespace {
@@ -161,6 +163,53 @@ class LogViewTest : public QObject {
       for (int y = 0; y < 14; ++y)
         bright += qGray(image.pixel(x, y)) > 128;
     QVERIFY(bright > 20);
+  }
+
+  // Ctrl+F, typing, F3 round the end, Escape: the match stays selected for Ctrl+C.
+  void FindInTheLog() {
+    TLogView view(1 << 20);
+    view.resize(400, 200);
+    view.AppendLines(Lines({"GET /a", "200 OK", "GET /b", "tail"}));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier);
+    TFindBar* bar = view.FindBar();
+    QVERIFY(bar->isVisible());
+    QTest::keyClicks(QApplication::focusWidget(), "get");
+    QTRY_COMPARE(bar->Status(), QString("1 of 2"));
+    QCOMPARE(view.SelectedText(), QString("GET"));
+    QCOMPARE(view.Model().Selection().first.Line, 0u);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_COMPARE(bar->Status(), QString("2 of 2"));
+    QTest::keyClick(&view, Qt::Key_F3);
+    QTRY_COMPARE(bar->Status(), QString("1 of 2 (passed the end, went on from the top)"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(QApplication::focusWidget(), &view);
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("GET"));
+  }
+
+  // A match past the right edge is scrolled into sight; the count follows a growing log.
+  void FindScrollsAndCounts() {
+    TLogView view(1 << 20);
+    view.resize(300, 200);
+    view.AppendLines(Lines({"short",
+                            "a long line that goes on and on and on past the edge, "
+                            "then the needle"}));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.OpenFind();
+    QTest::keyClicks(view.FindBar()->findChild<QLineEdit*>("FindText"), "needle");
+    QTRY_COMPARE(view.FindBar()->Status(), QString("1 of 1"));
+    const auto [from, to] = view.Model().Selection();
+    const std::string_view line = view.Model().Line(from.Line);
+    QVERIFY(view.Model().XOf(line, from.Column) >= 0);
+    QVERIFY(view.Model().XOf(line, to.Column) <= view.viewport()->width());
+    QVERIFY(view.Model().Left() > 0);
+    view.AppendLines(Lines({"another needle", "and a needle again"}));
+    QTRY_COMPARE(view.FindBar()->Status(), QString("1 of 3"));
   }
 };
 

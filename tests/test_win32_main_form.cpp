@@ -285,6 +285,36 @@ TEST(Win32MainForm, AFullViewIsReportedOnce) {
   EXPECT_EQ(f.Text("Btn_StartStop"), L"Start");
 }
 
+// The log's find through the view's thin bar: the model's find, the Win32 controls.
+TEST(Win32MainForm, FindInTheLog) {
+  TFixture f;
+  for (const char* payload : {"GET /a", "x", "GET /b"})
+    f.Script->Add(BuildDatagram(WithPayload(payload)));
+  f.Click("Btn_StartStop");
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 3; }));
+  const HWND view = f.Get("Ecr");
+  ::SendMessageW(view, WM_COMMAND, TLogView::kFindCommand, 0);
+  const HWND text = ::GetDlgItem(view, TLogView::kFindText);
+  const auto shown = [](HWND window) {
+    return (::GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+  };
+  ASSERT_TRUE(shown(text));
+  const auto status = [&] {
+    wchar_t status[128] = L"";
+    ::GetWindowTextW(::GetDlgItem(view, TLogView::kFindStatus), status, 128);
+    return std::wstring(status);
+  };
+  ::SetWindowTextW(text, L"get");
+  ASSERT_TRUE(Pump([&] { return status() == L"1 of 2"; })) << TApplication::Narrow(status());
+  EXPECT_EQ(f.Form->LogView().Model().SelectedBytes(""), "GET");
+  ::SendMessageW(::GetDlgItem(view, TLogView::kFindNext), BM_CLICK, 0, 0);
+  ASSERT_TRUE(Pump([&] { return status() == L"2 of 2"; })) << TApplication::Narrow(status());
+  EXPECT_EQ(f.Form->LogView().Model().Selection().first.Line, 2u);
+  ::SendMessageW(text, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_FALSE(shown(text));
+  EXPECT_EQ(f.Form->LogView().Model().SelectedBytes(""), "GET");
+}
+
 // No raw IP socket under wine: Start ends in the failure box, never in a hang.
 TEST(Win32MainForm, WithoutARawSocketStartEndsInTheBox) {
   TMainForm form(MakePlatformCaptureLayer, TMainForm::kLogCapacity, false);

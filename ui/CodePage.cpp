@@ -50,6 +50,12 @@ TCodePage::TCodePage(const char16_t (&characters)[256]) {
   }
 }
 
+std::optional<unsigned char> TCodePage::ByteOf(char16_t c) const {
+  for (unsigned byte = 0; byte < 256; ++byte)
+    if (FCharacter[byte] == c) return static_cast<unsigned char>(byte);
+  return std::nullopt;
+}
+
 const TCodePage& TCodePage::Windows1252() {
   static const TCodePage page(kWindows1252);
   return page;

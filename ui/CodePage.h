@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 // The host's ANSI code page on Linux: Windows-1252, with its five undefined bytes (0x81,
 // 0x8D, 0x8F, 0x90, 0x9D) taken as the C1 controls of the same value, so that every byte is
 // exactly one character.
@@ -54,6 +56,8 @@ class TCodePage {
   unsigned char Folded(unsigned char byte) const { return FFolded[byte]; }
   // Letters, digits and the underscore: what a double click selects as a word.
   bool InWord(unsigned char byte) const { return FInWord[byte]; }
+  // The byte that stands for `c`, when the code page has one.
+  std::optional<unsigned char> ByteOf(char16_t c) const;
 
  private:
   char16_t FCharacter[256];

@@ -4,7 +4,7 @@
 #include <cmath>
 
 TLogModel::TLogModel(std::uint64_t capacity, const TCodePage& code_page)
-    : FCodePage(code_page), FText(capacity) {
+    : FCodePage(code_page), FText(capacity), FFinder(FText, code_page) {
   std::fill(std::begin(FAdvance), std::end(FAdvance), 6.0f);
   FText.SetMetrics(FMetrics);
 }
@@ -191,4 +191,77 @@ TLogModel::TSpan TLogModel::SelectedIn(std::uint64_t line) const {
   span.ThroughEnd = line != to.Line;
   span.To = span.ThroughEnd ? FText.LineLength(line) : to.Column;
   return span;
+}
+
+void TLogModel::FindText(std::string_view needle, bool match_case) {
+  FFinder.SetNeedle(needle, match_case);
+  StartFind(Selection().first, true);
+}
+
+void TLogModel::FindAgain(bool forward) {
+  const auto [from, to] = Selection();
+  if (forward) {
+    // After the match in hand, or from where the view stands when nothing is selected.
+    StartFind(HasSelection() ? to : TPosition{FTop, 0}, true);
+  } else {
+    StartFind(HasSelection() ? from : TPosition{FTop, 0}, false);
+  }
+}
+
+void TLogModel::StartFind(TPosition from, bool forward) {
+  FFindForward = forward;
+  FNotFound = false;
+  FWrapNotice.clear();
+  FFinder.StartSearch({from.Line, from.Column}, forward);
+}
+
+bool TLogModel::ContinueFind(std::chrono::nanoseconds budget) {
+  if (FFinder.Searching()) {
+    if (FFinder.ContinueSearch(budget) == TLogFinder::TProgress::More) return true;
+    ShowFound();
+    return true;  // the count, next
+  }
+  return FFinder.ContinueCount(budget) == TLogFinder::TProgress::More;
+}
+
+void TLogModel::ShowFound() {
+  const std::optional<TLogFinder::TMatch>& found = FFinder.Found();
+  FNotFound = !found && !FFinder.Needle().empty();
+  if (!found) return;
+  if (FFinder.Wrapped())
+    FWrapNotice = FFindForward ? "passed the end, went on from the top"
+                               : "passed the start, went on from the bottom";
+  const std::size_t end = found->Column + FFinder.Length();
+  Select({found->Line, found->Column}, {found->Line, end});
+  Reveal(found->Line, found->Column, end);
+  FHeld = true;  // the match stays in sight while lines arrive
+}
+
+namespace {
+
+// 1284 as "1,284".
+std::string Grouped(std::uint64_t value) {
+  const std::string digits = std::to_string(value);
+  std::string grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i != 0 && (digits.size() - i) % 3 == 0) grouped.push_back(',');
+    grouped.push_back(digits[i]);
+  }
+  return grouped;
+}
+
+}  // namespace
+
+std::string TLogModel::FindStatus() const {
+  if (FFinder.Needle().empty()) return {};
+  if (FFinder.Searching()) return "searching...";
+  if (FNotFound) return "not found";
+  std::string status;
+  const std::optional<TLogFinder::TMatch>& found = FFinder.Found();
+  const std::uint64_t ordinal = found ? FFinder.Ordinal(*found) : 0;
+  if (ordinal != 0) status = Grouped(ordinal) + " of ";
+  status += FFinder.Counted() ? Grouped(FFinder.Total()) : Grouped(FFinder.Total()) + "+";
+  if (!found) status += FFinder.Total() == 1 ? " match" : " matches";
+  if (!FWrapNotice.empty()) status += " (" + FWrapNotice + ")";
+  return status;
 }

@@ -3,6 +3,7 @@
 // What a log view computes without painting: its text, where each character stands from the
 // characters' advances, the selection and what it holds, and where the view is scrolled. A
 // view paints what the model says is in sight and turns input into calls.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -12,6 +13,7 @@
 #include <utility>
 
 #include "ui/CodePage.h"
+#include "ui/LogFind.h"
 #include "ui/LogText.h"
 
 // An append that does not fit whole in a log view.
@@ -111,8 +113,26 @@ class TLogModel {
   };
   TSpan SelectedIn(std::uint64_t line) const;
 
+  // --- Find. A view opens its find bar, hands over what the user types, and runs slices
+  // until none is due; the model selects the match, brings it into sight and holds the view
+  // there.
+  void OpenFind() { FFindOpen = true; }
+  void CloseFind() { FFindOpen = false; }
+  bool FindOpen() const { return FFindOpen; }
+  const TLogFinder& Finder() const { return FFinder; }
+  // A new text: the first match at or after the selection's start.
+  void FindText(std::string_view needle, bool match_case);
+  // The next match after the selection, or the previous one before it.
+  void FindAgain(bool forward);
+  // One slice of the search and of the count; true while more is due.
+  bool ContinueFind(std::chrono::nanoseconds budget);
+  // What the bar says: "3 of 1,284", "not found", and a notice when the search went round.
+  std::string FindStatus() const;
+
  private:
   TPosition Clamped(TPosition at) const;
+  void StartFind(TPosition from, bool forward);
+  void ShowFound();
 
   const TCodePage& FCodePage;
   TLogText FText;
@@ -126,4 +146,9 @@ class TLogModel {
   bool FHeld = false;
   std::uint64_t FUnseen = 0;
   TPosition FAnchor, FCursor;
+  TLogFinder FFinder;
+  bool FFindOpen = false;
+  bool FFindForward = true;
+  bool FNotFound = false;
+  std::string FWrapNotice;
 };

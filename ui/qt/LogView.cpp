@@ -5,12 +5,18 @@
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+
+#include "ui/qt/FindBar.h"
 
 namespace {
 
@@ -25,7 +31,10 @@ QString Decoded(const TCodePage& code_page, std::string_view bytes) {
 }  // namespace
 
 TLogView::TLogView(std::uint64_t capacity, QWidget* parent)
-    : QAbstractScrollArea(parent), FModel(capacity) {
+    : QAbstractScrollArea(parent),
+      FModel(capacity),
+      FFindBar(new TFindBar(this)),
+      FFindWork(new QTimer(this)) {
   QFont font(QStringLiteral("Arial"), 8);
   // Unshaped text keeps every glyph at the sum of the advances before it, so that what is
   // drawn, what is selected and what is measured agree.
@@ -37,7 +46,75 @@ TLogView::TLogView(std::uint64_t capacity, QWidget* parent)
   setFocusPolicy(Qt::StrongFocus);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setAutoFillBackground(false);
+  FFindBar->hide();
+  FFindWork->setSingleShot(true);
+  connect(FFindWork, &QTimer::timeout, this, &TLogView::FindWork);
+  connect(FFindBar, &TFindBar::Changed, this, [this] {
+    // What the code page cannot hold cannot be in the log: it finds nothing.
+    std::string needle;
+    bool representable = true;
+    for (const QChar c : FFindBar->Text()) {
+      const auto byte = FModel.CodePage().ByteOf(c.unicode());
+      representable = representable && byte;
+      if (byte) needle.push_back(static_cast<char>(*byte));
+    }
+    FModel.FindText(representable ? needle : std::string(1, '\0'), FFindBar->MatchCase());
+    FindWork();
+  });
+  connect(FFindBar, &TFindBar::Next, this, [this] { FindNext(true); });
+  connect(FFindBar, &TFindBar::Previous, this, [this] { FindNext(false); });
+  connect(FFindBar, &TFindBar::Closed, this, &TLogView::CloseFind);
+  const auto shortcut = [this](QKeySequence keys, auto action) {
+    auto* key = new QShortcut(keys, this, action);
+    key->setContext(Qt::WindowShortcut);
+  };
+  shortcut(QKeySequence::Find, [this] { OpenFind(); });
+  shortcut(QKeySequence(Qt::Key_F3), [this] { FindNext(true); });
+  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(false); });
   UpdateMetrics();
+}
+
+void TLogView::OpenFind() {
+  FModel.OpenFind();
+  FFindBar->show();
+  PlaceFindBar();
+  FFindBar->Focus();
+  Sync();
+}
+
+void TLogView::CloseFind() {
+  FModel.CloseFind();
+  FFindBar->hide();
+  setViewportMargins(0, 0, 0, 0);
+  setFocus();
+  Sync();
+}
+
+void TLogView::FindNext(bool forward) {
+  if (!FModel.FindOpen() || FModel.Finder().Needle().empty()) return OpenFind();
+  FModel.FindAgain(forward);
+  FindWork();
+}
+
+// A slice of the search, then of the count, and the next slice after the event loop's turn.
+void TLogView::FindWork() {
+  const bool more = FModel.ContinueFind(std::chrono::milliseconds(10));
+  FFindBar->SetStatus(QString::fromStdString(FModel.FindStatus()));
+  Sync();
+  if (more) FFindWork->start(0);
+}
+
+void TLogView::PlaceFindBar() {
+  const int height = FFindBar->sizeHint().height();
+  setViewportMargins(0, 0, 0, height);
+  const QRect area = viewport()->geometry();
+  FFindBar->setGeometry(area.left(), area.bottom() + 1, area.width(), height);
+}
+
+void TLogView::ShareSelection() const {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  if (HasSelection() && clipboard->supportsSelection())
+    clipboard->setText(SelectedText(), QClipboard::Selection);
 }
 
 void TLogView::UpdateMetrics() {
@@ -60,6 +137,7 @@ void TLogView::UpdateMetrics() {
 void TLogView::AppendLines(std::span<const std::string> lines) {
   const std::size_t appended = FModel.AppendLines(lines);
   if (appended > 0) Sync();
+  if (appended > 0 && FModel.FindOpen() && !FFindWork->isActive()) FFindWork->start(0);
   if (appended < lines.size()) throw ELineInsertionError();
 }
 
@@ -163,6 +241,13 @@ void TLogView::paintEvent(QPaintEvent*) {
     if (line >= FModel.LineCount()) break;
     const std::string_view bytes = FModel.Line(line);
     const int top = row * height;
+    if (FModel.FindOpen()) {
+      FModel.Finder().ForEachMatch(bytes, [&](std::size_t at) {
+        const qreal left = FModel.XOf(bytes, at);
+        const qreal right = FModel.XOf(bytes, at + FModel.Finder().Length());
+        painter.fillRect(QRectF(left, top, right - left, height), QColor(255, 190, 0, 120));
+      });
+    }
     DrawLine(painter, bytes, top, 0, width, text);
     const TLogModel::TSpan selected = FModel.SelectedIn(line);
     if (selected.From == selected.To && !selected.ThroughEnd) continue;
@@ -179,10 +264,25 @@ void TLogView::paintEvent(QPaintEvent*) {
              highlighted);
     painter.restore();
   }
+  // Lines came in while the view looked elsewhere: say so, without a control of its own.
+  FNewLinesMarker = {};
+  if (!FModel.Following() && FModel.UnseenLines() > 0) {
+    const QString note =
+        QStringLiteral("\u25BC %1 new lines below (End follows)")
+            .arg(
+                QLocale(QLocale::English).toString(static_cast<qulonglong>(FModel.UnseenLines())));
+    const QFontMetrics metrics(font());
+    FNewLinesMarker = QRect(0, 0, metrics.horizontalAdvance(note) + 12, metrics.height() + 4);
+    FNewLinesMarker.moveBottomRight(viewport()->rect().bottomRight() - QPoint(4, 4));
+    painter.fillRect(FNewLinesMarker, palette().color(QPalette::Highlight));
+    painter.setPen(palette().color(QPalette::HighlightedText));
+    painter.drawText(FNewLinesMarker, Qt::AlignCenter, note);
+  }
 }
 
 void TLogView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
+  if (FModel.FindOpen()) PlaceFindBar();
   FModel.SetViewport(viewport()->width(), viewport()->height());
   Sync();
 }
@@ -256,6 +356,11 @@ void TLogView::keyPressEvent(QKeyEvent* event) {
 void TLogView::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
   const QPoint point = event->position().toPoint();
+  if (FNewLinesMarker.contains(point)) {
+    FModel.ScrollToEnd();
+    Sync();
+    return event->accept();
+  }
   const TLogModel::TPosition at = FModel.PositionAt(point.x(), point.y());
   FModel.Select(event->modifiers() & Qt::ShiftModifier ? FModel.Anchor() : at, at);
   FSelecting = true;
@@ -298,6 +403,7 @@ void TLogView::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mouseReleaseEvent(event);
   FSelecting = false;
   FAutoScroll.stop();
+  ShareSelection();
   event->accept();
 }
 
@@ -306,6 +412,7 @@ void TLogView::mouseDoubleClickEvent(QMouseEvent* event) {
   const QPoint point = event->position().toPoint();
   FModel.SelectWordAt(FModel.PositionAt(point.x(), point.y()));
   FSelecting = false;
+  ShareSelection();
   viewport()->update();
 }
 
@@ -318,5 +425,8 @@ void TLogView::contextMenuEvent(QContextMenuEvent* event) {
   QAction* all = menu.addAction(tr("Select &All"), this, &TLogView::SelectAll);
   all->setShortcut(QKeySequence::SelectAll);
   all->setEnabled(FModel.LineCount() > 0);
+  menu.addSeparator();
+  QAction* find = menu.addAction(tr("&Find..."), this, &TLogView::OpenFind);
+  find->setShortcut(QKeySequence::Find);
   menu.exec(event->globalPos());
 }

@@ -15,6 +15,9 @@
 // A read-only log of 8-bit text lines, shown in the host's ANSI code page. The model keeps
 // the text compactly and says what is in sight; the view paints only that, so that millions
 // of lines cost no more to show than a few. No word wrap; nothing is interpreted as markup.
+class QTimer;
+class TFindBar;
+
 class TLogView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -52,6 +55,14 @@ class TLogView : public QAbstractScrollArea {
 
   const TLogModel& Model() const { return FModel; }
 
+  // Find: Ctrl+F opens the bar (or "Find..." in the context menu), F3 and Shift+F3 find the
+  // next and previous match, Escape closes it and gives the focus back to the view, with the
+  // match still selected.
+  void OpenFind();
+  void CloseFind();
+  void FindNext(bool forward);
+  TFindBar* FindBar() const { return FFindBar; }
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -73,6 +84,9 @@ class TLogView : public QAbstractScrollArea {
   void DrawLine(QPainter& painter, std::string_view bytes, int top, qreal from_x, qreal to_x,
                 const QColor& color) const;
   void ExtendSelectionTo(QPoint point);
+  void FindWork();
+  void PlaceFindBar();
+  void ShareSelection() const;
 
   TLogModel FModel;
   QColor FBackground;  // invalid: the system's
@@ -82,4 +96,7 @@ class TLogView : public QAbstractScrollArea {
   bool FSyncing = false;
   QPoint FLastMouse;
   QBasicTimer FAutoScroll;
+  TFindBar* FFindBar;
+  QTimer* FFindWork;      // the next slice of a search or a count
+  QRect FNewLinesMarker;  // where "new lines below" is drawn, when it is
 };

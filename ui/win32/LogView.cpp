@@ -1,8 +1,10 @@
 #include "ui/win32/LogView.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "ui/win32/Application.h"
@@ -10,6 +12,8 @@
 namespace {
 
 constexpr UINT_PTR kAutoScrollTimer = 1;
+constexpr UINT_PTR kFindTimer = 2;
+constexpr UINT kFindWork = WM_APP + 2;
 
 bool Pressed(int key) {
   return (::GetKeyState(key) & 0x8000) != 0;
@@ -33,6 +37,7 @@ TLogView::TLogView(HWND parent, int id, std::uint64_t capacity) : FModel(capacit
                     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | WS_CLIPSIBLINGS,
                     0, 0, 0, 0, parent, reinterpret_cast<HMENU>(INT_PTR{id}),
                     TApplication::Instance(), this);
+  CreateFindBar();
   SetDpi(96);
 }
 
@@ -44,6 +49,7 @@ TLogView::~TLogView() {
   if (FBufferDc) ::DeleteDC(FBufferDc);
   if (FBuffer) ::DeleteObject(FBuffer);
   if (FFont) ::DeleteObject(FFont);
+  if (FBarFont) ::DeleteObject(FBarFont);
 }
 
 LRESULT CALLBACK TLogView::WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -60,6 +66,7 @@ LRESULT CALLBACK TLogView::WindowProc(HWND window, UINT message, WPARAM w, LPARA
 void TLogView::AppendLines(std::span<const std::string> lines) {
   const std::size_t appended = FModel.AppendLines(lines);
   if (appended > 0) Sync();
+  if (appended > 0 && FModel.FindOpen()) ::PostMessageW(FWindow, kFindWork, 0, 0);
   if (appended < lines.size()) throw ELineInsertionError();
 }
 
@@ -83,7 +90,132 @@ void TLogView::SetDpi(int dpi) {
   FFont = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                         ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                         DEFAULT_PITCH | FF_SWISS, L"Arial");
+  if (FBarFont) ::DeleteObject(FBarFont);
+  FBarFont = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+  for (int id = kFindText; id <= kFindClose; ++id)
+    ::SendMessageW(FindControl(id), WM_SETFONT, reinterpret_cast<WPARAM>(FBarFont), TRUE);
   UpdateMetrics();
+  PlaceFindBar();
+}
+
+void TLogView::CreateFindBar() {
+  struct TPart {
+    int Id;
+    const wchar_t* Type;
+    const wchar_t* Text;
+    DWORD Style;
+    DWORD ExStyle;
+  };
+  const TPart parts[] = {
+      {kFindText, L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
+      {kFindCase, L"BUTTON", L"Match case", BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+      {kFindPrevious, L"BUTTON", L"Previous", BS_PUSHBUTTON | WS_TABSTOP, 0},
+      {kFindNext, L"BUTTON", L"Next", BS_PUSHBUTTON | WS_TABSTOP, 0},
+      {kFindStatus, L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, 0},
+      {kFindClose, L"BUTTON", L"Close", BS_PUSHBUTTON | WS_TABSTOP, 0},
+  };
+  for (const TPart& part : parts)
+    ::CreateWindowExW(part.ExStyle, part.Type, part.Text, WS_CHILD | part.Style, 0, 0, 0, 0,
+                      FWindow, reinterpret_cast<HMENU>(INT_PTR{part.Id}), TApplication::Instance(),
+                      nullptr);
+  ::SetWindowSubclass(FindControl(kFindText), &TLogView::FindTextProc, 1,
+                      reinterpret_cast<DWORD_PTR>(this));
+}
+
+// Along the view's bottom edge, inside it; the text stands above it.
+void TLogView::PlaceFindBar() {
+  RECT client;
+  ::GetClientRect(FWindow, &client);
+  FBarHeight = FModel.FindOpen() ? ::MulDiv(26, FDpi, 96) : 0;
+  const int top = client.bottom - FBarHeight;
+  const auto scale = [this](int pixels) { return ::MulDiv(pixels, FDpi, 96); };
+  struct TSlot {
+    int Id;
+    int Width;
+  };
+  const TSlot slots[] = {{kFindText, 200}, {kFindCase, 90},    {kFindPrevious, 70},
+                         {kFindNext, 70},  {kFindStatus, 320}, {kFindClose, 60}};
+  int x = scale(4);
+  for (const TSlot& slot : slots) {
+    const int width = slot.Id == kFindStatus
+                          ? std::max(scale(40), static_cast<int>(client.right) - x - scale(68))
+                          : scale(slot.Width);
+    ::MoveWindow(FindControl(slot.Id), x, top + scale(2), width, FBarHeight - scale(4), TRUE);
+    ::ShowWindow(FindControl(slot.Id), FModel.FindOpen() ? SW_SHOW : SW_HIDE);
+    x += width + scale(6);
+  }
+  FModel.SetViewport(client.right, client.bottom - FBarHeight);
+}
+
+void TLogView::OpenFind() {
+  FModel.OpenFind();
+  PlaceFindBar();
+  ::SetFocus(FindControl(kFindText));
+  ::SendMessageW(FindControl(kFindText), EM_SETSEL, 0, -1);
+  Sync();
+}
+
+void TLogView::CloseFind() {
+  FModel.CloseFind();
+  PlaceFindBar();
+  ::SetFocus(FWindow);
+  Sync();
+}
+
+void TLogView::FindNext(bool forward) {
+  if (!FModel.FindOpen() || FModel.Finder().Needle().empty()) return OpenFind();
+  FModel.FindAgain(forward);
+  FindWork();
+}
+
+void TLogView::FindTextChanged() {
+  wchar_t text[512] = L"";
+  ::GetWindowTextW(FindControl(kFindText), text, 512);
+  // What the code page cannot hold cannot be in the log: it finds nothing.
+  std::string needle;
+  bool representable = true;
+  for (const wchar_t* c = text; *c; ++c) {
+    const auto byte = FModel.CodePage().ByteOf(static_cast<char16_t>(*c));
+    representable = representable && byte;
+    if (byte) needle.push_back(static_cast<char>(*byte));
+  }
+  const bool match_case = ::SendMessageW(FindControl(kFindCase), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  FModel.FindText(representable ? needle : std::string(1, '\0'), match_case);
+  FindWork();
+}
+
+// A slice of the search, then of the count. The next slice waits while input is queued: a
+// posted message would otherwise come before it.
+void TLogView::FindWork() {
+  ::KillTimer(FWindow, kFindTimer);
+  const bool more = FModel.ContinueFind(std::chrono::milliseconds(10));
+  ::SetWindowTextW(FindControl(kFindStatus), TApplication::Wide(FModel.FindStatus()).c_str());
+  Sync();
+  if (!more) return;
+  if (HIWORD(::GetQueueStatus(QS_INPUT)) != 0)
+    ::SetTimer(FWindow, kFindTimer, USER_TIMER_MINIMUM, nullptr);
+  else
+    ::PostMessageW(FWindow, kFindWork, 0, 0);
+}
+
+LRESULT CALLBACK TLogView::FindTextProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                        DWORD_PTR view) {
+  auto* self = reinterpret_cast<TLogView*>(view);
+  if (message == WM_GETDLGCODE && (w == VK_RETURN || w == VK_ESCAPE))
+    return DLGC_WANTALLKEYS;  // not the dialog manager's, here
+  if (message == WM_KEYDOWN && (w == VK_RETURN || w == VK_ESCAPE || w == VK_F3)) {
+    return Handled(window, [&]() -> LRESULT {
+      if (w == VK_ESCAPE)
+        self->CloseFind();
+      else
+        self->FindNext(!Pressed(VK_SHIFT));
+      return 0;
+    });
+  }
+  if (message == WM_CHAR && (w == L'\r' || w == 27)) return 0;  // no beep
+  return ::DefSubclassProc(window, message, w, l);
 }
 
 void TLogView::UpdateMetrics() {
@@ -201,6 +333,16 @@ void TLogView::Paint() {
     if (line >= FModel.LineCount()) break;
     const std::string_view bytes = FModel.Line(line);
     const int top = row * height;
+    if (FModel.FindOpen()) {
+      HBRUSH found = ::CreateSolidBrush(RGB(255, 205, 80));
+      FModel.Finder().ForEachMatch(bytes, [&](std::size_t at) {
+        RECT band{static_cast<int>(FModel.XOf(bytes, at)), top,
+                  static_cast<int>(FModel.XOf(bytes, at + FModel.Finder().Length())),
+                  top + height};
+        ::FillRect(dc, &band, found);
+      });
+      ::DeleteObject(found);
+    }
     ::SetTextColor(dc, TextColor());
     DrawLine(dc, bytes, top, 0, size.cx);
     const TLogModel::TSpan selected = FModel.SelectedIn(line);
@@ -220,7 +362,22 @@ void TLogView::Paint() {
     DrawLine(dc, bytes, top, std::max(0, left), std::min<int>(size.cx, right));
     ::RestoreDC(dc, saved);
   }
-  ::BitBlt(screen, 0, 0, size.cx, size.cy, dc, 0, 0, SRCCOPY);
+  // Lines came in while the view looked elsewhere: say so, without a control of its own.
+  FNewLinesMarker = {};
+  if (!FModel.Following() && FModel.UnseenLines() > 0) {
+    const std::wstring note =
+        L"\u25BC " + std::to_wstring(FModel.UnseenLines()) + L" new lines below (End follows)";
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, note.c_str(), static_cast<int>(note.size()), &extent);
+    const int bottom = FModel.ViewportHeight() - 4;
+    FNewLinesMarker = {size.cx - extent.cx - 16, bottom - extent.cy - 4, size.cx - 4, bottom};
+    ::FillRect(dc, &FNewLinesMarker, ::GetSysColorBrush(COLOR_HIGHLIGHT));
+    ::SetTextColor(dc, highlighted);
+    RECT text = FNewLinesMarker;
+    ::DrawTextW(dc, note.c_str(), static_cast<int>(note.size()), &text,
+                DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  }
+  ::BitBlt(screen, 0, 0, size.cx, size.cy - FBarHeight, dc, 0, 0, SRCCOPY);
   ::EndPaint(FWindow, &paint);
 }
 
@@ -292,6 +449,14 @@ bool TLogView::OnKey(WPARAM key) {
     SelectAll();
     return true;
   }
+  if (control && key == 'F') {
+    OpenFind();
+    return true;
+  }
+  if (key == VK_F3) {
+    FindNext(!Pressed(VK_SHIFT));
+    return true;
+  }
   switch (key) {
     case VK_UP:
       FModel.ScrollBy(-1);
@@ -338,11 +503,14 @@ void TLogView::OnContextMenu(int x, int y) {
   ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   ::AppendMenuW(menu, MF_STRING | (FModel.LineCount() > 0 ? 0 : MF_GRAYED), kSelectAllCommand,
                 L"Select &All\tCtrl+A");
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuW(menu, MF_STRING, kFindCommand, L"&Find...\tCtrl+F");
   const int command =
       ::TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, FWindow, nullptr);
   ::DestroyMenu(menu);
   if (command == kCopyCommand) Copy();
   if (command == kSelectAllCommand) SelectAll();
+  if (command == kFindCommand) OpenFind();
 }
 
 void TLogView::ExtendSelectionTo(int x, int y) {
@@ -359,8 +527,41 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
     case WM_ERASEBKGND:
       return 1;  // the paint covers all
     case WM_SIZE:
-      FModel.SetViewport(LOWORD(l), HIWORD(l));
+      PlaceFindBar();
       Sync();
+      return 0;
+    case WM_COMMAND:
+      switch (LOWORD(w)) {
+        case kFindText:
+          if (HIWORD(w) == EN_CHANGE) FindTextChanged();
+          return 0;
+        case kFindCase:
+          FindTextChanged();
+          return 0;
+        case kFindPrevious:
+        case kFindNext:
+          FindNext(LOWORD(w) == kFindNext);
+          return 0;
+        case kFindClose:
+          CloseFind();
+          return 0;
+        case kCopyCommand:
+          Copy();
+          return 0;
+        case kSelectAllCommand:
+          SelectAll();
+          return 0;
+        case kFindCommand:
+          OpenFind();
+          return 0;
+        default:
+          break;
+      }
+      break;
+    case WM_CTLCOLORSTATIC:
+      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    case kFindWork:
+      FindWork();
       return 0;
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS | DLGC_WANTCHARS;
@@ -384,6 +585,12 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
       if (OnKey(w)) return 0;
       break;
     case WM_LBUTTONDOWN: {
+      const POINT point{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
+      if (::PtInRect(&FNewLinesMarker, point)) {
+        FModel.ScrollToEnd();
+        Sync();
+        return 0;
+      }
       ::SetFocus(FWindow);
       ::SetCapture(FWindow);
       const TLogModel::TPosition at = FModel.PositionAt(GET_X_LPARAM(l), GET_Y_LPARAM(l));
@@ -405,6 +612,10 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
       return 0;
     }
     case WM_TIMER:
+      if (w == kFindTimer) {
+        FindWork();
+        return 0;
+      }
       if (w != kAutoScrollTimer || !FSelecting) break;
       if (FLastMouse.y < 0) FModel.ScrollBy(-1);
       if (FLastMouse.y > FModel.ViewportHeight()) FModel.ScrollBy(1);

@@ -17,8 +17,18 @@
 class TLogView {
  public:
   static constexpr const wchar_t* kClassName = L"TLogView";
-  // Commands of the context menu, sent as WM_COMMAND to the view itself.
-  enum : int { kCopyCommand = 1, kSelectAllCommand = 2 };
+  // Commands of the context menu and ids of the find bar's controls.
+  enum : int {
+    kCopyCommand = 1,
+    kSelectAllCommand,
+    kFindCommand,
+    kFindText,
+    kFindCase,
+    kFindPrevious,
+    kFindNext,
+    kFindStatus,
+    kFindClose
+  };
 
   // `capacity` counts characters as the platform's rich-text control does.
   TLogView(HWND parent, int id, std::uint64_t capacity);
@@ -49,6 +59,14 @@ class TLogView {
 
   const TLogModel& Model() const { return FModel; }
 
+  // Find: Ctrl+F (or "Find..." in the context menu) opens a thin bar at the view's bottom,
+  // F3 and Shift+F3, Enter and Shift+Enter in its text find the next and previous match,
+  // Escape closes it and gives the focus back to the view, the match still selected.
+  void OpenFind();
+  void CloseFind();
+  void FindNext(bool forward);
+  HWND FindControl(int id) const { return ::GetDlgItem(FWindow, id); }
+
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
@@ -61,10 +79,19 @@ class TLogView {
   bool OnKey(WPARAM key);
   void OnContextMenu(int x, int y);
   void ExtendSelectionTo(int x, int y);
+  void CreateFindBar();
+  void PlaceFindBar();
+  void FindTextChanged();
+  void FindWork();
+  static LRESULT CALLBACK FindTextProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR id,
+                                       DWORD_PTR view);
 
   HWND FWindow = nullptr;
   TLogModel FModel;
   HFONT FFont = nullptr;
+  HFONT FBarFont = nullptr;  // the find bar's, Tahoma 8 as the window's controls
+  int FBarHeight = 0;        // while the find bar is open
+  RECT FNewLinesMarker{};    // where "new lines below" is drawn, when it is
   int FDpi = 96;
   int FAdvance[256] = {};
   COLORREF FBackground = CLR_INVALID;  // CLR_INVALID: the system's

@@ -316,6 +316,11 @@ LRESULT TMainForm::Handle(UINT message, WPARAM w, LPARAM l) {
       if (w == kTickTimer || w == kSoonTimer) TimerInDataTimer();
       return 0;
     case kDrainNow:
+      // Input waits behind posted messages: under a flood it goes first, the slice after it.
+      if (HIWORD(::GetQueueStatus(QS_INPUT)) != 0) {
+        ::SetTimer(FWindow, kSoonTimer, USER_TIMER_MINIMUM, nullptr);
+        return 0;
+      }
       TimerInDataTimer();
       return 0;
     case WM_SIZE:
@@ -426,6 +431,16 @@ void TMainForm::PortStartPortEndClick() {
 
 bool TMainForm::StartPortKeyPress(wchar_t key) {
   return (key >= L'0' && key <= L'9') || key == 8;
+}
+
+bool TMainForm::TranslateShortcut(const MSG& message) {
+  if (message.message != WM_KEYDOWN || !FWindow || !::IsChild(FWindow, message.hwnd)) return false;
+  const bool control = (::GetKeyState(VK_CONTROL) & 0x8000) != 0;
+  const bool find = control && message.wParam == 'F';
+  if (!find && message.wParam != VK_F3) return false;
+  if (::GetParent(message.hwnd) == Ecr->Handle()) return false;  // the find bar's own
+  ::SendMessageW(Ecr->Handle(), WM_KEYDOWN, message.wParam, message.lParam);
+  return true;
 }
 
 bool TMainForm::Checked(std::string_view name) const {

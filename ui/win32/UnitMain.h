@@ -44,6 +44,10 @@ class TMainForm {
   // The drain: every tick while running, and between ticks while more is to come.
   void TimerInDataTimer();
 
+  // Ctrl+F and F3 reach the log's find from any control of the window; true when `message`
+  // was one of them.
+  bool TranslateShortcut(const MSG& message);
+
  private:
   static void RegisterClasses();
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l);

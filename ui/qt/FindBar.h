@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+// The log view's find bar: a text to find, "Match case", next and previous, and what the
+// search found. Enter and Shift+Enter in the text find the next and previous match, Escape
+// closes the bar.
+class TFindBar : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TFindBar(QWidget* parent);
+
+  QString Text() const;
+  bool MatchCase() const;
+  void SetStatus(const QString& status);
+  QString Status() const;
+  // The focus to the text, all of it selected, as a new search begins.
+  void Focus();
+
+ signals:
+  void Changed();
+  void Next();
+  void Previous();
+  void Closed();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QLineEdit* FText;
+  QCheckBox* FMatchCase;
+  QToolButton* FPrevious;
+  QToolButton* FNext;
+  QLabel* FStatus;
+  QToolButton* FClose;
+};
