@@ -146,7 +146,8 @@ class MainFormTest : public QObject {
     QStringList chain;
     QWidget* widget = f.Get("Btn_StartStop");
     do {
-      if (widget->focusPolicy() & Qt::TabFocus && !widget->objectName().isEmpty())
+      if (widget->focusPolicy() & Qt::TabFocus && widget->isVisible() &&
+          !widget->objectName().isEmpty())
         chain << widget->objectName();
       widget = widget->nextInFocusChain();
     } while (widget != f.Get("Btn_StartStop"));
