@@ -10,20 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "ComposedLines.h"
 #include "ui/LogFind.h"
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-std::string ComposedLine(std::uint64_t n) {
-  std::string line =
-      "07/12/2026 04:10:31     192.168.0.5:1025 =>        10.0.0.1:80     ACK PSH             ";
-  line += "GET /item/" + std::to_string(n) + " HTTP/1.1 sequence";
-  line.resize(110, '.');
-  return line;
-}
 
 double Ms(TClock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();

@@ -7,20 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "ComposedLines.h"
 #include "ui/win32/LogView.h"
 
 namespace {
 
 constexpr int kBatch = 10'000;
-
-// About 110 characters, as the window composes them.
-std::string ComposedLine(int n) {
-  std::string line =
-      "07/12/2026 04:10:31     192.168.0.5:1025 =>        10.0.0.1:80     ACK PSH             ";
-  line += "GET /item/" + std::to_string(n) + " HTTP/1.1 sequence";
-  line.resize(110, '.');
-  return line;
-}
 
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
   LARGE_INTEGER frequency;

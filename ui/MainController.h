@@ -38,6 +38,14 @@ struct TDrainResult {
   TNext Next = TNext::Tick;
 };
 
+// The nine check boxes as options, each read by its name in the layout table.
+template <class F>
+TDisplayOptions DisplayOptionsFrom(F&& checked) {
+  return {checked("VoirDate"),  checked("VoirIpPort"), checked("VoirDrapeaux"),
+          checked("FiltreURG"), checked("FiltreACK"),  checked("FiltrePSH"),
+          checked("FiltreRST"), checked("FiltreSYN"),  checked("FiltreFIN")};
+}
+
 // The line that stands where the system dropped datagrams.
 std::string DroppedLine(std::uint64_t count);
 

@@ -250,9 +250,9 @@ TStartTexts TMainForm::ReadStartTexts() const {
 }
 
 TDisplayOptions TMainForm::ReadDisplayOptions() const {
-  return {VoirDate->isChecked(),  VoirIpPort->isChecked(), VoirDrapeaux->isChecked(),
-          FiltreURG->isChecked(), FiltreACK->isChecked(),  FiltrePSH->isChecked(),
-          FiltreRST->isChecked(), FiltreSYN->isChecked(),  FiltreFIN->isChecked()};
+  return DisplayOptionsFrom([this](const char* name) {
+    return findChild<QCheckBox*>(QString::fromLatin1(name))->isChecked();
+  });
 }
 
 // The user's date and time separators, as the C library's locale states them; where it

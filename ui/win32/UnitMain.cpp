@@ -460,9 +460,7 @@ TStartTexts TMainForm::ReadStartTexts() const {
 }
 
 TDisplayOptions TMainForm::ReadDisplayOptions() const {
-  return {Checked("VoirDate"),  Checked("VoirIpPort"), Checked("VoirDrapeaux"),
-          Checked("FiltreURG"), Checked("FiltreACK"),  Checked("FiltrePSH"),
-          Checked("FiltreRST"), Checked("FiltreSYN"),  Checked("FiltreFIN")};
+  return DisplayOptionsFrom([this](const char* name) { return Checked(name); });
 }
 
 // The user's date and time separators, as the regional settings state them; where they
