@@ -8,7 +8,10 @@
 #include <string>
 #include <thread>
 
+#include <algorithm>
+
 #include "FloodGenerator.h"
+#include "TcpPeers.h"
 #include "Tcpdump.h"
 #include "capture/CaptureHelper.h"
 #include "capture/UnitThreadSniffer.h"
@@ -69,6 +72,40 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
   return run;
 }
 
+// From a lone segment's sending to its record in the queue: what batching may cost a quiet
+// interface. Each round connects to a port nobody listens on: a SYN, answered by a reset.
+void MeasureLoneSegment(const TVethLab& lab) {
+  auto pile = std::make_shared<TPileTrameTCP>();
+  auto control =
+      lab.A.Run([&] { return TThreadSniffer::Create(pile, TVethLab::kAddressA, kPort, kPort); });
+  while (!control->Receiving() && !control->Ended())
+    std::this_thread::sleep_for(1ms);
+  std::this_thread::sleep_for(100ms);
+  std::vector<double> delays;
+  for (int round = 0; round < 20; ++round) {
+    const auto sent = std::chrono::steady_clock::now();
+    const int fd = lab.B.Run([] {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      const sockaddr_in to = SocketAddress(TVethLab::kAddressA, kPort);
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      return fd;
+    });
+    while (pile->Count() == 0 && std::chrono::steady_clock::now() - sent < 1s)
+      std::this_thread::sleep_for(100us);
+    delays.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent)
+            .count());
+    std::this_thread::sleep_for(50ms);
+    ::close(fd);
+    pile->Clear();
+  }
+  control->Terminate();
+  control->WaitEnded(5s);
+  std::sort(delays.begin(), delays.end());
+  std::printf("a lone segment reaches the queue in %.1f ms (median), %.1f ms at worst\n",
+              delays[delays.size() / 2], delays.back());
+}
+
 TRun RunTcpdump(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration) {
   TTcpdump tcpdump(lab.A, {"-i", TVethLab::kDeviceA, "-w", "/dev/null", "tcp port 5001"},
                    "/tmp/quorvel-bench-tcpdump");
@@ -102,6 +139,7 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
   const auto duration = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
   TVethLab lab;
+  MeasureLoneSegment(lab);
   std::printf("%-9s %9s %10s %10s %9s %11s %10s\n", "capture", "rate/s", "sent", "captured",
               "dropped", "captured/s", "cpu ns/seg");
   std::vector<std::uint64_t> rates = {50'000, 100'000, 200'000, 400'000, 0};

@@ -88,14 +88,13 @@ std::optional<TCaptureStreamReader::TEvent> TCaptureStreamReader::Next(
     const std::uint8_t kind = static_cast<std::uint8_t>(header >> 24);
     const std::size_t length = header & 0xFFFFFFu;
     if (FState == TState::Ended) throw ECaptureStreamError("data after the end of the capture");
+    if ((FState == TState::Hello) != (kind == kHello)) throw ECaptureStreamError("no greeting");
     if (length > TCaptureStreamWriter::kMaxPayload) throw ECaptureStreamError("oversized frame");
     if (bytes.size() - offset - kHeader < length) return std::nullopt;
     const std::uint8_t* payload = frame + kHeader;
     offset += kHeader + length;
 
-    const bool hello = kind == kHello;
-    if ((FState == TState::Hello) != hello) throw ECaptureStreamError("no greeting");
-    if (hello) {
+    if (kind == kHello) {
       if (length != kHelloSize || std::memcmp(payload, kMagic, sizeof kMagic) != 0 ||
           GetLe(payload + 4, 2) != kVersion)
         throw ECaptureStreamError("unknown greeting");

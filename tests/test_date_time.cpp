@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <thread>
@@ -38,6 +39,16 @@ TEST(DateTime, DecodingRoundsToTheNearestMillisecond) {
   const double almost_midnight = day + 0.6 / 86'400'000;
   EXPECT_EQ(DecodeDateTime(almost_midnight), (TCalendarTime{2026, 12, 8, 0, 0, 0, 0}));
   EXPECT_EQ(DecodeDateTime(day + 0.4 / 86'400'000), (TCalendarTime{2026, 12, 7, 23, 59, 59, 999}));
+}
+
+// Dates no calendar holds decode as all fields zero, never as an overflow.
+TEST(DateTime, DatesOutsideTheCalendarAreZero) {
+  const TCalendarTime zero{0, 0, 0, 0, 0, 0, 0};
+  for (const double date :
+       {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, -1e300, -693'594.0, 2'958'466.0})
+    EXPECT_EQ(DecodeDateTime(date), zero) << date;
+  EXPECT_EQ(DecodeDateTime(-693'593.0), (TCalendarTime{1, 1, 1, 0, 0, 0, 0}));
+  EXPECT_EQ(DecodeDateTime(2'958'465.5), (TCalendarTime{9999, 12, 31, 12, 0, 0, 0}));
 }
 
 TEST(DateTime, UnixMillisecondsWithOffset) {

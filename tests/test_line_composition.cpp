@@ -88,6 +88,13 @@ TEST_F(LineCompositionTest, GoldenLines) {
        }(),
        std::nullopt},
       {"date_column_only", Trame(kACK, "z"), Columns(true, false, false), "07/12/2026 04:10:31 z"},
+      {"date_beyond_the_calendar",
+       [] {
+         TTrameTCP t = Trame(kACK, "z");
+         t.Date = 1e300;
+         return t;
+       }(),
+       Columns(true, false, false), "00/00/0000 00:00:00 z"},
       {"longest_address",
        [] {
          TTrameTCP t = Trame(kRST);

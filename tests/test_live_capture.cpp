@@ -189,6 +189,46 @@ pid_t HelperOf(pid_t parent) {
   return -1;
 }
 
+struct THelperCase {
+  const char* Name;
+  std::string Helper;
+  std::string Ip;
+  const char* Failure;
+};
+
+// A helper that cannot be run, refuses its arguments or writes what it never would: each ends
+// the capture with a failure that says so. None of these needs the right to capture.
+TEST(CaptureHelper, FailuresAreClear) {
+  char directory[] = "/tmp/quorvel-helper-XXXXXX";
+  ASSERT_NE(::mkdtemp(directory), nullptr);
+  const std::string not_executable = std::string(directory) + "/quorvel-capture";
+  std::ofstream(not_executable) << "#!/bin/sh\n";
+  const THelperCase cases[] = {
+      {"missing", "/nonexistent/quorvel-capture", "10.0.0.1",
+       "Capture on '10.0.0.1' failed at open: No such file or directory (error 2)"},
+      {"not executable", not_executable, "10.0.0.1",
+       "Capture on '10.0.0.1' failed at open: Permission denied (error 13); capturing needs "
+       "administrator rights (root or CAP_NET_RAW, which members of the group quorvel have)"},
+      {"writes garbage", "/bin/echo", "10.0.0.1",
+       "Capture on '10.0.0.1' failed at open: the capture helper sent a malformed stream: no "
+       "greeting (error 71)"},
+      {"refuses its arguments", Beside(kCaptureHelperName), std::string(300, '1'), nullptr},
+  };
+  for (const THelperCase& c : cases) {
+    auto pile = std::make_shared<TPileTrameTCP>();
+    auto control = TThreadSniffer::Create(pile, c.Ip, 1, 65535, MakeHelperCaptureLayer(c.Helper));
+    ASSERT_TRUE(control->WaitEnded(5s)) << c.Name;
+    if (c.Failure) {
+      EXPECT_EQ(control->Failure(), c.Failure) << c.Name;
+    } else {
+      EXPECT_NE(control->Failure().find("ended before its set-up was done (exit status 2)"),
+                std::string::npos)
+          << control->Failure();
+    }
+  }
+  std::filesystem::remove_all(directory);
+}
+
 TEST_F(LiveCapture, AKilledHelperIsAFailure) {
   TVethLab lab;
   auto control = StartIn(lab.A, TVethLab::kAddressA);
