@@ -187,17 +187,21 @@ TEST_F(CaptureIntegrity, DropMarkersStandAtTheGap) {
   Start();
   const pid_t helper = HelperPid();
   ASSERT_GT(helper, 0);
+  std::uint64_t sent = 0;
   {
     TFlood flood(FLab.B, TVethLab::kDeviceB, 0, 3000ms, kFloodPort);
     std::this_thread::sleep_for(300ms);
     ::kill(helper, SIGSTOP);
     std::this_thread::sleep_for(2000ms);
     ::kill(helper, SIGCONT);
+    sent = flood.Wait().Sent;
   }
   std::this_thread::sleep_for(300ms);
   Stop();
   const std::vector<TEntry> shown = Entries(FFront.Lines);
   std::uint64_t reported = 0, missing = 0;
+  // The flood numbers its segments from 0; what is lost before the first shown, or after the
+  // last, is a gap too.
   std::optional<std::uint64_t> last;
   std::size_t markers = 0;
   std::vector<std::size_t> gaps, marks;  // positions among the segments
@@ -211,16 +215,23 @@ TEST_F(CaptureIntegrity, DropMarkersStandAtTheGap) {
       ++markers;
       continue;
     }
-    if (last && entry.Value != *last + 1) {
-      missing += entry.Value - *last - 1;
+    const std::uint64_t expected = last ? *last + 1 : 0;
+    if (entry.Value != expected) {
+      missing += entry.Value - expected;
       gaps.push_back(segments);
-      gap_sizes.push_back(entry.Value - *last - 1);
+      gap_sizes.push_back(entry.Value - expected);
     }
     last = entry.Value;
     ++segments;
   }
+  if (last && *last + 1 < sent) {
+    missing += sent - *last - 1;
+    gaps.push_back(segments);
+    gap_sizes.push_back(sent - *last - 1);
+  }
   ASSERT_GE(markers, 1u) << "the ring never overflowed";
   EXPECT_EQ(reported, missing);
+  EXPECT_EQ(segments + missing, sent);
   // The gap of the hold-up has its marker at most one ring block (some 1,260 segments here)
   // away, and each marker stands at a gap. A stray drop while the ring had room may be told
   // with a later marker, but it is told.

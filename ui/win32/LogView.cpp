@@ -378,6 +378,10 @@ void TLogView::Paint() {
                 DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   }
   ::BitBlt(screen, 0, 0, size.cx, size.cy - FBarHeight, dc, 0, 0, SRCCOPY);
+  if (FBarHeight > 0) {
+    RECT bar{0, size.cy - FBarHeight, size.cx, size.cy};
+    ::FillRect(screen, &bar, ::GetSysColorBrush(COLOR_BTNFACE));
+  }
   ::EndPaint(FWindow, &paint);
 }
 
