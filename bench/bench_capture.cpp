@@ -25,6 +25,7 @@ constexpr std::uint16_t kPort = 5001;
 struct TRun {
   std::uint64_t Sent = 0, Captured = 0, Dropped = 0;
   double CpuSeconds = 0;
+  double HelperCpuSeconds = -1;  // of CpuSeconds, the helper's share
 };
 
 TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration) {
@@ -69,6 +70,7 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
   run.Captured = captured;
   run.Dropped = dropped;
   run.CpuSeconds = CpuSeconds(after) - CpuSeconds(before) + helper_cpu;
+  run.HelperCpuSeconds = helper_cpu;
   return run;
 }
 
@@ -121,12 +123,18 @@ TRun RunTcpdump(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
 }
 
 void Print(const char* who, std::uint64_t rate, const TRun& run, double seconds) {
+  const auto per_segment = [&](double cpu) {
+    return run.Captured ? cpu * 1e9 / static_cast<double>(run.Captured) : 0.0;
+  };
   std::printf(
-      "%-9s %9s %10llu %10llu %9llu %11.0f %10.0f\n", who,
+      "%-9s %9s %10llu %10llu %9llu %11.0f %10.0f", who,
       rate ? std::to_string(rate).c_str() : "max", static_cast<unsigned long long>(run.Sent),
       static_cast<unsigned long long>(run.Captured), static_cast<unsigned long long>(run.Dropped),
-      static_cast<double>(run.Captured) / seconds,
-      run.Captured ? run.CpuSeconds * 1e9 / static_cast<double>(run.Captured) : 0.0);
+      static_cast<double>(run.Captured) / seconds, per_segment(run.CpuSeconds));
+  if (run.HelperCpuSeconds >= 0)
+    std::printf("   (helper %.0f, window %.0f)", per_segment(run.HelperCpuSeconds),
+                per_segment(run.CpuSeconds - run.HelperCpuSeconds));
+  std::printf("\n");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "DatagramFixtures.h"
+#include "capture/CaptureStream.h"
 #include "capture/UnitPileTrame.h"
 #include "capture/UnitThreadSniffer.h"
 #include "ui/LineComposition.h"
@@ -156,6 +157,49 @@ BENCHMARK(BM_PileProducerConsumer)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
+
+// The window's side of the capture path, on one thread: a batch of the helper's stream read,
+// each datagram decoded into a released record, the batch pushed, popped and released again,
+// as the capture thread and the drain do; no pipe, no helper.
+void BM_WindowPathPerSegment(benchmark::State& state) {
+  TDatagramShape shape = WithPayload(std::string(64, 'f'));
+  const std::vector<std::uint8_t> datagram = BuildDatagram(shape);
+  TCaptureStreamWriter writer;
+  writer.Hello();
+  writer.Step(TCaptureStep::Open);
+  writer.Step(TCaptureStep::Bind);
+  writer.Step(TCaptureStep::ReceiveAll);
+  const std::size_t steps = writer.Size();
+  constexpr int kBatch = 1024;
+  for (int i = 0; i < kBatch; ++i)
+    writer.Datagram(1'796'616'631'250'000 + i, datagram);
+  const std::span<const std::uint8_t> stream = writer.Bytes();
+  TPileTrameTCP pile;
+  std::vector<TPileItem> items, taken;
+  std::vector<std::unique_ptr<TTrameTCP>> reusable;
+  for (auto _ : state) {
+    TCaptureStreamReader reader;
+    std::size_t offset = 0;
+    reader.Next(stream.first(steps), offset);
+    reader.Next(stream.first(steps), offset);
+    reader.Next(stream.first(steps), offset);
+    pile.TakeReleased(reusable, kBatch);
+    items.clear();
+    while (auto event = reader.Next(stream, offset)) {
+      std::unique_ptr<TTrameTCP>* reuse = reusable.empty() ? nullptr : &reusable.back();
+      auto trame = DecodeDatagram(event->Bytes, 1, 65535, event->UnixMicroseconds, reuse);
+      if (reuse && !*reuse) reusable.pop_back();
+      items.push_back({std::move(trame), 0});
+    }
+    std::size_t pushed = 0;
+    pile.PushBatch(items, pushed);
+    taken.clear();
+    pile.PopBatch(taken, kBatch);
+    pile.Release(taken);
+  }
+  state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_WindowPathPerSegment);
 
 }  // namespace
 
