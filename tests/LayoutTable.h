@@ -1,8 +1,8 @@
 #pragma once
 
-// The main window's layout as the specification's table gives it, written out apart from the
-// program's own table, for both front ends' layout tests: each control's kind, parent, place
-// at 96 DPI relative to the parent's client area, and initial caption.
+// The main window's layout as it was designed, written out apart from the program's own table,
+// for both front ends' layout tests: each control's kind, parent, place at 96 DPI relative to
+// the parent's client area, and initial caption.
 #include <string_view>
 
 struct TExpectedControl {

@@ -17,7 +17,7 @@ enum class TControlKind {
   PushButton
 };
 
-struct TControlSpec {
+struct TLayoutEntry {
   const char* Name;
   TControlKind Kind;
   const char* Parent;
@@ -38,7 +38,7 @@ inline constexpr int kMinClientWidth = 580 + 133 + 8;
 inline constexpr int kMinClientHeight = kPanelHeight + 100;
 
 // clang-format off
-inline constexpr TControlSpec kMainFormLayout[] = {
+inline constexpr TLayoutEntry kMainFormLayout[] = {
     {"Ecr", TControlKind::LogView, "MainForm", 0, 0, 940, 585, nullptr, 1, false},
     {"PanelBottom", TControlKind::Panel, "MainForm", 0, 585, 940, 100, nullptr, 0, false},
     {"GroupBox1", TControlKind::GroupBox, "PanelBottom", 8, 10, 874, 45, " Trace TCP ", 1, false},
@@ -71,9 +71,9 @@ inline constexpr TControlSpec kMainFormLayout[] = {
 // clang-format on
 
 // The control of that name; the table holds every name the front ends ask for.
-constexpr const TControlSpec& ControlSpec(std::string_view name) {
-  for (const TControlSpec& spec : kMainFormLayout)
-    if (name == spec.Name) return spec;
+constexpr const TLayoutEntry& LayoutOf(std::string_view name) {
+  for (const TLayoutEntry& entry : kMainFormLayout)
+    if (name == entry.Name) return entry;
   return kMainFormLayout[0];
 }
 

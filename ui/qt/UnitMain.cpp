@@ -31,19 +31,19 @@ namespace {
 // The control at its place in the layout table, named as there.
 template <class T>
 T* Placed(T* widget, const char* name) {
-  const TControlSpec& spec = ControlSpec(name);
+  const TLayoutEntry& entry = LayoutOf(name);
   widget->setObjectName(QString::fromLatin1(name));
-  widget->setGeometry(spec.Left, spec.Top, spec.Width, spec.Height);
+  widget->setGeometry(entry.Left, entry.Top, entry.Width, entry.Height);
   return widget;
 }
 
 QString CaptionOf(const char* name) {
-  return QString::fromLatin1(ControlSpec(name).Caption);
+  return QString::fromLatin1(LayoutOf(name).Caption);
 }
 
 QCheckBox* CheckBox(QWidget* parent, const char* name) {
   auto* box = Placed(new QCheckBox(CaptionOf(name), parent), name);
-  box->setChecked(ControlSpec(name).Checked);
+  box->setChecked(LayoutOf(name).Checked);
   return box;
 }
 
@@ -106,7 +106,7 @@ void TMainForm::CreateAddressGroup() {
   Label1 = Placed(new QLabel(CaptionOf("Label1"), GroupBox1), "Label1");
   EditIp = Placed(new QLineEdit(CaptionOf("EditIp"), GroupBox1), "EditIp");
   Touslesports = Placed(new QRadioButton(CaptionOf("Touslesports"), GroupBox1), "Touslesports");
-  Touslesports->setChecked(ControlSpec("Touslesports").Checked);
+  Touslesports->setChecked(LayoutOf("Touslesports").Checked);
   PortStartPortEnd =
       Placed(new QRadioButton(CaptionOf("PortStartPortEnd"), GroupBox1), "PortStartPortEnd");
   StartPort = Placed(new QLineEdit(CaptionOf("StartPort"), GroupBox1), "StartPort");
@@ -161,7 +161,7 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
   const int panel_top = std::max(0, height() - kPanelHeight);
   Ecr->setGeometry(0, 0, width(), panel_top);
   PanelBottom->setGeometry(0, panel_top, width(), kPanelHeight);
-  const int group_width = ControlSpec("GroupBox1").Width;
+  const int group_width = LayoutOf("GroupBox1").Width;
   GroupBox1->resize(std::max(0, group_width + width() - kClientWidth), GroupBox1->height());
 }
 

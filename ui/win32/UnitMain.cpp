@@ -17,8 +17,8 @@ constexpr int kFirstControlId = 100;
 constexpr const wchar_t* kPanelClass = L"TPanel";
 
 // The id of each control: its row in the layout table.
-int IdOf(const TControlSpec& spec) {
-  return kFirstControlId + static_cast<int>(&spec - kMainFormLayout);
+int IdOf(const TLayoutEntry& entry) {
+  return kFirstControlId + static_cast<int>(&entry - kMainFormLayout);
 }
 
 // Windows 10's per-monitor DPI, where the system has it.
@@ -100,23 +100,23 @@ HWND TMainForm::Control(std::string_view name) const {
 }
 
 void TMainForm::CreateLogView(std::uint64_t capacity) {
-  const TControlSpec& spec = ControlSpec("Ecr");
-  Ecr = std::make_unique<TLogView>(FWindow, IdOf(spec), capacity);
-  FControls.emplace(spec.Name, Ecr->Handle());
+  const TLayoutEntry& entry = LayoutOf("Ecr");
+  Ecr = std::make_unique<TLogView>(FWindow, IdOf(entry), capacity);
+  FControls.emplace(entry.Name, Ecr->Handle());
 }
 
 void TMainForm::CreateBottomPanel() {
-  CreateControl(ControlSpec("PanelBottom"));
+  CreateControl(LayoutOf("PanelBottom"));
   CreateAddressGroup();
   CreateViewGroup();
   CreateFilterGroup();
-  CreateControl(ControlSpec("Btn_StartStop"));
+  CreateControl(LayoutOf("Btn_StartStop"));
 }
 
 void TMainForm::CreateAddressGroup() {
   for (const char* name : {"GroupBox1", "Label1", "EditIp", "Touslesports", "PortStartPortEnd",
                            "StartPort", "UpDown1", "Label2", "EndPort", "UpDown2"})
-    CreateControl(ControlSpec(name));
+    CreateControl(LayoutOf(name));
   for (const auto& [spin, edit] : {std::pair{"UpDown1", "StartPort"}, {"UpDown2", "EndPort"}}) {
     // The control's defaults, but a range that counts up; attaching it to its edit moves and
     // narrows the edit, which the layout puts back.
@@ -131,20 +131,20 @@ void TMainForm::CreateAddressGroup() {
 
 void TMainForm::CreateViewGroup() {
   for (const char* name : {"GroupBox2", "VoirDate", "VoirIpPort", "VoirDrapeaux"})
-    CreateControl(ControlSpec(name));
+    CreateControl(LayoutOf(name));
 }
 
 void TMainForm::CreateFilterGroup() {
   for (const char* name :
        {"GroupBox3", "FiltreURG", "FiltreACK", "FiltrePSH", "FiltreRST", "FiltreSYN", "FiltreFIN"})
-    CreateControl(ControlSpec(name));
+    CreateControl(LayoutOf(name));
 }
 
-HWND TMainForm::CreateControl(const TControlSpec& spec) {
+HWND TMainForm::CreateControl(const TLayoutEntry& entry) {
   const wchar_t* type = L"BUTTON";
   DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
   DWORD ex_style = 0;
-  switch (spec.Kind) {
+  switch (entry.Kind) {
     case TControlKind::Panel:
       type = kPanelClass;
       ex_style = WS_EX_CONTROLPARENT;
@@ -164,7 +164,7 @@ HWND TMainForm::CreateControl(const TControlSpec& spec) {
       break;
     case TControlKind::RadioButton:
       // One group of two, so that checking one clears the other.
-      style |= BS_AUTORADIOBUTTON | WS_TABSTOP | (spec.TabOrder == 0 ? WS_GROUP : 0);
+      style |= BS_AUTORADIOBUTTON | WS_TABSTOP | (entry.TabOrder == 0 ? WS_GROUP : 0);
       break;
     case TControlKind::SpinButtons:
       type = UPDOWN_CLASSW;
@@ -179,36 +179,38 @@ HWND TMainForm::CreateControl(const TControlSpec& spec) {
     case TControlKind::LogView:
       return nullptr;
   }
-  const HWND parent = std::string_view(spec.Parent) == "MainForm" ? FWindow : Control(spec.Parent);
+  const HWND parent =
+      std::string_view(entry.Parent) == "MainForm" ? FWindow : Control(entry.Parent);
   const HWND control = ::CreateWindowExW(
-      ex_style, type, spec.Caption ? TApplication::Wide(spec.Caption).c_str() : L"", style,
-      spec.Left, spec.Top, spec.Width, spec.Height, parent,
-      reinterpret_cast<HMENU>(INT_PTR{IdOf(spec)}), TApplication::Instance(), nullptr);
-  if (spec.Kind == TControlKind::GroupBox)
+      ex_style, type, entry.Caption ? TApplication::Wide(entry.Caption).c_str() : L"", style,
+      entry.Left, entry.Top, entry.Width, entry.Height, parent,
+      reinterpret_cast<HMENU>(INT_PTR{IdOf(entry)}), TApplication::Instance(), nullptr);
+  if (entry.Kind == TControlKind::GroupBox)
     ::SetWindowSubclass(control, &TMainForm::ForwardingProc, 1, 0);
-  if (spec.Checked) ::SendMessageW(control, BM_SETCHECK, BST_CHECKED, 0);
-  FControls.emplace(spec.Name, control);
+  if (entry.Checked) ::SendMessageW(control, BM_SETCHECK, BST_CHECKED, 0);
+  FControls.emplace(entry.Name, control);
   return control;
 }
 
 // Tab visits a parent's controls in their z-order, top first: each parent's controls go from
 // the top down in the table's tab order, the controls that take no focus last.
 void TMainForm::SetTabOrder() {
-  std::vector<const TControlSpec*> specs;
-  for (const TControlSpec& spec : kMainFormLayout)
-    specs.push_back(&spec);
-  std::stable_sort(specs.begin(), specs.end(), [](const TControlSpec* a, const TControlSpec* b) {
-    return static_cast<unsigned>(a->TabOrder) < static_cast<unsigned>(b->TabOrder);
-  });
-  for (const TControlSpec* spec : specs)
-    ::SetWindowPos(Control(spec->Name), HWND_BOTTOM, 0, 0, 0, 0,
+  std::vector<const TLayoutEntry*> entries;
+  for (const TLayoutEntry& entry : kMainFormLayout)
+    entries.push_back(&entry);
+  std::stable_sort(
+      entries.begin(), entries.end(), [](const TLayoutEntry* a, const TLayoutEntry* b) {
+        return static_cast<unsigned>(a->TabOrder) < static_cast<unsigned>(b->TabOrder);
+      });
+  for (const TLayoutEntry* entry : entries)
+    ::SetWindowPos(Control(entry->Name), HWND_BOTTOM, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void TMainForm::CutOverlaps() {
-  for (const TControlSpec& lower : kMainFormLayout) {
+  for (const TLayoutEntry& lower : kMainFormLayout) {
     HRGN region = nullptr;
-    for (const TControlSpec* later = &lower + 1; later != std::end(kMainFormLayout); ++later) {
+    for (const TLayoutEntry* later = &lower + 1; later != std::end(kMainFormLayout); ++later) {
       if (std::string_view(later->Parent) != lower.Parent || later->TabOrder < 0 ||
           later->TabOrder <= lower.TabOrder)
         continue;
@@ -236,10 +238,10 @@ void TMainForm::ApplyDpi() {
       ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), TRUE);
   }
   Ecr->SetDpi(FDpi);
-  for (const TControlSpec& spec : kMainFormLayout) {
-    if (spec.Kind == TControlKind::LogView || spec.Kind == TControlKind::Panel) continue;
-    ::MoveWindow(Control(spec.Name), Scale(spec.Left), Scale(spec.Top), Scale(spec.Width),
-                 Scale(spec.Height), TRUE);
+  for (const TLayoutEntry& entry : kMainFormLayout) {
+    if (entry.Kind == TControlKind::LogView || entry.Kind == TControlKind::Panel) continue;
+    ::MoveWindow(Control(entry.Name), Scale(entry.Left), Scale(entry.Top), Scale(entry.Width),
+                 Scale(entry.Height), TRUE);
   }
   CutOverlaps();
   Layout();
@@ -253,7 +255,7 @@ void TMainForm::Layout() {
   const int panel_top = std::max(0, static_cast<int>(client.bottom) - panel);
   ::MoveWindow(Ecr->Handle(), 0, 0, client.right, panel_top, TRUE);
   ::MoveWindow(Control("PanelBottom"), 0, panel_top, client.right, panel, TRUE);
-  const TControlSpec& group = ControlSpec("GroupBox1");
+  const TLayoutEntry& group = LayoutOf("GroupBox1");
   const int width =
       std::max(0, Scale(group.Width) + static_cast<int>(client.right) - Scale(kClientWidth));
   ::MoveWindow(Control("GroupBox1"), Scale(group.Left), Scale(group.Top), width,
@@ -306,9 +308,9 @@ LRESULT TMainForm::Handle(UINT message, WPARAM w, LPARAM l) {
     case WM_COMMAND: {
       const int id = LOWORD(w);
       if (HIWORD(w) != BN_CLICKED) break;
-      if (id == IdOf(ControlSpec("Btn_StartStop"))) Btn_StartStopClick();
-      if (id == IdOf(ControlSpec("Touslesports"))) TouslesportsClick();
-      if (id == IdOf(ControlSpec("PortStartPortEnd"))) PortStartPortEndClick();
+      if (id == IdOf(LayoutOf("Btn_StartStop"))) Btn_StartStopClick();
+      if (id == IdOf(LayoutOf("Touslesports"))) TouslesportsClick();
+      if (id == IdOf(LayoutOf("PortStartPortEnd"))) PortStartPortEndClick();
       return 0;
     }
     case WM_TIMER:

@@ -15,7 +15,7 @@
 #include "ui/MainController.h"
 #include "ui/win32/LogView.h"
 
-struct TControlSpec;
+struct TLayoutEntry;
 
 class TMainForm {
  public:
@@ -63,7 +63,7 @@ class TMainForm {
   void CreateAddressGroup();
   void CreateViewGroup();
   void CreateFilterGroup();
-  HWND CreateControl(const TControlSpec& spec);
+  HWND CreateControl(const TLayoutEntry& entry);
   void SetTabOrder();
   // Where a control listed later overlaps one that Tab reaches first, the later one shows on
   // top: the earlier one is cut away there.
