@@ -182,11 +182,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
     const auto deadline = TClock::now() + kSetupLimit;
     for (;;) {
       std::optional<TCaptureStreamReader::TEvent> event;
-      try {
-        event = FReader.Next(Unread(), FBegin);
-      } catch (const ECaptureStreamError& error) {
-        return Malformed(error);
-      }
+      if (!NextEvent(event)) return false;
       if (event) {
         if (event->Kind != TCaptureStreamReader::TKind::Step || event->Step != step)
           return Fail(EPROTO, "the capture helper ended before its set-up was done");
@@ -208,21 +204,27 @@ class THelperCaptureLayer final : public TCaptureLayer {
     }
   }
 
-  // Moves the events read so far into `batch`; false once the helper reported a failure, after
-  // the events before it were taken.
+  // The next whole event read so far, or nothing yet; false, with the reason kept, when the
+  // stream is not the helper's.
+  bool NextEvent(std::optional<TCaptureStreamReader::TEvent>& event) {
+    try {
+      event = FReader.Next(Unread(), FBegin);
+      return true;
+    } catch (const ECaptureStreamError& error) {
+      return Fail(EPROTO,
+                  std::string("the capture helper sent a malformed stream: ") + error.what());
+    }
+  }
+
+  // Moves the events read so far into `batch`; false once the helper reported a failure or the
+  // stream went wrong, after the events before it were taken.
   bool TakeEvents(std::vector<TReceived>& batch) {
     if (FFailed) return false;
     for (;;) {
       std::optional<TCaptureStreamReader::TEvent> event;
-      try {
-        event = FReader.Next(Unread(), FBegin);
-      } catch (const ECaptureStreamError& error) {
-        if (!batch.empty()) {
-          FFailed = true;
-          Malformed(error);
-          return true;
-        }
-        return Malformed(error);
+      if (!NextEvent(event)) {
+        FFailed = true;
+        return !batch.empty();  // the failure comes with the next call
       }
       if (!event) return true;
       switch (event->Kind) {
@@ -235,7 +237,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
         case TCaptureStreamReader::TKind::Step:
           Fail(event->ErrorCode, std::string(event->ErrorText), event->MissingRights);
           FFailed = true;
-          return batch.empty() ? false : true;
+          return !batch.empty();
         case TCaptureStreamReader::TKind::End:
           FEnded = true;
           return true;
@@ -312,11 +314,6 @@ class THelperCaptureLayer final : public TCaptureLayer {
     FChild = -1;
     FReaped = done > 0 ? Describe(status) : std::string(std::strerror(errno));
     return FReaped;
-  }
-
-  bool Malformed(const ECaptureStreamError& error) {
-    return Fail(EPROTO,
-                std::string("the capture helper sent a malformed stream: ") + error.what());
   }
 
   bool Fail(int code, std::string text, bool missing_rights = false) {

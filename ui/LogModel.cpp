@@ -211,6 +211,7 @@ void TLogModel::FindAgain(bool forward) {
 void TLogModel::StartFind(TPosition from, bool forward) {
   FFindForward = forward;
   FNotFound = false;
+  FOrdinal = 0;
   FWrapNotice.clear();
   FFinder.StartSearch({from.Line, from.Column}, forward);
 }
@@ -258,9 +259,10 @@ std::string TLogModel::FindStatus() const {
   if (FNotFound) return "not found";
   std::string status;
   const std::optional<TLogFinder::TMatch>& found = FFinder.Found();
-  const std::uint64_t ordinal = found ? FFinder.Ordinal(*found) : 0;
-  if (ordinal != 0) status = Grouped(ordinal) + " of ";
-  status += FFinder.Counted() ? Grouped(FFinder.Total()) : Grouped(FFinder.Total()) + "+";
+  // A match's place among all never changes once known: the log only grows after it.
+  if (found && FOrdinal == 0) FOrdinal = FFinder.Ordinal(*found);
+  if (FOrdinal != 0) status = Grouped(FOrdinal) + " of ";
+  status += Grouped(FFinder.Total()) + (FFinder.Counted() ? "" : "+");
   if (!found) status += FFinder.Total() == 1 ? " match" : " matches";
   if (!FWrapNotice.empty()) status += " (" + FWrapNotice + ")";
   return status;

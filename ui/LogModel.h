@@ -150,5 +150,6 @@ class TLogModel {
   bool FFindOpen = false;
   bool FFindForward = true;
   bool FNotFound = false;
+  mutable std::uint64_t FOrdinal = 0;  // of the match found, once known
   std::string FWrapNotice;
 };

@@ -50,6 +50,11 @@ std::uint64_t TLogText::Cost(std::string_view text) {
 }
 
 bool TLogText::Append(std::string_view text) {
+  if (NextBreak(text, 0) == text.size()) {  // most lines hold no break: one pass is enough
+    if (text.size() + 1 > Free()) return false;
+    StoreLine(text);
+    return true;
+  }
   if (Cost(text) > Free()) return false;
   ForEachLine(text, [this](std::string_view line) { StoreLine(line); });
   return true;
