@@ -89,20 +89,29 @@ struct TVethLab {
   }
 };
 
-// The process ids of the children of process `pid`, from every one of its threads.
-inline std::vector<pid_t> ChildrenOf(pid_t pid) {
-  std::vector<pid_t> children;
+// Calls `read` with a file of each thread of process `pid`, /proc/<pid>/task/<tid>/<name>.
+template <class F>
+void ForEachThreadFile(pid_t pid, const char* name, F&& read) {
   const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
   DIR* directory = ::opendir(tasks.c_str());
   while (directory) {
     const dirent* task = ::readdir(directory);
     if (!task) break;
-    std::ifstream list(tasks + "/" + task->d_name + "/children");
+    if (task->d_name[0] == '.') continue;
+    std::ifstream file(tasks + "/" + task->d_name + "/" + name);
+    read(file);
+  }
+  if (directory) ::closedir(directory);
+}
+
+// The process ids of the children of process `pid`, from every one of its threads.
+inline std::vector<pid_t> ChildrenOf(pid_t pid) {
+  std::vector<pid_t> children;
+  ForEachThreadFile(pid, "children", [&](std::ifstream& list) {
     pid_t child = 0;
     while (list >> child)
       children.push_back(child);
-  }
-  if (directory) ::closedir(directory);
+  });
   return children;
 }
 
@@ -117,15 +126,9 @@ inline std::string CommandName(pid_t pid) {
 // its threads' scheduler statistics.
 inline double ProcessCpuSeconds(pid_t pid) {
   double seconds = 0;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  DIR* directory = ::opendir(tasks.c_str());
-  while (directory) {
-    const dirent* task = ::readdir(directory);
-    if (!task) break;
-    std::ifstream stat(tasks + "/" + task->d_name + "/schedstat");
+  ForEachThreadFile(pid, "schedstat", [&](std::ifstream& stat) {
     double nanoseconds = 0;
-    if (task->d_name[0] != '.' && stat >> nanoseconds) seconds += nanoseconds / 1e9;
-  }
-  if (directory) ::closedir(directory);
+    if (stat >> nanoseconds) seconds += nanoseconds / 1e9;
+  });
   return seconds;
 }
