@@ -37,6 +37,9 @@ constexpr auto kSetupLimit = 30s;
 // longer than this is not answering and is ended.
 constexpr auto kHandOverLimit = 2s;
 constexpr auto kExitGrace = 500ms;
+// Enough for the capture thread to fill its records in one go, small enough that the window
+// sees a flood in steady slices.
+constexpr std::size_t kMaxBatch = 16384;
 
 std::string Describe(int status) {
   if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
@@ -221,6 +224,8 @@ class THelperCaptureLayer final : public TCaptureLayer {
   bool TakeEvents(std::vector<TReceived>& batch) {
     if (FFailed) return false;
     for (;;) {
+      FReader.TakeDatagrams(Unread(), FBegin, batch, kMaxBatch);
+      if (batch.size() >= kMaxBatch) return true;
       std::optional<TCaptureStreamReader::TEvent> event;
       if (!NextEvent(event)) {
         FFailed = true;

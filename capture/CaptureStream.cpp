@@ -79,6 +79,23 @@ void TCaptureStreamWriter::End() {
   Frame(kEnd, 0);
 }
 
+void TCaptureStreamReader::TakeDatagrams(std::span<const std::uint8_t> bytes, std::size_t& offset,
+                                         std::vector<TReceived>& out, std::size_t max) const {
+  if (FState != TState::Receiving) return;
+  while (out.size() < max && offset <= bytes.size() && bytes.size() - offset >= kHeader) {
+    const std::uint8_t* frame = bytes.data() + offset;
+    const auto header = static_cast<std::uint32_t>(GetLe(frame, kHeader));
+    const std::size_t length = header & 0xFFFFFFu;
+    // Anything unusual, a fault included, is Next's to judge.
+    if (header >> 24 != kDatagram || length < 8 || length > TCaptureStreamWriter::kMaxPayload ||
+        bytes.size() - offset - kHeader < length)
+      return;
+    out.push_back({std::span(frame + kHeader + 8, length - 8),
+                   static_cast<std::int64_t>(GetLe(frame + kHeader, 8)), 0});
+    offset += kHeader + length;
+  }
+}
+
 std::optional<TCaptureStreamReader::TEvent> TCaptureStreamReader::Next(
     std::span<const std::uint8_t> bytes, std::size_t& offset) {
   for (;;) {

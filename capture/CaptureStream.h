@@ -71,6 +71,12 @@ class TCaptureStreamReader {
   // not write, and once the stream has ended.
   std::optional<TEvent> Next(std::span<const std::uint8_t> bytes, std::size_t& offset);
 
+  // While the frames from `offset` on are whole datagrams, appends them to `out`, up to
+  // `max` entries in all, advancing `offset`; leaves any other frame to Next. Under a flood
+  // almost every frame is a datagram, and this spares building an event for each.
+  void TakeDatagrams(std::span<const std::uint8_t> bytes, std::size_t& offset,
+                     std::vector<TReceived>& out, std::size_t max) const;
+
   bool Ended() const { return FState == TState::Ended; }
 
  private:

@@ -2,6 +2,8 @@
 // trip, and a stream the helper would never write is refused with a reason, never misread.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "capture/CaptureStream.h"
 
 namespace {
@@ -72,16 +74,61 @@ TEST(CaptureStream, AFailedSetUpStepKeepsItsError) {
   EXPECT_EQ(events[0].ErrorText, "Permission denied");
 }
 
-// Read a byte at a time, a stream gives the same events: nothing is read before it is whole.
-TEST(CaptureStream, PartialFramesWait) {
-  const TCaptureStreamWriter out = WholeCapture();
+using TSummary = std::vector<std::tuple<TKind, std::int64_t, std::size_t, std::uint64_t>>;
+
+void Summarize(TSummary& summary, const TCaptureStreamReader::TEvent& event) {
+  summary.emplace_back(event.Kind, event.UnixMicroseconds, event.Bytes.size(), event.Dropped);
+}
+
+// As the window reads: whole datagrams in bulk, at most `max` at a time, and every other frame
+// as an event; `piece` bytes become readable at a time.
+TSummary ReadAsTheWindow(std::span<const std::uint8_t> bytes, std::size_t piece, std::size_t max) {
   TCaptureStreamReader reader;
-  std::size_t offset = 0, events = 0;
-  for (std::size_t available = 0; available <= out.Size(); ++available) {
-    while (reader.Next(out.Bytes().first(available), offset))
-      ++events;
+  TSummary summary;
+  std::size_t offset = 0;
+  std::vector<TReceived> datagrams;
+  for (std::size_t available = 0; available < bytes.size() + piece; available += piece) {
+    const auto visible = bytes.first(std::min(available, bytes.size()));
+    for (;;) {
+      datagrams.clear();
+      reader.TakeDatagrams(visible, offset, datagrams, max);
+      for (const TReceived& d : datagrams) {
+        EXPECT_LE(d.Datagram.data() + d.Datagram.size(), visible.data() + visible.size());
+        summary.emplace_back(TKind::Datagram, d.UnixMicroseconds, d.Datagram.size(), 0);
+      }
+      if (datagrams.size() == max) continue;
+      const auto event = reader.Next(visible, offset);
+      if (!event) break;
+      Summarize(summary, *event);
+    }
   }
-  EXPECT_EQ(events, 8u);
+  return summary;
+}
+
+// Read in pieces, in bulk or not, a stream gives the same events: nothing is read before it
+// is whole.
+TEST(CaptureStream, PiecesAndBulkReadingGiveTheSameEvents) {
+  TCaptureStreamWriter out;
+  out.Hello();
+  out.Step(TCaptureStep::Open);
+  out.Step(TCaptureStep::Bind);
+  out.Step(TCaptureStep::ReceiveAll);
+  for (int i = 0; i < 8; ++i) {
+    out.Datagram(i, std::vector<std::uint8_t>(static_cast<std::size_t>(i), 0x45));
+    if (i == 2) out.Dropped(7);
+  }
+  const TCaptureError error{5, "The interface disappeared", false};
+  out.Step(TCaptureStep::Receive, &error);
+  out.End();
+  const std::span<const std::uint8_t> bytes = out.Bytes();
+  TSummary expected;
+  for (const auto& event : ReadAll(bytes))
+    Summarize(expected, event);
+  ASSERT_EQ(expected.size(), 14u);
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, bytes.size()}) {
+    for (const std::size_t max : {std::size_t{1}, std::size_t{2}, std::size_t{1000}})
+      EXPECT_EQ(ReadAsTheWindow(bytes, piece, max), expected) << piece << " " << max;
+  }
 }
 
 struct TCorruption {
@@ -101,11 +148,13 @@ TEST(CaptureStream, CorruptedStreamsAreRefused) {
       {"frame kind", 13, 0x77},
       {"oversized length", 12, 0xFF},
       {"datagram before set-up", 13, 0x03},
+      {"datagram too short", 40, 7},
   };
   for (const TCorruption& c : cases) {
     std::vector<std::uint8_t> bytes(whole.Bytes().begin(), whole.Bytes().end());
     bytes[c.At] = c.Value;
     EXPECT_THROW(ReadAll(bytes), ECaptureStreamError) << c.Name;
+    EXPECT_THROW(ReadAsTheWindow(bytes, bytes.size(), 1000), ECaptureStreamError) << c.Name;
   }
   std::vector<std::uint8_t> after_end(whole.Bytes().begin(), whole.Bytes().end());
   after_end.insert(after_end.end(), {0, 0, 0, 5});
