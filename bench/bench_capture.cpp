@@ -1,8 +1,9 @@
 // A flood of TCP segments through a veth, captured by TThreadSniffer through the capture
 // helper with a consumer draining the queue as the window does, beside tcpdump writing to
 // /dev/null with the same filter on the same flood. CPU counts the helper and this process
-// together. Needs root. Usage: bench_capture [seconds per run] [rates per second, 0 for the
-// generator's maximum...]
+// together. Needs root. Usage: bench_capture [--rounds N] [seconds per run] [rates per second,
+// 0 for the generator's maximum...]. This machine's neighbours make single runs vary by a
+// fifth: each round runs both captures in turn, and the medians of the rounds are compared.
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -122,10 +123,18 @@ TRun RunTcpdump(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
   return run;
 }
 
+double PerSegment(const TRun& run, double cpu) {
+  return run.Captured ? cpu * 1e9 / static_cast<double>(run.Captured) : 0.0;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 void Print(const char* who, std::uint64_t rate, const TRun& run, double seconds) {
-  const auto per_segment = [&](double cpu) {
-    return run.Captured ? cpu * 1e9 / static_cast<double>(run.Captured) : 0.0;
-  };
+  const auto per_segment = [&](double cpu) { return PerSegment(run, cpu); };
   std::printf(
       "%-9s %9s %10llu %10llu %9llu %11.0f %10.0f", who,
       rate ? std::to_string(rate).c_str() : "max", static_cast<unsigned long long>(run.Sent),
@@ -144,19 +153,35 @@ int main(int argc, char** argv) {
     std::printf("bench_capture skipped: %s\n", reason->c_str());
     return 0;
   }
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+  int first = 1, rounds = 1;
+  if (argc > 2 && std::string(argv[1]) == "--rounds") {
+    rounds = std::max(1, std::atoi(argv[2]));
+    first = 3;
+  }
+  const double seconds = argc > first ? std::atof(argv[first]) : 3.0;
   const auto duration = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
   TVethLab lab;
   MeasureLoneSegment(lab);
   std::printf("%-9s %9s %10s %10s %9s %11s %10s\n", "capture", "rate/s", "sent", "captured",
               "dropped", "captured/s", "cpu ns/seg");
   std::vector<std::uint64_t> rates = {50'000, 100'000, 200'000, 400'000, 0};
-  if (argc > 2) rates.clear();
-  for (int i = 2; i < argc; ++i)
+  if (argc > first + 1) rates.clear();
+  for (int i = first + 1; i < argc; ++i)
     rates.push_back(std::strtoull(argv[i], nullptr, 10));
   for (const std::uint64_t rate : rates) {
-    Print("quorvel", rate, RunQuorvel(lab, rate, duration), seconds);
-    Print("tcpdump", rate, RunTcpdump(lab, rate, duration), seconds);
+    std::vector<double> ours, theirs, ratios;
+    for (int round = 0; round < rounds; ++round) {
+      const TRun quorvel = RunQuorvel(lab, rate, duration);
+      const TRun tcpdump = RunTcpdump(lab, rate, duration);
+      Print("quorvel", rate, quorvel, seconds);
+      Print("tcpdump", rate, tcpdump, seconds);
+      ours.push_back(PerSegment(quorvel, quorvel.CpuSeconds));
+      theirs.push_back(PerSegment(tcpdump, tcpdump.CpuSeconds));
+      if (theirs.back() > 0) ratios.push_back(ours.back() / theirs.back());
+    }
+    if (rounds > 1 && !ratios.empty())
+      std::printf("median of %d rounds: quorvel %.0f ns, tcpdump %.0f ns, ratio %.2f\n", rounds,
+                  Median(ours), Median(theirs), Median(ratios));
   }
   return 0;
 }

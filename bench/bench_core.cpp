@@ -177,6 +177,7 @@ void BM_WindowPathPerSegment(benchmark::State& state) {
   TPileTrameTCP pile;
   std::vector<TPileItem> items, taken;
   std::vector<std::unique_ptr<TTrameTCP>> reusable;
+  std::vector<TReceived> batch;
   for (auto _ : state) {
     TCaptureStreamReader reader;
     std::size_t offset = 0;
@@ -185,9 +186,11 @@ void BM_WindowPathPerSegment(benchmark::State& state) {
     reader.Next(stream.first(steps), offset);
     pile.TakeReleased(reusable, kBatch);
     items.clear();
-    while (auto event = reader.Next(stream, offset)) {
+    batch.clear();
+    reader.TakeDatagrams(stream, offset, batch, kBatch);
+    for (const TReceived& received : batch) {
       std::unique_ptr<TTrameTCP>* reuse = reusable.empty() ? nullptr : &reusable.back();
-      auto trame = DecodeDatagram(event->Bytes, 1, 65535, event->UnixMicroseconds, reuse);
+      auto trame = DecodeDatagram(received.Datagram, 1, 65535, received.UnixMicroseconds, reuse);
       if (reuse && !*reuse) reusable.pop_back();
       items.push_back({std::move(trame), 0});
     }
