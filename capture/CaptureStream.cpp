@@ -1,6 +1,7 @@
 #include "capture/CaptureStream.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -16,15 +17,26 @@ constexpr std::size_t kMaxStepText = 4096;
 constexpr std::uint8_t kStepFailed = 1;
 constexpr std::uint8_t kStepMissingRights = 2;
 
-void PutLe(std::uint8_t* out, std::uint64_t value, std::size_t bytes) {
-  for (std::size_t i = 0; i < bytes; ++i)
-    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+// Every datagram passes through these twice: on little-endian hosts they are plain moves.
+template <std::size_t Bytes>
+void PutLe(std::uint8_t* out, std::uint64_t value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, &value, Bytes);
+  } else {
+    for (std::size_t i = 0; i < Bytes; ++i)
+      out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
 }
 
-std::uint64_t GetLe(const std::uint8_t* in, std::size_t bytes) {
+template <std::size_t Bytes>
+std::uint64_t GetLe(const std::uint8_t* in) {
   std::uint64_t value = 0;
-  for (std::size_t i = bytes; i-- > 0;)
-    value = value << 8 | in[i];
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&value, in, Bytes);
+  } else {
+    for (std::size_t i = Bytes; i-- > 0;)
+      value = value << 8 | in[i];
+  }
   return value;
 }
 
@@ -41,14 +53,14 @@ std::uint8_t* TCaptureStreamWriter::Frame(std::uint8_t kind, std::size_t payload
     FCapacity = capacity;
   }
   FSize = size;
-  PutLe(FBuffer.get() + at, std::uint64_t{kind} << 24 | payload, kHeader);
+  PutLe<kHeader>(FBuffer.get() + at, std::uint64_t{kind} << 24 | payload);
   return FBuffer.get() + at + kHeader;
 }
 
 void TCaptureStreamWriter::Hello() {
   std::uint8_t* out = Frame(kHello, kHelloSize);
   std::memcpy(out, kMagic, sizeof kMagic);
-  PutLe(out + 4, kVersion, 2);
+  PutLe<2>(out + 4, kVersion);
 }
 
 void TCaptureStreamWriter::Step(TCaptureStep step, const TCaptureError* error) {
@@ -59,7 +71,7 @@ void TCaptureStreamWriter::Step(TCaptureStep step, const TCaptureError* error) {
   out[1] = error ? static_cast<std::uint8_t>(kStepFailed |
                                              (error->MissingRights ? kStepMissingRights : 0))
                  : 0;
-  PutLe(out + 2, static_cast<std::uint32_t>(error ? error->Code : 0), 4);
+  PutLe<4>(out + 2, static_cast<std::uint32_t>(error ? error->Code : 0));
   std::copy(text.begin(), text.end(), out + kStepFixed);
 }
 
@@ -67,12 +79,12 @@ void TCaptureStreamWriter::Datagram(std::int64_t unix_microseconds,
                                     std::span<const std::uint8_t> bytes) {
   bytes = bytes.first(std::min(bytes.size(), kMaxPayload - 8));
   std::uint8_t* out = Frame(kDatagram, 8 + bytes.size());
-  PutLe(out, static_cast<std::uint64_t>(unix_microseconds), 8);
+  PutLe<8>(out, static_cast<std::uint64_t>(unix_microseconds));
   if (!bytes.empty()) std::memcpy(out + 8, bytes.data(), bytes.size());
 }
 
 void TCaptureStreamWriter::Dropped(std::uint64_t count) {
-  if (count != 0) PutLe(Frame(kDropped, 8), count, 8);
+  if (count != 0) PutLe<8>(Frame(kDropped, 8), count);
 }
 
 void TCaptureStreamWriter::End() {
@@ -84,14 +96,14 @@ void TCaptureStreamReader::TakeDatagrams(std::span<const std::uint8_t> bytes, st
   if (FState != TState::Receiving) return;
   while (out.size() < max && offset <= bytes.size() && bytes.size() - offset >= kHeader) {
     const std::uint8_t* frame = bytes.data() + offset;
-    const auto header = static_cast<std::uint32_t>(GetLe(frame, kHeader));
+    const auto header = static_cast<std::uint32_t>(GetLe<kHeader>(frame));
     const std::size_t length = header & 0xFFFFFFu;
     // Anything unusual, a fault included, is Next's to judge.
     if (header >> 24 != kDatagram || length < 8 || length > TCaptureStreamWriter::kMaxPayload ||
         bytes.size() - offset - kHeader < length)
       return;
     out.push_back({std::span(frame + kHeader + 8, length - 8),
-                   static_cast<std::int64_t>(GetLe(frame + kHeader, 8)), 0});
+                   static_cast<std::int64_t>(GetLe<8>(frame + kHeader)), 0});
     offset += kHeader + length;
   }
 }
@@ -101,7 +113,7 @@ std::optional<TCaptureStreamReader::TEvent> TCaptureStreamReader::Next(
   for (;;) {
     if (offset > bytes.size() || bytes.size() - offset < kHeader) return std::nullopt;
     const std::uint8_t* frame = bytes.data() + offset;
-    const auto header = static_cast<std::uint32_t>(GetLe(frame, kHeader));
+    const auto header = static_cast<std::uint32_t>(GetLe<kHeader>(frame));
     const std::uint8_t kind = static_cast<std::uint8_t>(header >> 24);
     const std::size_t length = header & 0xFFFFFFu;
     if (FState == TState::Ended) throw ECaptureStreamError("data after the end of the capture");
@@ -113,7 +125,7 @@ std::optional<TCaptureStreamReader::TEvent> TCaptureStreamReader::Next(
 
     if (kind == kHello) {
       if (length != kHelloSize || std::memcmp(payload, kMagic, sizeof kMagic) != 0 ||
-          GetLe(payload + 4, 2) != kVersion)
+          GetLe<2>(payload + 4) != kVersion)
         throw ECaptureStreamError("unknown greeting");
       FState = TState::Steps;
       continue;
@@ -134,7 +146,7 @@ std::optional<TCaptureStreamReader::TEvent> TCaptureStreamReader::Next(
         if (!in_order || (!event.Failed && payload[1] != 0))
           throw ECaptureStreamError("step out of order");
         if (event.Failed) {
-          event.ErrorCode = static_cast<std::int32_t>(GetLe(payload + 2, 4));
+          event.ErrorCode = static_cast<std::int32_t>(GetLe<4>(payload + 2));
           event.ErrorText = std::string_view(reinterpret_cast<const char*>(payload + kStepFixed),
                                              length - kStepFixed);
           event.MissingRights = (payload[1] & kStepMissingRights) != 0;
@@ -148,14 +160,14 @@ std::optional<TCaptureStreamReader::TEvent> TCaptureStreamReader::Next(
         if (FState != TState::Receiving || length < 8)
           throw ECaptureStreamError("misplaced datagram");
         event.Kind = TKind::Datagram;
-        event.UnixMicroseconds = static_cast<std::int64_t>(GetLe(payload, 8));
+        event.UnixMicroseconds = static_cast<std::int64_t>(GetLe<8>(payload));
         event.Bytes = std::span(payload + 8, length - 8);
         return event;
       case kDropped:
         if (FState != TState::Receiving || length != 8)
           throw ECaptureStreamError("misplaced drop report");
         event.Kind = TKind::Dropped;
-        event.Dropped = GetLe(payload, 8);
+        event.Dropped = GetLe<8>(payload);
         if (event.Dropped == 0) throw ECaptureStreamError("empty drop report");
         return event;
       case kEnd:

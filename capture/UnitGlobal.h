@@ -1,11 +1,53 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
+
+// The dotted-decimal text of an IPv4 address, held in place rather than on the heap: a record
+// is filled for every captured segment, and its two addresses were most of the cost.
+class TIpText {
+ public:
+  static constexpr std::size_t kMaxLength = 15;  // "255.255.255.255"
+
+  constexpr TIpText() = default;
+  // A longer text is cut; no address is longer.
+  TIpText(std::string_view text) { Assign(text.data(), text.size()); }
+  TIpText(const char* text) : TIpText(std::string_view(text)) {}
+  TIpText(const std::string& text) : TIpText(std::string_view(text)) {}
+  // The text held in the low `length` bytes of `packed`, first character lowest.
+  void AssignPacked(unsigned __int128 packed, std::size_t length) {
+    // Two whole words, straight from registers (x86 and ARM alike are little-endian).
+    const auto low = static_cast<std::uint64_t>(packed);
+    const auto high = static_cast<std::uint64_t>(packed >> 64);
+    std::memcpy(FBytes, &low, 8);
+    std::memcpy(FBytes + 8, &high, 8);
+    FBytes[kMaxLength] = static_cast<char>(std::min(length, kMaxLength));
+  }
+
+  std::size_t size() const { return static_cast<unsigned char>(FBytes[kMaxLength]); }
+  std::string_view View() const { return {FBytes, size()}; }
+  operator std::string_view() const { return View(); }
+  std::string String() const { return std::string(View()); }
+
+  // Against another address, a string or a literal alike.
+  friend bool operator==(const TIpText& a, std::string_view b) { return a.View() == b; }
+
+ private:
+  void Assign(const char* text, std::size_t length) {
+    length = std::min(length, kMaxLength);
+    std::memcpy(FBytes, text, length);
+    FBytes[kMaxLength] = static_cast<char>(length);
+  }
+
+  char FBytes[kMaxLength + 1] = {};  // the text, then its length
+};
 
 // One end of a connection: dotted-decimal IPv4 text and a port in host order.
 struct TIpPort {
-  std::string Ip;
+  TIpText Ip;
   std::uint16_t Port = 0;
 
   friend bool operator==(const TIpPort&, const TIpPort&) = default;

@@ -225,4 +225,26 @@ TEST(DecodeDatagram, AReusedRecordKeepsNothingOfItsPast) {
   EXPECT_NE(spare, nullptr);
 }
 
+std::string DottedDecimal(const std::array<std::uint8_t, 4>& address) {
+  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
+         std::to_string(address[2]) + "." + std::to_string(address[3]);
+}
+
+// Every byte value, at every place of an address, reads in decimal without leading zeros.
+TEST(DecodeDatagram, AddressesReadAsDottedDecimal) {
+  for (unsigned place = 0; place < 4; ++place) {
+    for (unsigned value = 0; value < 256; ++value) {
+      TDatagramShape shape;
+      shape.Source = {255, 255, 255, 255};
+      shape.Source[place] = static_cast<std::uint8_t>(value);
+      shape.Dest = {0, 0, 0, 0};
+      shape.Dest[place] = static_cast<std::uint8_t>(value);
+      const auto trame = DecodeDatagram(BuildDatagram(shape), 1, 65535);
+      ASSERT_NE(trame, nullptr);
+      EXPECT_EQ(trame->Source.Ip, DottedDecimal(shape.Source));
+      EXPECT_EQ(trame->Dest.Ip, DottedDecimal(shape.Dest));
+    }
+  }
+}
+
 }  // namespace
