@@ -43,7 +43,8 @@ void AssignDottedQuad(TIpText& out, std::span<const std::uint8_t> address) {
     text |= static_cast<unsigned __int128>(kByteTexts.Packed[value]) << (8 * length);
     length += kByteTexts.Length[value];
   }
-  out.AssignPacked(text, length - 1);  // without the last dot
+  out.AssignPacked(static_cast<std::uint64_t>(text), static_cast<std::uint64_t>(text >> 64),
+                   length - 1);  // without the last dot
 }
 
 // The header orders the flags FIN (bit 0) up to URG (bit 5); the record holds them reversed.

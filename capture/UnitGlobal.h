@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -17,11 +18,10 @@ class TIpText {
   TIpText(std::string_view text) { Assign(text.data(), text.size()); }
   TIpText(const char* text) : TIpText(std::string_view(text)) {}
   TIpText(const std::string& text) : TIpText(std::string_view(text)) {}
-  // The text held in the low `length` bytes of `packed`, first character lowest.
-  void AssignPacked(unsigned __int128 packed, std::size_t length) {
-    // Two whole words, straight from registers (x86 and ARM alike are little-endian).
-    const auto low = static_cast<std::uint64_t>(packed);
-    const auto high = static_cast<std::uint64_t>(packed >> 64);
+  // The text held in the low `length` bytes of two words, first character lowest: written
+  // whole, straight from registers.
+  void AssignPacked(std::uint64_t low, std::uint64_t high, std::size_t length) {
+    static_assert(std::endian::native == std::endian::little);
     std::memcpy(FBytes, &low, 8);
     std::memcpy(FBytes + 8, &high, 8);
     FBytes[kMaxLength] = static_cast<char>(std::min(length, kMaxLength));
@@ -30,7 +30,6 @@ class TIpText {
   std::size_t size() const { return static_cast<unsigned char>(FBytes[kMaxLength]); }
   std::string_view View() const { return {FBytes, size()}; }
   operator std::string_view() const { return View(); }
-  std::string String() const { return std::string(View()); }
 
   // Against another address, a string or a literal alike.
   friend bool operator==(const TIpText& a, std::string_view b) { return a.View() == b; }
