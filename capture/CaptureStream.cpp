@@ -40,6 +40,21 @@ std::uint64_t GetLe(const std::uint8_t* in) {
   return value;
 }
 
+struct TFrameHeader {
+  std::uint8_t Kind;
+  std::size_t Length;  // of the payload
+  bool Whole;          // the payload is all there
+};
+
+// The header of the frame at `offset`, once its four bytes are there.
+std::optional<TFrameHeader> HeaderAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  if (offset > bytes.size() || bytes.size() - offset < kHeader) return std::nullopt;
+  const auto header = static_cast<std::uint32_t>(GetLe<kHeader>(bytes.data() + offset));
+  const std::size_t length = header & 0xFFFFFFu;
+  return TFrameHeader{static_cast<std::uint8_t>(header >> 24), length,
+                      bytes.size() - offset - kHeader >= length};
+}
+
 }  // namespace
 
 std::uint8_t* TCaptureStreamWriter::Frame(std::uint8_t kind, std::size_t payload) {
@@ -94,33 +109,31 @@ void TCaptureStreamWriter::End() {
 void TCaptureStreamReader::TakeDatagrams(std::span<const std::uint8_t> bytes, std::size_t& offset,
                                          std::vector<TReceived>& out, std::size_t max) const {
   if (FState != TState::Receiving) return;
-  while (out.size() < max && offset <= bytes.size() && bytes.size() - offset >= kHeader) {
-    const std::uint8_t* frame = bytes.data() + offset;
-    const auto header = static_cast<std::uint32_t>(GetLe<kHeader>(frame));
-    const std::size_t length = header & 0xFFFFFFu;
+  while (out.size() < max) {
+    const std::optional<TFrameHeader> header = HeaderAt(bytes, offset);
     // Anything unusual, a fault included, is Next's to judge.
-    if (header >> 24 != kDatagram || length < 8 || length > TCaptureStreamWriter::kMaxPayload ||
-        bytes.size() - offset - kHeader < length)
+    if (!header || header->Kind != kDatagram || header->Length < 8 ||
+        header->Length > TCaptureStreamWriter::kMaxPayload || !header->Whole)
       return;
-    out.push_back({std::span(frame + kHeader + 8, length - 8),
-                   static_cast<std::int64_t>(GetLe<8>(frame + kHeader)), 0});
-    offset += kHeader + length;
+    const std::uint8_t* payload = bytes.data() + offset + kHeader;
+    out.push_back({std::span(payload + 8, header->Length - 8),
+                   static_cast<std::int64_t>(GetLe<8>(payload)), 0});
+    offset += kHeader + header->Length;
   }
 }
 
 std::optional<TCaptureStreamReader::TEvent> TCaptureStreamReader::Next(
     std::span<const std::uint8_t> bytes, std::size_t& offset) {
   for (;;) {
-    if (offset > bytes.size() || bytes.size() - offset < kHeader) return std::nullopt;
-    const std::uint8_t* frame = bytes.data() + offset;
-    const auto header = static_cast<std::uint32_t>(GetLe<kHeader>(frame));
-    const std::uint8_t kind = static_cast<std::uint8_t>(header >> 24);
-    const std::size_t length = header & 0xFFFFFFu;
+    const std::optional<TFrameHeader> header = HeaderAt(bytes, offset);
+    if (!header) return std::nullopt;
+    const std::uint8_t kind = header->Kind;
+    const std::size_t length = header->Length;
     if (FState == TState::Ended) throw ECaptureStreamError("data after the end of the capture");
     if ((FState == TState::Hello) != (kind == kHello)) throw ECaptureStreamError("no greeting");
     if (length > TCaptureStreamWriter::kMaxPayload) throw ECaptureStreamError("oversized frame");
-    if (bytes.size() - offset - kHeader < length) return std::nullopt;
-    const std::uint8_t* payload = frame + kHeader;
+    if (!header->Whole) return std::nullopt;
+    const std::uint8_t* payload = bytes.data() + offset + kHeader;
     offset += kHeader + length;
 
     if (kind == kHello) {
