@@ -1,7 +1,9 @@
 // A flood of TCP segments through a veth, captured by TThreadSniffer through the capture
 // helper with a consumer draining the queue as the window does, beside tcpdump writing to
 // /dev/null with the same filter on the same flood. CPU counts the helper and this process
-// together. Needs root. Usage: bench_capture [--rounds N] [seconds per run] [rates per second,
+// together, and how old segments were when the consumer took them (median, 99th percentile,
+// worst; its own pauses of 10 ms included).
+// Needs root. Usage: bench_capture [--rounds N] [seconds per run] [rates per second,
 // 0 for the generator's maximum...]. This machine's neighbours make single runs vary by a
 // fifth: each round runs both captures in turn, and the medians of the rounds are compared.
 #include <atomic>
@@ -15,6 +17,7 @@
 #include "TcpPeers.h"
 #include "Tcpdump.h"
 #include "capture/CaptureHelper.h"
+#include "capture/DateTime.h"
 #include "capture/UnitThreadSniffer.h"
 
 namespace {
@@ -27,6 +30,9 @@ struct TRun {
   std::uint64_t Sent = 0, Captured = 0, Dropped = 0;
   double CpuSeconds = 0;
   double HelperCpuSeconds = -1;  // of CpuSeconds, the helper's share
+  // How old the oldest segment of each batch the consumer took was: median, 99th percentile
+  // and worst, in milliseconds since its capture.
+  double AgeMs[3] = {-1, -1, -1};
 };
 
 TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration) {
@@ -37,12 +43,16 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
     std::this_thread::sleep_for(1ms);
   std::atomic<bool> draining{true};
   std::uint64_t captured = 0, dropped = 0;
+  std::vector<double> ages;  // in days
+  ages.reserve(1 << 16);
   // As the window drains: a batch at a time.
   std::thread consumer([&] {
     std::vector<TPileItem> items;
     while (draining || pile->Count() > 0) {
       items.clear();
       if (pile->PopBatch(items, 4096) == 0) std::this_thread::sleep_for(10ms);
+      if (!items.empty() && items.front().Trame)
+        ages.push_back(LocalNow() - items.front().Trame->Date);
       for (const TPileItem& item : items) {
         if (item.Trame)
           ++captured;
@@ -72,6 +82,12 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
   run.Dropped = dropped;
   run.CpuSeconds = CpuSeconds(after) - CpuSeconds(before) + helper_cpu;
   run.HelperCpuSeconds = helper_cpu;
+  if (!ages.empty()) {
+    std::sort(ages.begin(), ages.end());
+    const std::size_t at[3] = {ages.size() / 2, ages.size() * 99 / 100, ages.size() - 1};
+    for (int i = 0; i < 3; ++i)
+      run.AgeMs[i] = ages[at[i]] * 86'400'000;
+  }
   return run;
 }
 
@@ -141,8 +157,10 @@ void Print(const char* who, std::uint64_t rate, const TRun& run, double seconds)
       static_cast<unsigned long long>(run.Captured), static_cast<unsigned long long>(run.Dropped),
       static_cast<double>(run.Captured) / seconds, per_segment(run.CpuSeconds));
   if (run.HelperCpuSeconds >= 0)
-    std::printf("   (helper %.0f, window %.0f)", per_segment(run.HelperCpuSeconds),
-                per_segment(run.CpuSeconds - run.HelperCpuSeconds));
+    std::printf("   (helper %.0f, window %.0f; age %.0f/%.0f/%.0f ms)",
+                per_segment(run.HelperCpuSeconds),
+                per_segment(run.CpuSeconds - run.HelperCpuSeconds), run.AgeMs[0], run.AgeMs[1],
+                run.AgeMs[2]);
   std::printf("\n");
 }
 
