@@ -35,7 +35,10 @@
 namespace {
 
 constexpr int kDispatchLimit = 1024;
-constexpr std::size_t kFlushAt = 256 * 1024;
+constexpr std::size_t kFlushAt = 1024 * 1024;
+// Under a flood, how long blocks of the ring may gather between two drains: half the block
+// timeout, which is what a lone datagram waits, so that a flood is not shown later than that.
+constexpr std::int64_t kGatherMs = TPcapSource::kBlockTimeoutMs / 2;
 constexpr std::size_t kMaxAddressText = 255;
 // Once this long has passed after a moment, every block of the ring that holds a datagram
 // seen before that moment has been handed over by the kernel.
@@ -74,6 +77,12 @@ void CloseInheritedDescriptors() {
 bool IsPipe(int fd) {
   struct stat info {};
   return ::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+}
+
+std::int64_t MonotonicMicroseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
 }
 
 std::int64_t NowMicroseconds() {
@@ -130,8 +139,15 @@ class TRelay {
     const TPcapSource::TDatagramCallback take = [this](std::int64_t when, auto bytes) {
       Take(when, bytes);
     };
+    const int ring = fds[0].fd;
     for (;;) {
-      if (::poll(fds, 4, Timeout()) < 0 && errno != EINTR) return Fail(errno);
+      // While blocks come faster than the kernel's block timeout, waking for each costs more
+      // than handling it: let them gather, still waking at once for a stop or a closed pipe.
+      const int gather = GatherMs();
+      fds[0].fd = gather > 0 ? -1 : ring;
+      int timeout = Timeout();
+      if (gather > 0 && (timeout < 0 || gather < timeout)) timeout = gather;
+      if (::poll(fds, 4, timeout) < 0 && errno != EINTR) return Fail(errno);
       if (fds[3].revents & (POLLERR | POLLHUP)) std::_Exit(0);  // nobody left to hand over to
       if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
         char ignored[256];
@@ -147,13 +163,17 @@ class TRelay {
         RequestStop();
       }
       // Back to poll now and then under a flood, so that a stop is noticed.
+      const std::int64_t began = MonotonicMicroseconds();
       bool ring_empty = false;
+      std::size_t taken_here = 0;
       while (!ring_empty && !FSawAfterStop && FOut.Size() < kFlushAt) {
         LearnDrops();
         const int taken = FSource.Dispatch(kDispatchLimit, take);
         if (taken < 0) return Fail(0);
         ring_empty = taken == 0;
+        taken_here += static_cast<std::size_t>(taken);
       }
+      NoteDrain(began, ring_empty && taken_here > 0);
       const std::int64_t now = NowMicroseconds();
       while (ring_empty && !FPending.empty() &&
              now - FPending.front().LearnedAt >= kSettleMicroseconds)
@@ -209,6 +229,21 @@ class TRelay {
     if (FStopAt == 0) FStopAt = NowMicroseconds();
   }
 
+  // A drain that emptied the ring, begun within a block timeout of the one before it, shows
+  // blocks filling faster than they time out: the next drain waits for more of them. Begun
+  // later, it shows a trickle, where waiting would only add a wake-up.
+  void NoteDrain(std::int64_t began, bool emptied_with_data) {
+    FGather =
+        emptied_with_data && FDrainBegan != 0 && began - FDrainBegan < (kGatherMs + 1) * 1000;
+    FDrainBegan = began;
+  }
+
+  int GatherMs() const {
+    if (!FGather || FStopAt != 0) return 0;
+    const std::int64_t left = FDrainBegan + kGatherMs * 1000 - MonotonicMicroseconds();
+    return left <= 0 ? 0 : static_cast<int>((left + 999) / 1000);
+  }
+
   int Timeout() const {
     std::int64_t due = -1;
     if (FStopAt != 0) due = FStopAt + kSettleMicroseconds;
@@ -262,6 +297,8 @@ class TRelay {
   std::uint64_t FDropsHere = 0;  // due before the next datagram
   std::int64_t FStopAt = 0;
   bool FSawAfterStop = false;
+  std::int64_t FDrainBegan = 0;  // monotonic
+  bool FGather = false;
 };
 
 }  // namespace
