@@ -229,9 +229,9 @@ class TRelay {
     if (FStopAt == 0) FStopAt = NowMicroseconds();
   }
 
-  // A drain that emptied the ring, begun within a block timeout of the one before it, shows
-  // blocks filling faster than they time out: the next drain waits for more of them. Begun
-  // later, it shows a trickle, where waiting would only add a wake-up.
+  // A drain that emptied the ring, begun hardly longer than a gathering after the one before
+  // it, shows blocks filling faster than they time out: the next drain waits for more of them.
+  // Begun later, it shows a trickle, where waiting would only add a wake-up.
   void NoteDrain(std::int64_t began, bool emptied_with_data) {
     FGather =
         emptied_with_data && FDrainBegan != 0 && began - FDrainBegan < (kGatherMs + 1) * 1000;
