@@ -79,16 +79,20 @@ bool IsPipe(int fd) {
   return ::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
 }
 
-std::int64_t MonotonicMicroseconds() {
+std::int64_t Microseconds(clockid_t clock) {
   timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  ::clock_gettime(clock, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
 }
 
+// The kernel's time stamps are wall-clock time; the pace of drains is not, so that a clock
+// set back cannot hold them off.
 std::int64_t NowMicroseconds() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+  return Microseconds(CLOCK_REALTIME);
+}
+
+std::int64_t MonotonicMicroseconds() {
+  return Microseconds(CLOCK_MONOTONIC);
 }
 
 class TRelay {
@@ -165,15 +169,15 @@ class TRelay {
       // Back to poll now and then under a flood, so that a stop is noticed.
       const std::int64_t began = MonotonicMicroseconds();
       bool ring_empty = false;
-      std::size_t taken_here = 0;
+      bool took_any = false;
       while (!ring_empty && !FSawAfterStop && FOut.Size() < kFlushAt) {
         LearnDrops();
         const int taken = FSource.Dispatch(kDispatchLimit, take);
         if (taken < 0) return Fail(0);
         ring_empty = taken == 0;
-        taken_here += static_cast<std::size_t>(taken);
+        took_any = took_any || taken > 0;
       }
-      NoteDrain(began, ring_empty && taken_here > 0);
+      NoteDrain(began, ring_empty && took_any);
       const std::int64_t now = NowMicroseconds();
       while (ring_empty && !FPending.empty() &&
              now - FPending.front().LearnedAt >= kSettleMicroseconds)
