@@ -6,9 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#ifndef _WIN32
 #include "capture/Privileges.h"
-#endif
 #include "ui/qt/Application.h"
 #include "ui/qt/UnitMain.h"
 
@@ -16,7 +14,6 @@ namespace {
 
 // Why no window can be shown, or nullptr when one may.
 const char* NoDisplay() {
-#ifndef _WIN32
   const auto set = [](const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
@@ -24,7 +21,6 @@ const char* NoDisplay() {
   if (!set("QT_QPA_PLATFORM") && !set("DISPLAY") && !set("WAYLAND_DISPLAY"))
     return "no display available (DISPLAY is not set): run it in a desktop session, or under "
            "xvfb-run";
-#endif
   return nullptr;
 }
 
@@ -48,14 +44,12 @@ void HoldPlatformMessages(QtMsgType type, const QMessageLogContext& context, con
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifndef _WIN32
   // Qt loads plugins named by the environment: a window holding a right would lend it to any
   // code a user can put in its way. Only the capture helper may hold one.
   if (!DropAllCapabilities()) {
     std::fprintf(stderr, "quorvel: cannot give up the capabilities it was started with\n");
     return 1;
   }
-#endif
   if (const char* why = NoDisplay()) {
     std::fprintf(stderr, "quorvel: %s\n", why);
     return 1;

@@ -37,10 +37,11 @@ struct TRun {
 
 TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration) {
   auto pile = std::make_shared<TPileTrameTCP>();
-  auto control =
-      lab.A.Run([&] { return TThreadSniffer::Create(pile, TVethLab::kAddressA, kPort, kPort); });
-  while (!control->Receiving() && !control->Ended())
-    std::this_thread::sleep_for(1ms);
+  auto pool = std::make_shared<TTramePool>();
+  auto control = lab.A.Run([&] {
+    return TThreadSniffer::Create(pile, TVethLab::kAddressA, kPort, kPort, nullptr, pool);
+  });
+  control->WaitReceiving(5s);
   std::atomic<bool> draining{true};
   std::uint64_t captured = 0, dropped = 0;
   std::vector<double> ages;  // in days
@@ -59,7 +60,7 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
         else
           dropped += item.Dropped;
       }
-      pile->Release(items);
+      pool->Release(items);
     }
   });
   pid_t helper = -1;
@@ -97,8 +98,7 @@ void MeasureLoneSegment(const TVethLab& lab) {
   auto pile = std::make_shared<TPileTrameTCP>();
   auto control =
       lab.A.Run([&] { return TThreadSniffer::Create(pile, TVethLab::kAddressA, kPort, kPort); });
-  while (!control->Receiving() && !control->Ended())
-    std::this_thread::sleep_for(1ms);
+  control->WaitReceiving(5s);
   std::this_thread::sleep_for(100ms);
   std::vector<double> delays;
   for (int round = 0; round < 20; ++round) {

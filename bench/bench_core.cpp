@@ -8,8 +8,9 @@
 
 #include "DatagramFixtures.h"
 #include "capture/CaptureStream.h"
+#include "capture/DecodeDatagram.h"
+#include "capture/TramePool.h"
 #include "capture/UnitPileTrame.h"
-#include "capture/UnitThreadSniffer.h"
 #include "ui/LineComposition.h"
 
 namespace {
@@ -175,8 +176,9 @@ void BM_WindowPathPerSegment(benchmark::State& state) {
     writer.Datagram(1'796'616'631'250'000 + i, datagram);
   const std::span<const std::uint8_t> stream = writer.Bytes();
   TPileTrameTCP pile;
+  TTramePool pool;
   std::vector<TPileItem> items, taken;
-  std::vector<std::unique_ptr<TTrameTCP>> reusable;
+  std::vector<std::unique_ptr<TTrameTCP>> blank;
   std::vector<TReceived> batch;
   for (auto _ : state) {
     TCaptureStreamReader reader;
@@ -184,21 +186,22 @@ void BM_WindowPathPerSegment(benchmark::State& state) {
     reader.Next(stream.first(steps), offset);
     reader.Next(stream.first(steps), offset);
     reader.Next(stream.first(steps), offset);
-    pile.TakeReleased(reusable, kBatch);
+    pool.Take(blank, kBatch);
     items.clear();
     batch.clear();
     reader.TakeDatagrams(stream, offset, batch, kBatch);
     for (const TReceived& received : batch) {
-      std::unique_ptr<TTrameTCP>* reuse = reusable.empty() ? nullptr : &reusable.back();
-      auto trame = DecodeDatagram(received.Datagram, 1, 65535, received.UnixMicroseconds, reuse);
-      if (reuse && !*reuse) reusable.pop_back();
-      items.push_back({std::move(trame), 0});
+      if (blank.empty()) blank.push_back(std::make_unique<TTrameTCP>());
+      if (!DecodeDatagram(received.Datagram, 1, 65535, received.UnixMicroseconds, *blank.back()))
+        continue;
+      items.push_back({std::move(blank.back()), 0});
+      blank.pop_back();
     }
     std::size_t pushed = 0;
     pile.PushBatch(items, pushed);
     taken.clear();
     pile.PopBatch(taken, kBatch);
-    pile.Release(taken);
+    pool.Release(taken);
   }
   state.SetItemsProcessed(state.iterations() * kBatch);
 }

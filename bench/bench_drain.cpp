@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "ScriptedCaptureLayer.h"
+#include "ScriptedServices.h"
 #include "capture/DateTime.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/UnitMain.h"
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   TApplication application(argc, argv);
   constexpr int kRecords = 100'000;
   auto script = std::make_shared<TCaptureScript>();
-  TMainForm form([script] { return std::make_unique<TScriptedCaptureLayer>(script); });
+  TMainForm form(ScriptedServices(script));
   form.show();
   for (int round = 0; round < 5; ++round) {
     const auto& pile = form.Controller().Pile();

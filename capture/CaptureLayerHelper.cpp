@@ -2,11 +2,7 @@
 // capture starts the capture helper, the one small program that may open a packet socket, and
 // reads the stream it writes. Stop closes the helper's standard input; the helper then hands
 // over what the system had captured and ends the stream.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -31,12 +27,14 @@ using TClock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadSize = std::size_t{1} << 20;
 constexpr int kPipeSize = 1 << 20;
+// Where an installed helper lies, seen from the folder of the installed window.
+constexpr const char* kHelperFromBin = QUORVEL_HELPER_FROM_BIN;
 // Set-up may take a while on a busy host; a stop never waits this long (Wake).
 constexpr auto kSetupLimit = 30s;
-// The helper needs a few tens of milliseconds to hand over its ring; a helper that takes
-// longer than this is not answering and is ended.
-constexpr auto kHandOverLimit = 2s;
 constexpr auto kExitGrace = 500ms;
+// The helper needs a few tens of milliseconds to hand over its ring. One that takes longer is
+// not answering and is ended, in time for the capture to end within the hand-over limit.
+constexpr auto kHelperHandOver = kHandOverLimit - kExitGrace - 100ms;
 // Enough for the capture thread to fill its records in one go, small enough that the window
 // sees a flood in steady slices.
 constexpr std::size_t kMaxBatch = 16384;
@@ -50,26 +48,21 @@ std::string Describe(int status) {
 class THelperCaptureLayer final : public TCaptureLayer {
  public:
   explicit THelperCaptureLayer(std::string helper)
-      : FHelper(std::move(helper)), FWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+      : FHelper(std::move(helper)),
+        FWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+        FWakeError(errno) {}
   ~THelperCaptureLayer() override {
     Close();
     if (FWake >= 0) ::close(FWake);
   }
 
-  void Prepare(const TCaptureTarget& target) override { FTarget = target; }
-
-  bool Startup() override {
-    if (FWake < 0) return Fail(errno, std::strerror(errno));
+  bool Open(const TCaptureTarget& target) override {
+    if (FWake < 0) return Fail(TCaptureStep::Startup, FWakeError, std::strerror(FWakeError));
+    if (!Spawn(target)) return false;
+    for (const TCaptureStep step :
+         {TCaptureStep::Open, TCaptureStep::Bind, TCaptureStep::ReceiveAll})
+      if (!AwaitStep(step)) return false;
     return true;
-  }
-
-  bool Open() override {
-    if (!Spawn()) return false;
-    return AwaitStep(TCaptureStep::Open);
-  }
-  bool Bind(const std::string&) override { return AwaitStep(TCaptureStep::Bind); }
-  bool ReceiveAll(std::uint16_t, std::uint16_t) override {
-    return AwaitStep(TCaptureStep::ReceiveAll);
   }
 
   bool Receive(std::vector<TReceived>& batch) override {
@@ -78,7 +71,9 @@ class THelperCaptureLayer final : public TCaptureLayer {
     for (;;) {
       if (!TakeEvents(batch)) return false;
       if (!batch.empty()) return true;
-      if (FEnded) return Fail(ECANCELED, "the capture helper stopped (" + Reap() + ")");
+      if (FEnded)
+        return Fail(TCaptureStep::Receive, ECANCELED,
+                    "the capture helper stopped (" + Reap() + ")");
       switch (ReadMore(true, TClock::time_point::max())) {
         case TRead::Data:
           continue;
@@ -87,7 +82,8 @@ class THelperCaptureLayer final : public TCaptureLayer {
         case TRead::Closed:
           TakeEvents(batch);
           if (!batch.empty()) return true;  // the failure comes with the next call
-          return Fail(EPIPE, "the capture helper ended unexpectedly (" + Reap() + ")");
+          return Fail(TCaptureStep::Receive, EPIPE,
+                      "the capture helper ended unexpectedly (" + Reap() + ")");
         case TRead::Failed:
           return false;
       }
@@ -99,7 +95,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
     if (FIn >= 0) {
       ::close(FIn);  // the helper's signal to hand over what it holds and end
       FIn = -1;
-      FHandOverDeadline = TClock::now() + kHandOverLimit;
+      FHandOverDeadline = TClock::now() + kHelperHandOver;
     }
     Compact();
     while (!FEnded && FOut >= 0) {
@@ -116,8 +112,6 @@ class THelperCaptureLayer final : public TCaptureLayer {
     if (FChild > 0) Reap();
   }
 
-  void Cleanup() override {}
-
   TCaptureError LastError() override { return FLastError; }
 
   void Wake() override {
@@ -125,26 +119,24 @@ class THelperCaptureLayer final : public TCaptureLayer {
     if (FWake >= 0) (void)!::write(FWake, &one, sizeof one);
   }
 
-  std::vector<std::string> HostAddresses() override { return HostInterfaceAddresses(); }
-
  private:
   enum class TRead { Data, Woken, Closed, Failed };
 
-  bool Spawn() {
+  bool Spawn(const TCaptureTarget& target) {
     int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) return Fail(errno, std::strerror(errno));
+    if (::pipe2(in, O_CLOEXEC) != 0) return Fail(TCaptureStep::Open, errno, std::strerror(errno));
     if (::pipe2(out, O_CLOEXEC) != 0) {
       const int code = errno;
       ::close(in[0]);
       ::close(in[1]);
-      return Fail(code, std::strerror(code));
+      return Fail(TCaptureStep::Open, code, std::strerror(code));
     }
     ::fcntl(out[0], F_SETPIPE_SZ, kPipeSize);  // fewer stalls under a flood; best effort
 
-    const std::string start = std::to_string(FTarget.PortStart);
-    const std::string end = std::to_string(FTarget.PortEnd);
+    const std::string start = std::to_string(target.PortStart);
+    const std::string end = std::to_string(target.PortEnd);
     // The address goes as typed, up to a first NUL, as inet_addr always read it.
-    const std::string ip = FTarget.Ip.c_str();
+    const std::string ip = target.Ip.c_str();
     char* const argv[] = {const_cast<char*>(FHelper.c_str()), const_cast<char*>(ip.c_str()),
                           const_cast<char*>(start.c_str()), const_cast<char*>(end.c_str()),
                           nullptr};
@@ -175,7 +167,8 @@ class THelperCaptureLayer final : public TCaptureLayer {
       FChild = -1;
       Close();
       // Not being allowed to run the helper is not being allowed to capture.
-      return Fail(status, std::strerror(status), status == EACCES || status == EPERM);
+      return Fail(TCaptureStep::Open, status, std::strerror(status),
+                  status == EACCES || status == EPERM);
     }
     FBuffer.resize(kReadSize + TCaptureStreamWriter::kMaxPayload + 4);
     return true;
@@ -185,22 +178,23 @@ class THelperCaptureLayer final : public TCaptureLayer {
     const auto deadline = TClock::now() + kSetupLimit;
     for (;;) {
       std::optional<TCaptureStreamReader::TEvent> event;
-      if (!NextEvent(event)) return false;
+      if (!NextEvent(event, step)) return false;
       if (event) {
         if (event->Kind != TCaptureStreamReader::TKind::Step || event->Step != step)
-          return Fail(EPROTO, "the capture helper ended before its set-up was done");
+          return Fail(step, EPROTO, "the capture helper ended before its set-up was done");
         if (event->Failed)
-          return Fail(event->ErrorCode, std::string(event->ErrorText), event->MissingRights);
+          return Fail(step, event->ErrorCode, std::string(event->ErrorText), event->MissingRights);
         return true;
       }
-      switch (ReadMore(true, deadline)) {
+      switch (ReadMore(true, deadline, step)) {
         case TRead::Data:
           continue;
         case TRead::Woken:
-          return Fail(EINTR, "stopped during set-up");
+          return Fail(step, EINTR, "stopped during set-up");
         case TRead::Closed:
-          return Fail(EPIPE, "the capture helper " + FHelper + " ended before its set-up was " +
-                                 "done (" + Reap() + ")");
+          return Fail(step, EPIPE,
+                      "the capture helper " + FHelper + " ended before its set-up was done (" +
+                          Reap() + ")");
         case TRead::Failed:
           return false;
       }
@@ -209,12 +203,13 @@ class THelperCaptureLayer final : public TCaptureLayer {
 
   // The next whole event read so far, or nothing yet; false, with the reason kept, when the
   // stream is not the helper's.
-  bool NextEvent(std::optional<TCaptureStreamReader::TEvent>& event) {
+  bool NextEvent(std::optional<TCaptureStreamReader::TEvent>& event,
+                 TCaptureStep step = TCaptureStep::Receive) {
     try {
       event = FReader.Next(Unread(), FBegin);
       return true;
     } catch (const ECaptureStreamError& error) {
-      return Fail(EPROTO,
+      return Fail(step, EPROTO,
                   std::string("the capture helper sent a malformed stream: ") + error.what());
     }
   }
@@ -240,7 +235,8 @@ class THelperCaptureLayer final : public TCaptureLayer {
           batch.push_back({{}, 0, event->Dropped});
           break;
         case TCaptureStreamReader::TKind::Step:
-          Fail(event->ErrorCode, std::string(event->ErrorText), event->MissingRights);
+          Fail(TCaptureStep::Receive, event->ErrorCode, std::string(event->ErrorText),
+               event->MissingRights);
           FFailed = true;
           return !batch.empty();
         case TCaptureStreamReader::TKind::End:
@@ -252,10 +248,11 @@ class THelperCaptureLayer final : public TCaptureLayer {
 
   // Reads what the helper wrote, waiting until something comes, the deadline passes, or (when
   // `wakeable`) Wake is called.
-  TRead ReadMore(bool wakeable, TClock::time_point deadline) {
+  TRead ReadMore(bool wakeable, TClock::time_point deadline,
+                 TCaptureStep step = TCaptureStep::Receive) {
     if (FOut < 0) return TRead::Closed;
     if (FEnd == FBuffer.size()) {
-      Fail(EPROTO, "the capture helper sent an oversized frame");
+      Fail(step, EPROTO, "the capture helper sent an oversized frame");
       return TRead::Failed;
     }
     for (;;) {
@@ -264,7 +261,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
       if (deadline != TClock::time_point::max()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now());
         if (left.count() <= 0) {
-          Fail(ETIMEDOUT, "the capture helper does not answer");
+          Fail(step, ETIMEDOUT, "the capture helper does not answer");
           return TRead::Failed;
         }
         timeout = static_cast<int>(left.count());
@@ -272,7 +269,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
       const int ready = ::poll(fds, wakeable ? 2 : 1, timeout);
       if (ready < 0 && errno == EINTR) continue;
       if (ready < 0) {
-        Fail(errno, std::strerror(errno));
+        Fail(step, errno, std::strerror(errno));
         return TRead::Failed;
       }
       if (wakeable && (fds[1].revents & POLLIN)) {
@@ -285,7 +282,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
       const ssize_t got = ::read(FOut, FBuffer.data() + FEnd, room);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
-        Fail(errno, std::strerror(errno));
+        Fail(step, errno, std::strerror(errno));
         return TRead::Failed;
       }
       if (got == 0) return TRead::Closed;
@@ -321,18 +318,18 @@ class THelperCaptureLayer final : public TCaptureLayer {
     return FReaped;
   }
 
-  bool Fail(int code, std::string text, bool missing_rights = false) {
-    FLastError = {code, std::move(text), missing_rights};
+  bool Fail(TCaptureStep step, int code, std::string text, bool missing_rights = false) {
+    FLastError = {step, code, std::move(text), missing_rights};
     return false;
   }
 
   const std::string FHelper;
-  TCaptureTarget FTarget;
   pid_t FChild = -1;
   std::string FReaped;
   int FIn = -1;     // the helper's standard input; closing it asks for the end
   int FOut = -1;    // the helper's standard output, its stream
   const int FWake;  // written by Wake, from any thread
+  const int FWakeError;
   TCaptureStreamReader FReader;
   std::vector<std::uint8_t> FBuffer;
   std::size_t FBegin = 0;  // the next unread byte
@@ -345,23 +342,6 @@ class THelperCaptureLayer final : public TCaptureLayer {
 
 }  // namespace
 
-std::vector<std::string> HostInterfaceAddresses() {
-  std::vector<std::string> addresses;
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) == 0) {
-    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
-      if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
-      if (!(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK)) continue;
-      char text[INET_ADDRSTRLEN] = "";
-      const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-      if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) addresses.emplace_back(text);
-    }
-    ::freeifaddrs(list);
-  }
-  if (addresses.empty()) addresses.emplace_back("127.0.0.1");
-  return addresses;
-}
-
 std::string CaptureHelperPath() {
   char self[4096];
   const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
@@ -372,7 +352,7 @@ std::string CaptureHelperPath() {
   }
   const std::string beside = directory + "/" + kCaptureHelperName;
   if (::access(beside.c_str(), F_OK) == 0) return beside;
-  return directory + "/" + kCaptureHelperFromBin;
+  return directory + "/" + kHelperFromBin;
 }
 
 std::unique_ptr<TCaptureLayer> MakeHelperCaptureLayer(std::string helper) {

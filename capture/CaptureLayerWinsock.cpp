@@ -2,7 +2,6 @@
 // switched to receive-all, as Windows offers it to administrators.
 #include "capture/WinSock2.h"
 
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,49 +33,40 @@ std::string KnownText(int code) {
 
 class TWinsockCaptureLayer final : public TCaptureLayer {
  public:
-  ~TWinsockCaptureLayer() override {
-    Close();
-    Cleanup();
-  }
+  ~TWinsockCaptureLayer() override { Close(); }
 
-  bool Startup() override {
+  bool Open(const TCaptureTarget& target) override {
     WSADATA data;
     const int status = ::WSAStartup(MAKEWORD(2, 2), &data);
-    if (status != 0) return Fail(status);
+    if (status != 0) return Fail(TCaptureStep::Startup, status);
     FStarted = true;
-    std::lock_guard guard(FWakeLock);
-    FWake = ::WSACreateEvent();
-    if (FWake == WSA_INVALID_EVENT) return Fail(::WSAGetLastError());
-    return true;
-  }
+    {
+      std::lock_guard guard(FWakeLock);
+      FWake = ::WSACreateEvent();
+    }
+    if (FWake == WSA_INVALID_EVENT) return Fail(TCaptureStep::Startup, ::WSAGetLastError());
 
-  bool Open() override {
     FSocket = ::socket(AF_INET, SOCK_RAW, IPPROTO_IP);
-    if (FSocket == INVALID_SOCKET) return Fail(::WSAGetLastError());
-    return true;
-  }
+    if (FSocket == INVALID_SOCKET) return Fail(TCaptureStep::Open, ::WSAGetLastError());
 
-  bool Bind(const std::string& ip) override {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = 0;
-    address.sin_addr.s_addr = ::inet_addr(ip.c_str());
+    address.sin_addr.s_addr = ::inet_addr(target.Ip.c_str());
     if (::bind(FSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-      return Fail(::WSAGetLastError());
-    return true;
-  }
+      return Fail(TCaptureStep::Bind, ::WSAGetLastError());
 
-  bool ReceiveAll(std::uint16_t, std::uint16_t) override {
     DWORD on = RCVALL_ON;
     DWORD returned = 0;
     if (::WSAIoctl(FSocket, SIO_RCVALL, &on, sizeof on, nullptr, 0, &returned, nullptr, nullptr) !=
         0)
-      return Fail(::WSAGetLastError());
+      return Fail(TCaptureStep::ReceiveAll, ::WSAGetLastError());
     // From here on the socket does not block; a receive waits on the socket's event and on
     // the wake event together.
     FReadable = ::WSACreateEvent();
-    if (FReadable == WSA_INVALID_EVENT) return Fail(::WSAGetLastError());
-    if (::WSAEventSelect(FSocket, FReadable, FD_READ) != 0) return Fail(::WSAGetLastError());
+    if (FReadable == WSA_INVALID_EVENT) return Fail(TCaptureStep::ReceiveAll, ::WSAGetLastError());
+    if (::WSAEventSelect(FSocket, FReadable, FD_READ) != 0)
+      return Fail(TCaptureStep::ReceiveAll, ::WSAGetLastError());
     return true;
   }
 
@@ -89,7 +79,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
       WSAEVENT events[2] = {FReadable, FWake};
       const DWORD woken = ::WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
       if (woken == WSA_WAIT_EVENT_0 + 1) return true;
-      if (woken == WSA_WAIT_FAILED) return Fail(::WSAGetLastError());
+      if (woken == WSA_WAIT_FAILED) return Fail(TCaptureStep::Receive, ::WSAGetLastError());
       ::WSAResetEvent(FReadable);
     }
     return true;
@@ -107,9 +97,6 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
     FSocket = INVALID_SOCKET;
     if (FReadable != WSA_INVALID_EVENT) ::WSACloseEvent(FReadable);
     FReadable = WSA_INVALID_EVENT;
-  }
-
-  void Cleanup() override {
     {
       std::lock_guard guard(FWakeLock);
       if (FWake != WSA_INVALID_EVENT) ::WSACloseEvent(FWake);
@@ -126,23 +113,6 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
     if (FWake != WSA_INVALID_EVENT) ::WSASetEvent(FWake);
   }
 
-  std::vector<std::string> HostAddresses() override {
-    std::vector<std::string> addresses;
-    WSADATA data;
-    ::WSAStartup(MAKEWORD(1, 1), &data);
-    char name[64] = "";
-    const hostent* host = ::gethostname(name, sizeof name) == 0 ? ::gethostbyname(name) : nullptr;
-    if (host && host->h_addrtype == AF_INET) {
-      for (char** entry = host->h_addr_list; *entry; ++entry) {
-        in_addr address;
-        std::memcpy(&address, *entry, sizeof address);
-        addresses.emplace_back(::inet_ntoa(address));
-      }
-    }
-    ::WSACleanup();
-    return addresses;
-  }
-
  private:
   // Appends the datagrams waiting in the socket, as many as the arena holds; false on failure.
   bool TakeWaiting(std::vector<TReceived>& batch) {
@@ -152,7 +122,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
       if (received < 0) {
         const int error = ::WSAGetLastError();
         if (error == WSAEWOULDBLOCK) return true;
-        if (error != WSAEMSGSIZE) return Fail(error);
+        if (error != WSAEMSGSIZE) return Fail(TCaptureStep::Receive, error);
         received = kMaxReceive;  // a datagram larger than the buffer, cut
       }
       batch.push_back({std::span(FArena.data() + FUsed, static_cast<std::size_t>(received))});
@@ -161,7 +131,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
     return true;
   }
 
-  bool Fail(int code) {
+  bool Fail(TCaptureStep step, int code) {
     std::string text;
     if (code == WSAEADDRNOTAVAIL) {
       text = "no interface holds this address";
@@ -180,7 +150,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
         text.pop_back();
       if (text.empty()) text = KnownText(code);
     }
-    FLastError = {code, text, code == WSAEACCES};
+    FLastError = {step, code, text, code == WSAEACCES};
     return false;
   }
 

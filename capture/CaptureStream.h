@@ -15,9 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "capture/CaptureLayer.h"
-
-enum class TCaptureStep : std::uint8_t { Open = 1, Bind = 2, ReceiveAll = 3, Receive = 4 };
+#include "capture/CaptureTypes.h"
 
 // A stream that cannot be the helper's: the reader stops at the first such fault.
 class ECaptureStreamError : public std::runtime_error {

@@ -49,17 +49,3 @@ bool KeepOnlyRawCapture() {
   SetCapabilities(0, 0);
   return false;
 }
-
-std::uint64_t CapabilitySet(const std::string& name) {
-  std::FILE* status = std::fopen("/proc/self/status", "re");
-  if (!status) return ~std::uint64_t{0};
-  std::uint64_t value = ~std::uint64_t{0};
-  char line[256];
-  const std::string prefix = name + ":";
-  while (std::fgets(line, sizeof line, status)) {
-    if (std::strncmp(line, prefix.c_str(), prefix.size()) == 0)
-      value = std::strtoull(line + prefix.size(), nullptr, 16);
-  }
-  std::fclose(status);
-  return value;
-}

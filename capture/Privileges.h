@@ -15,6 +15,3 @@ bool DropAllCapabilities();
 // its real user again. False when CAP_NET_RAW is not at hand (the capture will then be
 // refused by the system, which says why).
 bool KeepOnlyRawCapture();
-
-// The capability sets of this process as /proc/self/status shows them ("CapEff", "CapPrm").
-std::uint64_t CapabilitySet(const std::string& name);

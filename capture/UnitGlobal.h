@@ -1,7 +1,7 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -18,12 +18,10 @@ class TIpText {
   TIpText(std::string_view text) { Assign(text.data(), text.size()); }
   TIpText(const char* text) : TIpText(std::string_view(text)) {}
   TIpText(const std::string& text) : TIpText(std::string_view(text)) {}
-  // The text held in the low `length` bytes of two words, first character lowest: written
-  // whole, straight from registers.
-  void AssignPacked(std::uint64_t low, std::uint64_t high, std::size_t length) {
-    static_assert(std::endian::native == std::endian::little);
-    std::memcpy(FBytes, &low, 8);
-    std::memcpy(FBytes + 8, &high, 8);
+  // The first `length` characters of `text`; the rest of it is ignored. Copies a fixed
+  // sixteen characters, so that a text put together in registers is stored whole.
+  void AssignPadded(const std::array<char, 16>& text, std::size_t length) {
+    std::memcpy(FBytes, text.data(), 16);
     FBytes[kMaxLength] = static_cast<char>(std::min(length, kMaxLength));
   }
 

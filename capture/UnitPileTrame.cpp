@@ -2,17 +2,11 @@
 
 #include <algorithm>
 #include <limits>
-#include <new>
 #include <utility>
 
-namespace {
-
-// Enough records to carry a flood between two ticks; a record whose payload was large is let
-// go rather than kept with its buffer.
-constexpr std::size_t kMaxReleased = 1 << 16;
-constexpr std::size_t kMaxKeptPayload = 1024;
-
-}  // namespace
+std::size_t QueuedBytes(const TTrameTCP& trame) {
+  return sizeof(TPileItem) + sizeof(TTrameTCP) + trame.Data.capacity();
+}
 
 TPileTrameTCP::~TPileTrameTCP() {
   Clear();
@@ -27,21 +21,43 @@ std::int32_t TPileTrameTCP::Count() {
 
 void TPileTrameTCP::Push(std::unique_ptr<TTrameTCP> trame) {
   if (!trame) return;
+  TPileItem item{std::move(trame), 0};
   std::lock_guard guard(FList.Lock);
-  FList.Items.push_back({std::move(trame), 0});
+  Append(item);
 }
 
 void TPileTrameTCP::PushDropped(std::uint64_t count) {
   if (count == 0) return;
   std::lock_guard guard(FList.Lock);
-  FList.Items.push_back({nullptr, count});
+  AppendDropped(count);
 }
 
 void TPileTrameTCP::PushBatch(std::span<TPileItem> items, std::size_t& pushed) {
   std::lock_guard guard(FList.Lock);
-  for (; pushed < items.size(); ++pushed) {
-    if (items[pushed]) FList.Items.push_back(std::move(items[pushed]));  // strong guarantee
+  for (; pushed < items.size(); ++pushed)
+    Append(items[pushed]);
+}
+
+// Both keep the strong guarantee: an entry that cannot be queued is left as it was.
+void TPileTrameTCP::Append(TPileItem& item) {
+  if (!item.Trame) return AppendDropped(item.Dropped);
+  const std::size_t cost = QueuedBytes(*item.Trame);
+  if (FList.Bytes + cost > FByteLimit) {
+    AppendDropped(1);
+    item.Trame.reset();  // rare: only while the window cannot keep up
+    return;
   }
+  FList.Items.push_back(std::move(item));
+  FList.Bytes += cost;
+}
+
+// Drops that follow drops stand at the same place: one marker counts them all.
+void TPileTrameTCP::AppendDropped(std::uint64_t count) {
+  if (count == 0) return;
+  if (!FList.Items.empty() && !FList.Items.back().Trame)
+    FList.Items.back().Dropped += count;
+  else
+    FList.Items.push_back({nullptr, count});
 }
 
 TPileItem TPileTrameTCP::Pop() {
@@ -49,6 +65,7 @@ TPileItem TPileTrameTCP::Pop() {
   if (FList.Items.empty()) return {};
   TPileItem front = std::move(FList.Items.front());
   FList.Items.pop_front();
+  if (front.Trame) FList.Bytes -= QueuedBytes(*front.Trame);
   return front;
 }
 
@@ -56,46 +73,20 @@ std::size_t TPileTrameTCP::PopBatch(std::vector<TPileItem>& out, std::size_t max
   std::lock_guard guard(FList.Lock);
   const std::size_t count = std::min(max, FList.Items.size());
   const auto end = FList.Items.begin() + static_cast<std::ptrdiff_t>(count);
-  out.insert(out.end(), std::make_move_iterator(FList.Items.begin()),
-             std::make_move_iterator(end));
+  out.reserve(out.size() + count);
+  for (auto item = FList.Items.begin(); item != end; ++item) {
+    if (item->Trame) FList.Bytes -= QueuedBytes(*item->Trame);
+    out.push_back(std::move(*item));
+  }
   FList.Items.erase(FList.Items.begin(), end);
   return count;
 }
 
 void TPileTrameTCP::Clear() {
   std::deque<TPileItem> queued;
-  std::vector<std::unique_ptr<TTrameTCP>> released;
   {
     std::lock_guard guard(FList.Lock);
     queued.swap(FList.Items);
-    released.swap(FList.Released);
+    FList.Bytes = 0;
   }
-}
-
-void TPileTrameTCP::Release(std::vector<TPileItem>& items) {
-  {
-    std::lock_guard guard(FList.Lock);
-    std::size_t room =
-        kMaxReleased > FList.Released.size() ? kMaxReleased - FList.Released.size() : 0;
-    try {
-      for (TPileItem& item : items) {
-        if (room == 0) break;
-        if (!item.Trame || item.Trame->Data.capacity() > kMaxKeptPayload) continue;
-        FList.Released.push_back(std::move(item.Trame));
-        --room;
-      }
-    } catch (const std::bad_alloc&) {
-      // Nothing is lost: what could not be kept is deleted below.
-    }
-  }
-  items.clear();  // deletes what was not kept, outside the lock
-}
-
-void TPileTrameTCP::TakeReleased(std::vector<std::unique_ptr<TTrameTCP>>& out, std::size_t max) {
-  std::lock_guard guard(FList.Lock);
-  const std::size_t count = std::min(max, FList.Released.size());
-  const auto first = FList.Released.end() - static_cast<std::ptrdiff_t>(count);
-  out.insert(out.end(), std::make_move_iterator(first),
-             std::make_move_iterator(FList.Released.end()));
-  FList.Released.erase(first, FList.Released.end());
 }

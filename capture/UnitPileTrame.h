@@ -10,8 +10,8 @@
 
 #include "capture/UnitGlobal.h"
 
-// One entry of the queue: a captured segment, or the news that the system dropped datagrams at
-// this point of the stream because the capture could not keep up.
+// One entry of the queue: a captured segment, or the news that datagrams were dropped at this
+// point of the stream because the capture could not keep up.
 struct TPileItem {
   std::unique_ptr<TTrameTCP> Trame;
   std::uint64_t Dropped = 0;  // without a Trame: how many datagrams were lost here
@@ -19,12 +19,14 @@ struct TPileItem {
   explicit operator bool() const { return Trame || Dropped != 0; }
 };
 
-// The entries in transit and the one lock that guards them; and the records the window has
-// released, kept for the capture threads to fill again.
+// The memory a queued record holds, as the queue counts it against its bound.
+std::size_t QueuedBytes(const TTrameTCP& trame);
+
+// The entries in transit and the one lock that guards them.
 struct TLockedTrameList {
   std::mutex Lock;
   std::deque<TPileItem> Items;
-  std::vector<std::unique_ptr<TTrameTCP>> Released;
+  std::size_t Bytes = 0;  // of the records in Items
 };
 
 class TCustomPileTrame {
@@ -39,10 +41,15 @@ class TCustomPileTrame {
 };
 
 // The FIFO through which capture threads hand records to the window. Every operation is
-// atomic and safe from any thread; the queue is unbounded.
+// atomic and safe from any thread. The records it holds are bounded by their memory: a record
+// that would pass the bound is dropped and counted in a drop marker at its place, so that a
+// window held up by a flood neither grows without end nor loses anything silently.
 class TPileTrameTCP : public TCustomPileTrame {
  public:
-  TPileTrameTCP() = default;
+  // Enough for several seconds of a flood between two ticks of the window.
+  static constexpr std::size_t kDefaultByteLimit = std::size_t{128} << 20;
+
+  explicit TPileTrameTCP(std::size_t byte_limit = kDefaultByteLimit) : FByteLimit(byte_limit) {}
   ~TPileTrameTCP();
 
   std::int32_t Count();
@@ -60,11 +67,10 @@ class TPileTrameTCP : public TCustomPileTrame {
   // Releases everything queued.
   void Clear();
 
-  // The consumer releases the records it took here rather than deleting them: a capture
-  // thread fills them again. Freeing memory on another thread than the one that allocated
-  // it costs the C library's allocator about four times as much as reusing it. Empties
-  // `items`; what is not worth keeping is deleted at once.
-  void Release(std::vector<TPileItem>& items);
-  // Moves up to `max` released records to the end of `out`, for a producer to fill.
-  void TakeReleased(std::vector<std::unique_ptr<TTrameTCP>>& out, std::size_t max);
+ private:
+  // Under the lock.
+  void Append(TPileItem& item);
+  void AppendDropped(std::uint64_t count);
+
+  const std::size_t FByteLimit;
 };

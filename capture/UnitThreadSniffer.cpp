@@ -4,6 +4,8 @@
 #include <new>
 #include <utility>
 
+#include "capture/DecodeDatagram.h"
+
 namespace {
 
 #ifdef _WIN32
@@ -11,14 +13,9 @@ constexpr const char* kRightsNeeded =
     "; capturing needs administrator rights (run Quorvel as an administrator)";
 #else
 constexpr const char* kRightsNeeded =
-    "; capturing needs administrator rights (root or CAP_NET_RAW, which members of the group "
-    "quorvel have)";
+    "; capturing needs administrator rights (root or CAP_NET_RAW, which members of the "
+    "group " QUORVEL_CAPTURE_GROUP " have)";
 #endif
-
-const char* StepName(int step) {
-  static const char* const kNames[] = {"start-up", "open", "bind", "receive-all", "receive"};
-  return kNames[step];
-}
 
 }  // namespace
 
@@ -44,48 +41,49 @@ std::string TSnifferControl::Failure() const {
 
 bool TSnifferControl::WaitEnded(std::chrono::milliseconds timeout) const {
   std::unique_lock lock(FLock);
-  return FEndedSignal.wait_for(lock, timeout, [this] { return FEnded; });
+  return FChanged.wait_for(lock, timeout, [this] { return FEnded; });
+}
+
+bool TSnifferControl::WaitReceiving(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(FLock);
+  FChanged.wait_for(lock, timeout, [this] { return FReceiving || FEnded; });
+  return FReceiving && !FEnded;
 }
 
 void TSnifferControl::Detach() {
-  std::lock_guard guard(FLock);  // waits for a hand-over in progress
+  std::lock_guard guard(FLock);  // waits for a push in progress
   FDetached = true;
 }
 
 std::shared_ptr<TSnifferControl> TThreadSniffer::Create(std::shared_ptr<TPileTrameTCP> FPile,
                                                         std::string FIp, std::uint16_t FPortStart,
-                                                        std::uint16_t FPortEnd) {
-  return Create(std::move(FPile), std::move(FIp), FPortStart, FPortEnd,
-                MakePlatformCaptureLayer());
-}
-
-std::shared_ptr<TSnifferControl> TThreadSniffer::Create(std::shared_ptr<TPileTrameTCP> FPile,
-                                                        std::string FIp, std::uint16_t FPortStart,
                                                         std::uint16_t FPortEnd,
-                                                        std::unique_ptr<TCaptureLayer> FLayer) {
-  if (!FLayer) FLayer = MakePlatformCaptureLayer();
+                                                        std::unique_ptr<TCaptureLayer> layer,
+                                                        std::shared_ptr<TTramePool> pool) {
+  if (!layer) layer = MakePlatformCaptureLayer();
   auto control = std::make_shared<TSnifferControl>();
   // The thread owns itself from here on; the control is all the caller keeps.
-  new TThreadSniffer(std::move(FPile), std::move(FIp), FPortStart, FPortEnd, std::move(FLayer),
-                     control);
+  new TThreadSniffer(std::move(FPile), std::move(FIp), FPortStart, FPortEnd, std::move(layer),
+                     std::move(pool), control);
   return control;
 }
 
 TThreadSniffer::TThreadSniffer(std::shared_ptr<TPileTrameTCP> pile, std::string ip,
                                std::uint16_t port_start, std::uint16_t port_end,
                                std::unique_ptr<TCaptureLayer> layer,
+                               std::shared_ptr<TTramePool> pool,
                                std::shared_ptr<TSnifferControl> control)
     : FIp(std::move(ip)),
       FPortStart(port_start),
       FPortEnd(port_end),
       FPile(std::move(pile)),
       FLayer(std::move(layer)),
+      FPool(std::move(pool)),
       FControl(std::move(control)) {
   {
     std::lock_guard guard(FControl->FLock);
     FControl->FThread = this;
   }
-  FreeOnTerminate = true;
   try {
     Resume();
   } catch (...) {
@@ -97,100 +95,102 @@ TThreadSniffer::TThreadSniffer(std::shared_ptr<TPileTrameTCP> pile, std::string 
 }
 
 void TThreadSniffer::Execute() {
-  TStep step = TStep::Startup;
-  FLayer->Prepare({FIp, FPortStart, FPortEnd});
-  if (!FLayer->Startup()) return Fail(step, FLayer->LastError());
+  // What a layer raises is a failure of the step it was in, like any other: the window shows
+  // it, whatever step it came from.
+  TCaptureStep step = TCaptureStep::Open;
   try {
-    if (step = TStep::Open; !FLayer->Open()) {
-      Fail(step, FLayer->LastError());
-    } else if (step = TStep::Bind; !FLayer->Bind(FIp)) {
-      Fail(step, FLayer->LastError());
-    } else if (step = TStep::ReceiveAll; !FLayer->ReceiveAll(FPortStart, FPortEnd)) {
-      Fail(step, FLayer->LastError());
+    if (!FLayer->Open({FIp, FPortStart, FPortEnd})) {
+      Fail(FLayer->LastError());
     } else {
-      step = TStep::Receive;
+      step = TCaptureStep::Receive;
       {
         std::lock_guard guard(FControl->FLock);
         FControl->FReceiving = true;
       }
+      FControl->FChanged.notify_all();
       ReceiveLoop();
     }
   } catch (const std::bad_alloc&) {
-    Fail(step, {ENOMEM, "out of memory"});
-  } catch (const std::exception& e) {
-    Fail(step, {0, e.what()});
+    Fail({step, ENOMEM, "out of memory"});
+  } catch (const std::exception& error) {
+    Fail({step, 0, error.what()});
+  } catch (...) {
+    Fail({step, 0, ""});
   }
   FLayer->Close();
-  FLayer->Cleanup();
 }
 
 void TThreadSniffer::ReceiveLoop() {
   std::vector<TReceived> batch;
+  const auto hand = [&] {
+    try {
+      DecodeBatch(batch);
+    } catch (...) {
+      PushDecoded();  // what came before the failure still belongs to the capture
+      throw;
+    }
+    PushDecoded();
+  };
   while (!Terminated()) {
-    if (!FLayer->Receive(batch)) return Fail(TStep::Receive, FLayer->LastError());
-    Hand(batch);
+    if (!FLayer->Receive(batch)) return Fail(FLayer->LastError());
+    hand();
   }
   // What the system captured before the stop still belongs to this capture.
   while (FLayer->ReceiveCaptured(batch))
-    Hand(batch);
+    hand();
 }
 
-void TThreadSniffer::Hand(const std::vector<TReceived>& batch) {
-  FItems.clear();
-  if (FReusable.size() < batch.size()) FPile->TakeReleased(FReusable, batch.size());
-  try {
-    for (const TReceived& received : batch) {
-      if (received.Dropped != 0) FItems.push_back({nullptr, received.Dropped});
-      if (received.Datagram.empty()) continue;
-      // A failed allocation of the record itself ends the capture, after what came before it
-      // has been handed over; a failure while it is filled or kept costs only this datagram.
-      std::unique_ptr<TTrameTCP>* reuse = FReusable.empty() ? nullptr : &FReusable.back();
-      // A released record was last touched on the window's thread: ask for its memory (its
-      // first and last bytes: two cache lines) a few records ahead, so that filling it does
-      // not wait for another core's cache.
-      constexpr std::size_t kAhead = 6;
-      if (FReusable.size() > kAhead) {
-        const TTrameTCP* next = FReusable[FReusable.size() - 1 - kAhead].get();
-        __builtin_prefetch(next, 1);
-        __builtin_prefetch(reinterpret_cast<const char*>(next) + sizeof(TTrameTCP) - 1, 1);
-        __builtin_prefetch(FReusable[FReusable.size() - 1 - kAhead / 2]->Data.data(), 1);
-      }
-      std::unique_ptr<TTrameTCP> trame = DecodeDatagram(received.Datagram, FPortStart, FPortEnd,
-                                                        received.UnixMicroseconds, reuse);
-      if (reuse && !*reuse) FReusable.pop_back();
-      if (!trame) continue;
-      try {
-        FItems.push_back({std::move(trame), 0});
-      } catch (const std::bad_alloc&) {
-      }
+void TThreadSniffer::DecodeBatch(const std::vector<TReceived>& batch) {
+  FDecoded.clear();
+  if (FPool && FBlank.size() < batch.size()) FPool->Take(FBlank, batch.size() - FBlank.size());
+  for (const TReceived& received : batch) {
+    if (received.Dropped != 0) FDecoded.push_back({nullptr, received.Dropped});
+    if (received.Datagram.empty()) continue;
+    // A failed allocation of the record itself ends the capture; a failure while it is filled
+    // or kept costs only this datagram.
+    if (FBlank.empty()) FBlank.push_back(std::make_unique<TTrameTCP>());
+    // A released record was last touched on the window's thread: ask for its memory (its
+    // first and last bytes: two cache lines) a few records ahead, so that filling it does
+    // not wait for another core's cache.
+    constexpr std::size_t kAhead = 6;
+    if (FBlank.size() > kAhead) {
+      const TTrameTCP* next = FBlank[FBlank.size() - 1 - kAhead].get();
+      __builtin_prefetch(next, 1);
+      __builtin_prefetch(reinterpret_cast<const char*>(next) + sizeof(TTrameTCP) - 1, 1);
+      __builtin_prefetch(FBlank[FBlank.size() - 1 - kAhead / 2]->Data.data(), 1);
     }
-  } catch (...) {
-    Deliver();
-    throw;
+    if (!DecodeDatagram(received.Datagram, FPortStart, FPortEnd, received.UnixMicroseconds,
+                        *FBlank.back()))
+      continue;
+    TPileItem decoded{std::move(FBlank.back()), 0};
+    FBlank.pop_back();
+    try {
+      FDecoded.push_back(std::move(decoded));
+    } catch (const std::bad_alloc&) {
+    }
   }
-  Deliver();
 }
 
-void TThreadSniffer::Deliver() {
+void TThreadSniffer::PushDecoded() {
   std::lock_guard guard(FControl->FLock);  // against Detach
-  if (FControl->FDetached) return;
+  if (FControl->FDetached) return FDecoded.clear();
   std::size_t pushed = 0;
-  while (pushed < FItems.size()) {
+  while (pushed < FDecoded.size()) {
     try {
-      FPile->PushBatch(FItems, pushed);
+      FPile->PushBatch(FDecoded, pushed);
     } catch (const std::exception&) {
       ++pushed;  // the queue could not take this one; only it is lost
     }
   }
-  FItems.clear();
+  FDecoded.clear();
 }
 
-void TThreadSniffer::Fail(TStep step, const TCaptureError& error) {
+void TThreadSniffer::Fail(const TCaptureError& error) {
   // What fails while a stop is under way is part of stopping, not news for the user.
   if (Terminated()) return;
   // Quoted, so that an empty or odd address text still reads as one.
-  std::string message =
-      "Capture on '" + FIp + "' failed at " + StepName(static_cast<int>(step)) + ": " + error.Text;
+  std::string message = "Capture on '" + FIp + "' failed at " + std::string(StepName(error.Step)) +
+                        ": " + (error.Text.empty() ? "unknown failure" : error.Text);
   if (error.Code != 0) message += " (error " + std::to_string(error.Code) + ")";
   if (error.MissingRights) message += kRightsNeeded;
   std::lock_guard guard(FControl->FLock);
@@ -207,5 +207,5 @@ void TThreadSniffer::DoTerminate() {
     FControl->FThread = nullptr;
     FControl->FEnded = true;
   }
-  FControl->FEndedSignal.notify_all();
+  FControl->FChanged.notify_all();
 }

@@ -5,25 +5,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "capture/CaptureLayer.h"
 #include "capture/Thread.h"
-#include "capture/UnitGlobal.h"
+#include "capture/TramePool.h"
 #include "capture/UnitPileTrame.h"
-
-// Turns one received IPv4 datagram (IP header first, exactly the bytes the receive filled)
-// into a record, or into nothing when it is not a TCP segment with a port of
-// FPortStart..FPortEnd at either end, or is too short or malformed to tell. Never reads
-// outside `received`. The record is stamped with the local time at which the system saw the
-// datagram (`unix_microseconds`, UTC), or, for 0, with the local time of the call. A record
-// given in `reuse` is filled instead of a new one.
-std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received,
-                                          std::uint16_t FPortStart, std::uint16_t FPortEnd,
-                                          std::int64_t unix_microseconds = 0,
-                                          std::unique_ptr<TTrameTCP>* reuse = nullptr);
 
 class TThreadSniffer;
 
@@ -40,6 +28,8 @@ class TSnifferControl {
   std::string Failure() const;
   // Waits at most `timeout` for the capture to end; true when it has.
   bool WaitEnded(std::chrono::milliseconds timeout) const;
+  // Waits at most `timeout` for the set-up to pass or fail; true once it has passed.
+  bool WaitReceiving(std::chrono::milliseconds timeout) const;
   // For a capture that would not end in time: once this returns, nothing more of it reaches
   // the queue. What it already pushed stays there.
   void Detach();
@@ -48,7 +38,7 @@ class TSnifferControl {
   friend class TThreadSniffer;
 
   mutable std::mutex FLock;
-  mutable std::condition_variable FEndedSignal;
+  mutable std::condition_variable FChanged;
   TThreadSniffer* FThread = nullptr;  // while the thread exists
   bool FReceiving = false;
   bool FEnded = false;
@@ -56,21 +46,20 @@ class TSnifferControl {
   std::string FFailure;
 };
 
-// The capture's own thread: opens the capture layer on FIp, receives batch after batch of
-// datagrams, decodes each and pushes the retained records onto FPile, with the drops the
-// layer reports in their place, until it is terminated or a step fails. Once terminated it
-// hands over what the system had already captured, then ends. It releases itself when it
-// ends; callers keep only its TSnifferControl.
+// The capture's own thread: opens the capture layer for FIp and the ports, receives batch after
+// batch of datagrams, decodes each and pushes the retained records onto FPile, with the drops
+// the layer reports in their place, until it is terminated or a step fails. Once terminated it
+// hands over what the system had already captured, then ends. It releases itself when it ends;
+// callers keep only its TSnifferControl.
 class TThreadSniffer final : public TThread {
  public:
-  // Starts a capture on the platform's capture layer.
-  static std::shared_ptr<TSnifferControl> Create(std::shared_ptr<TPileTrameTCP> FPile,
-                                                 std::string FIp, std::uint16_t FPortStart,
-                                                 std::uint16_t FPortEnd);
+  // Starts a capture on `layer` (the platform's when null), filling records released to
+  // `pool` when one is given.
   static std::shared_ptr<TSnifferControl> Create(std::shared_ptr<TPileTrameTCP> FPile,
                                                  std::string FIp, std::uint16_t FPortStart,
                                                  std::uint16_t FPortEnd,
-                                                 std::unique_ptr<TCaptureLayer> FLayer);
+                                                 std::unique_ptr<TCaptureLayer> layer = nullptr,
+                                                 std::shared_ptr<TTramePool> pool = nullptr);
 
  protected:
   void Execute() override;
@@ -78,24 +67,24 @@ class TThreadSniffer final : public TThread {
   void DoTerminate() override;
 
  private:
-  enum class TStep { Startup, Open, Bind, ReceiveAll, Receive };
-
   TThreadSniffer(std::shared_ptr<TPileTrameTCP> pile, std::string ip, std::uint16_t port_start,
                  std::uint16_t port_end, std::unique_ptr<TCaptureLayer> layer,
-                 std::shared_ptr<TSnifferControl> control);
+                 std::shared_ptr<TTramePool> pool, std::shared_ptr<TSnifferControl> control);
 
   void ReceiveLoop();
-  // Decodes a batch and pushes its records and drop markers, in order.
-  void Hand(const std::vector<TReceived>& batch);
-  void Deliver();
-  void Fail(TStep step, const TCaptureError& error);
+  // Decodes the batch's datagrams into records, drop reports into markers, in order.
+  void DecodeBatch(const std::vector<TReceived>& batch);
+  // Pushes what DecodeBatch decoded onto the queue, unless the capture was detached.
+  void PushDecoded();
+  void Fail(const TCaptureError& error);
 
   const std::string FIp;
   const std::uint16_t FPortStart;
   const std::uint16_t FPortEnd;
   const std::shared_ptr<TPileTrameTCP> FPile;
   const std::unique_ptr<TCaptureLayer> FLayer;
+  const std::shared_ptr<TTramePool> FPool;
   const std::shared_ptr<TSnifferControl> FControl;
-  std::vector<TPileItem> FItems;                      // decoded, not yet pushed
-  std::vector<std::unique_ptr<TTrameTCP>> FReusable;  // released by the window
+  std::vector<TPileItem> FDecoded;                 // decoded, not yet pushed
+  std::vector<std::unique_ptr<TTrameTCP>> FBlank;  // records to fill
 };

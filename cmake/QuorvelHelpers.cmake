@@ -3,6 +3,12 @@ add_library(quorvel_warnings INTERFACE)
 add_library(quorvel::warnings ALIAS quorvel_warnings)
 target_compile_options(quorvel_warnings INTERFACE -Wall -Wextra)
 
+# The tests' support headers (fixtures, scripted layers, network labs), for the tests, the
+# benchmarks and the fuzzers' seed corpus.
+add_library(quorvel_test_support INTERFACE)
+add_library(quorvel::test_support ALIAS quorvel_test_support)
+target_include_directories(quorvel_test_support INTERFACE ${PROJECT_SOURCE_DIR}/tests)
+
 # quorvel_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>] [QT]
 #                  [DISPLAY])
 # Adds a test executable and registers it with CTest. Without QT the test is a GoogleTest
@@ -11,8 +17,7 @@ target_compile_options(quorvel_warnings INTERFACE -Wall -Wextra)
 function(quorvel_add_test name)
   cmake_parse_arguments(ARG "QT;DISPLAY" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvel::warnings)
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvel::test_support quorvel::warnings)
   target_compile_features(${name} PRIVATE cxx_std_20)
   if(ARG_QT)
     target_link_libraries(${name} PRIVATE Qt6::Test)

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-#include "capture/LinkLayer.h"
 #include "capture/UnitThreadSniffer.h"
+#include "helper/LinkLayer.h"
 #include "ui/LineComposition.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -185,6 +185,7 @@ bool TPcapSource::FailActivation(int status) {
 }
 
 bool TPcapSource::Fail(int code, std::string text) {
-  FError = {code, std::move(text), code == EPERM || code == EACCES};
+  FError = {
+      .Code = code, .Text = std::move(text), .MissingRights = code == EPERM || code == EACCES};
   return false;
 }

@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "capture/CaptureLayer.h"
-#include "capture/LinkLayer.h"
+#include "capture/CaptureTypes.h"
+#include "helper/LinkLayer.h"
 
 // A libpcap capture on the device that holds an IPv4 address: a packet socket with its
 // receive ring, in promiscuous mode, with a kernel filter that matches the decoder's test

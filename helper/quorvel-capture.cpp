@@ -265,7 +265,7 @@ class TRelay {
       EmitPendingDrop();
     WriteDrops();
     TCaptureError error = FSource.Error();
-    if (code != 0) error = {code, std::strerror(code), false};
+    if (code != 0) error = {.Code = code, .Text = std::strerror(code)};
     FOut.Step(TCaptureStep::Receive, &error);
   }
 

@@ -11,8 +11,7 @@
 
 // The controller as a front end drives it: what it returns is appended or shown.
 struct TFront {
-  explicit TFront(TMainController::TCaptureLayerFactory make_layer)
-      : Controller(std::move(make_layer)) {}
+  explicit TFront(TCaptureServices services) : Controller(std::move(services)) {}
 
   TMainController Controller;
   std::vector<std::string> Lines;

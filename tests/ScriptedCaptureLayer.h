@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,10 +13,8 @@
 #include "capture/CaptureLayer.h"
 
 // What the scripted layer does on each call, shared with the test that wrote the script and
-// readable after the capture thread has released the layer.
+// readable after the capture thread has released the layer. Read its counters under its lock.
 struct TCaptureScript {
-  enum class TStep { None, Startup, Open, Bind, ReceiveAll };
-
   // One receive: a datagram, a drop report, a failure, or an action run on the capture
   // thread first.
   struct TReceive {
@@ -25,19 +24,22 @@ struct TCaptureScript {
     std::uint64_t Dropped = 0;
   };
 
-  TStep FailingStep = TStep::None;
-  TCaptureError Error{99, "no interface holds this address", false};
-  std::vector<std::string> HostAddresses{"10.0.0.1"};
+  std::optional<TCaptureStep> FailingStep;  // a set-up step
+  TCaptureError Error{TCaptureStep::Receive, 99, "no interface holds this address", false};
 
   std::mutex Lock;
   std::condition_variable Changed;
   std::deque<TReceive> Receives;  // once empty, a receive waits for more or for a wake
   bool Woken = false;
-  std::string BoundIp;
-  std::uint16_t PortStart = 0, PortEnd = 0;
-  int Startups = 0, Opens = 0, Binds = 0, ReceiveAlls = 0, ReceiveCalls = 0, Closes = 0,
-      Cleanups = 0, Wakes = 0;
-  bool ClosedBeforeCleanup = true;
+  TCaptureTarget Target;  // of the last Open
+  int Opens = 0, Receiving = 0, ReceiveCalls = 0, Closes = 0, Wakes = 0;
+
+  // Reads the script under its lock.
+  template <class F>
+  auto Read(F&& read) {
+    std::lock_guard guard(Lock);
+    return read(*this);
+  }
 
   void Add(std::vector<std::uint8_t> datagram) {
     std::lock_guard guard(Lock);
@@ -67,22 +69,17 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
   explicit TScriptedCaptureLayer(std::shared_ptr<TCaptureScript> script)
       : FScript(std::move(script)) {}
 
-  bool Startup() override { return Step(FScript->Startups, TCaptureScript::TStep::Startup); }
-  bool Open() override { return Step(FScript->Opens, TCaptureScript::TStep::Open); }
-  bool Bind(const std::string& ip) override {
-    {
-      std::lock_guard guard(FScript->Lock);
-      FScript->BoundIp = ip;
+  bool Open(const TCaptureTarget& target) override {
+    std::lock_guard guard(FScript->Lock);
+    ++FScript->Opens;
+    FScript->Target = target;
+    if (FScript->FailingStep) {
+      FError = FScript->Error;
+      FError.Step = *FScript->FailingStep;
+      return false;
     }
-    return Step(FScript->Binds, TCaptureScript::TStep::Bind);
-  }
-  bool ReceiveAll(std::uint16_t port_start, std::uint16_t port_end) override {
-    {
-      std::lock_guard guard(FScript->Lock);
-      FScript->PortStart = port_start;
-      FScript->PortEnd = port_end;
-    }
-    return Step(FScript->ReceiveAlls, TCaptureScript::TStep::ReceiveAll);
+    ++FScript->Receiving;
+    return true;
   }
 
   // One scripted receive at a time; a wake ends the wait.
@@ -98,7 +95,7 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
       FScript->Receives.pop_front();
     }
     if (next.Before) next.Before();
-    if (next.Fails) return false;
+    if (next.Fails) return Failed();
     FCurrent = std::move(next.Datagram);
     batch.push_back({FCurrent, 0, next.Dropped});
     return true;
@@ -123,34 +120,24 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
     std::lock_guard guard(FScript->Lock);
     ++FScript->Closes;
   }
-  void Cleanup() override {
-    std::lock_guard guard(FScript->Lock);
-    if (FScript->Closes == 0) FScript->ClosedBeforeCleanup = false;
-    ++FScript->Cleanups;
-  }
-  TCaptureError LastError() override {
-    std::lock_guard guard(FScript->Lock);
-    return FScript->Error;
-  }
+  TCaptureError LastError() override { return FError; }
   void Wake() override {
     std::lock_guard guard(FScript->Lock);
     ++FScript->Wakes;
     FScript->Woken = true;
     FScript->Changed.notify_all();
   }
-  std::vector<std::string> HostAddresses() override {
-    std::lock_guard guard(FScript->Lock);
-    return FScript->HostAddresses;
-  }
 
  private:
-  bool Step(int& counter, TCaptureScript::TStep step) {
+  bool Failed() {
     std::lock_guard guard(FScript->Lock);
-    ++counter;
-    return FScript->FailingStep != step;
+    FError = FScript->Error;
+    FError.Step = TCaptureStep::Receive;
+    return false;
   }
 
   std::shared_ptr<TCaptureScript> FScript;
+  TCaptureError FError;
   std::vector<std::uint8_t> FCurrent;
   int FCaptured = -1;  // scripted receives still to hand over after the stop
 };

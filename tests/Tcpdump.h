@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "NetnsLab.h"
-#include "capture/LinkLayer.h"
+#include "helper/LinkLayer.h"
 
 inline double CpuSeconds(const rusage& usage) {
   return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +

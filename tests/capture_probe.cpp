@@ -5,10 +5,31 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <thread>
 
 #include "capture/Privileges.h"
 #include "capture/UnitThreadSniffer.h"
+
+namespace {
+
+// A capability set of this process as /proc/self/status shows it ("CapEff", "CapPrm").
+unsigned long long CapabilitySet(const std::string& name) {
+  std::FILE* status = std::fopen("/proc/self/status", "re");
+  if (!status) return ~0ull;
+  unsigned long long value = ~0ull;
+  char line[256];
+  const std::string prefix = name + ":";
+  while (std::fgets(line, sizeof line, status)) {
+    if (std::strncmp(line, prefix.c_str(), prefix.size()) == 0)
+      value = std::strtoull(line + prefix.size(), nullptr, 16);
+  }
+  std::fclose(status);
+  return value;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -24,9 +45,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   control->Terminate();
   control->WaitEnded(std::chrono::seconds(5));
-  std::printf("CapEff %llx CapPrm %llx\n",
-              static_cast<unsigned long long>(CapabilitySet("CapEff")),
-              static_cast<unsigned long long>(CapabilitySet("CapPrm")));
+  std::printf("CapEff %llx CapPrm %llx\n", CapabilitySet("CapEff"), CapabilitySet("CapPrm"));
   while (TPileItem item = pile->Pop()) {
     if (item.Trame && !item.Trame->Data.empty())
       std::printf("payload %s\n", item.Trame->Data.c_str());

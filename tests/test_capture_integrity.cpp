@@ -15,6 +15,7 @@
 #include "TcpExchange.h"
 #include "Tcpdump.h"
 #include "capture/CaptureHelper.h"
+#include "capture/DecodeDatagram.h"
 #include "capture/UnitThreadSniffer.h"
 
 namespace {
@@ -90,7 +91,7 @@ class CaptureIntegrity : public testing::Test {
   }
 
   TVethLab FLab;
-  TFront FFront{MakePlatformCaptureLayer};
+  TFront FFront{TCaptureServices{}};
   std::string FFile = "/tmp/quorvel-integrity-" + std::to_string(::getpid()) + ".pcap";
 
   void TearDown() override {

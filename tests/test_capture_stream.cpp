@@ -31,7 +31,7 @@ TCaptureStreamWriter WholeCapture() {
   out.Datagram(1'796'616'631'250'123, datagram);
   out.Dropped(318'320);
   out.Datagram(-1, {});
-  const TCaptureError error{5, "The interface disappeared", false};
+  const TCaptureError error{TCaptureStep::Receive, 5, "The interface disappeared", false};
   out.Step(TCaptureStep::Receive, &error);
   out.End();
   return out;
@@ -64,7 +64,7 @@ TEST(CaptureStream, EveryKindOfFrameRoundTrips) {
 TEST(CaptureStream, AFailedSetUpStepKeepsItsError) {
   TCaptureStreamWriter out;
   out.Hello();
-  const TCaptureError error{13, "Permission denied", true};
+  const TCaptureError error{TCaptureStep::Open, 13, "Permission denied", true};
   out.Step(TCaptureStep::Open, &error);
   out.End();
   const auto events = ReadAll(out.Bytes());
@@ -117,7 +117,7 @@ TEST(CaptureStream, PiecesAndBulkReadingGiveTheSameEvents) {
     out.Datagram(i, std::vector<std::uint8_t>(static_cast<std::size_t>(i), 0x45));
     if (i == 2) out.Dropped(7);
   }
-  const TCaptureError error{5, "The interface disappeared", false};
+  const TCaptureError error{TCaptureStep::Receive, 5, "The interface disappeared", false};
   out.Step(TCaptureStep::Receive, &error);
   out.End();
   const std::span<const std::uint8_t> bytes = out.Bytes();

@@ -4,7 +4,7 @@
 
 #include "DatagramFixtures.h"
 #include "capture/DateTime.h"
-#include "capture/UnitThreadSniffer.h"
+#include "capture/DecodeDatagram.h"
 
 namespace {
 
@@ -198,31 +198,20 @@ TEST(DecodeDatagram, ReadsOnlyTheReceivedBytes) {
 }
 
 // A record the window released is filled again: nothing of what it held before remains.
-TEST(DecodeDatagram, AReusedRecordKeepsNothingOfItsPast) {
-  auto reused = std::make_unique<TTrameTCP>();
-  *reused = {12345.0,
-             {"255.255.255.255", 1},
-             {"10.10.10.10", 2},
-             TDrapeauxTCP(63),
-             std::string(500, 'x')};
-  const TTrameTCP* address = reused.get();
+TEST(DecodeDatagram, AFilledRecordKeepsNothingOfItsPast) {
+  TTrameTCP trame{12345.0,
+                  {"255.255.255.255", 1},
+                  {"10.10.10.10", 2},
+                  TDrapeauxTCP(63),
+                  std::string(500, 'x')};
   TDatagramShape shape = WithPayload("", 0x02);
   shape.Source = {1, 2, 3, 4};
-  const auto trame =
-      DecodeDatagram(BuildDatagram(shape), 1, 65535, 1'796'616'631'250'000, &reused);
-  ASSERT_EQ(trame.get(), address);
-  EXPECT_EQ(reused, nullptr);
-  EXPECT_EQ(trame->Source, (TIpPort{"1.2.3.4", 1025}));
-  EXPECT_EQ(trame->Dest, (TIpPort{"10.0.0.1", 80}));
-  EXPECT_EQ(trame->Drapeaux, TDrapeauxTCP(16));
-  EXPECT_EQ(trame->Data, "");
-  EXPECT_NE(trame->Date, 12345.0);
-  // A datagram that yields no record leaves the record to be reused.
-  auto spare = std::make_unique<TTrameTCP>();
-  TDatagramShape udp;
-  udp.Protocol = 17;
-  EXPECT_EQ(DecodeDatagram(BuildDatagram(udp), 1, 65535, 0, &spare), nullptr);
-  EXPECT_NE(spare, nullptr);
+  ASSERT_TRUE(DecodeDatagram(BuildDatagram(shape), 1, 65535, 1'796'616'631'250'000, trame));
+  EXPECT_EQ(trame.Source, (TIpPort{"1.2.3.4", 1025}));
+  EXPECT_EQ(trame.Dest, (TIpPort{"10.0.0.1", 80}));
+  EXPECT_EQ(trame.Drapeaux, TDrapeauxTCP(16));
+  EXPECT_EQ(trame.Data, "");
+  EXPECT_NE(trame.Date, 12345.0);
 }
 
 std::string DottedDecimal(const std::array<std::uint8_t, 4>& address) {

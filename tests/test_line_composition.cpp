@@ -158,21 +158,6 @@ TEST(LocaleSeparators, PosixFormats) {
   }
 }
 
-TEST(LocaleSeparators, QtFormats) {
-  const std::pair<const char*, std::optional<std::string>> cases[] = {
-      {"dd/MM/yyyy", "/"}, {"M/d/yy", "/"},
-      {"dd.MM.yy", "."},   {"yyyy-MM-dd", "-"},
-      {"yyyyMMdd", ""},    {"d. M. yyyy", ". "},
-      {"HH:mm:ss", ":"},   {"h:mm:ss AP t", ":"},
-      {"HH'h'mm", "h"},    {"'le' d/M", "/"},
-      {"d''M", "'"},       {"yyyy", std::nullopt},
-      {"", std::nullopt},  {"'only text'", std::nullopt},
-  };
-  for (const auto& [format, separator] : cases) {
-    EXPECT_EQ(SeparatorInQtFormat(format), separator) << format;
-  }
-}
-
 TEST(PadLeft, PadsButNeverCuts) {
   EXPECT_EQ(PadLeft("1.2.3.4", 15), "        1.2.3.4");
   EXPECT_EQ(PadLeft("255.255.255.255", 15), "255.255.255.255");

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "DatagramFixtures.h"
-#include "capture/LinkLayer.h"
+#include "helper/LinkLayer.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "DatagramFixtures.h"
 #include "LayoutTable.h"
-#include "ScriptedCaptureLayer.h"
+#include "ScriptedServices.h"
 #include "capture/DateTime.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/LogView.h"
@@ -36,8 +36,7 @@ struct TFixture {
   std::vector<TBox> Boxes;
 
   explicit TFixture(std::uint64_t capacity = TMainForm::kLogCapacity) {
-    Form = std::make_unique<TMainForm>(
-        [script = Script] { return std::make_unique<TScriptedCaptureLayer>(script); }, capacity);
+    Form = std::make_unique<TMainForm>(ScriptedServices(Script), capacity);
     static_cast<TApplication*>(qApp)->SetBoxHook([this](QMessageBox& box) {
       Boxes.push_back(
           {box.windowTitle(), box.text(), box.icon(), box.standardButtons(), Ecr()->LineCount()});
@@ -54,6 +53,9 @@ struct TFixture {
   TLogView* Ecr() const { return Get<TLogView>("Ecr"); }
   QString Button() const { return Get<QPushButton>("Btn_StartStop")->text(); }
   QTimer* Timer() const { return Form->findChild<QTimer*>("TimerInData"); }
+  TCaptureTarget Target() const {
+    return Script->Read([](TCaptureScript& s) { return s.Target; });
+  }
   // Through the application, as a user's click, so that a handler's exception reaches the
   // default handler.
   void Click(const char* name) {
@@ -175,13 +177,13 @@ class MainFormTest : public QObject {
     QVERIFY(f.Timer()->isActive());
     QCOMPARE(f.Ecr()->BackgroundColor(), QColor(Qt::black));
     QCOMPARE(f.Ecr()->TextColor(), QColor(Qt::white));
-    QTRY_COMPARE(f.Script->BoundIp, std::string("10.0.0.1"));
-    QCOMPARE(f.Script->PortStart, 1);
-    QCOMPARE(f.Script->PortEnd, 65535);
+    QTRY_COMPARE(f.Target().Ip, std::string("10.0.0.1"));
+    QCOMPARE(f.Target().PortStart, 1);
+    QCOMPARE(f.Target().PortEnd, 65535);
     f.Click("Btn_StartStop");
     QCOMPARE(f.Button(), QString("Start"));
     QVERIFY(!f.Timer()->isActive());
-    QTRY_COMPARE(f.Script->Closes, 1);
+    QTRY_COMPARE(f.Script->Read([](TCaptureScript& s) { return s.Closes; }), 1);
     QCOMPARE(f.Ecr()->BackgroundColor(), QColor(Qt::black));  // stays
     QVERIFY(f.Boxes.empty());
   }
@@ -213,9 +215,9 @@ class MainFormTest : public QObject {
     f.Click("Btn_StartStop");
     if (box.isEmpty()) {
       QCOMPARE(f.Button(), QString("Stop"));
-      QTRY_COMPARE(f.Script->ReceiveAlls, 1);
-      QCOMPARE(int(f.Script->PortStart), 80);
-      QCOMPARE(int(f.Script->PortEnd), 81);
+      QTRY_COMPARE(f.Script->Read([](TCaptureScript& s) { return s.Receiving; }), 1);
+      QCOMPARE(int(f.Target().PortStart), 80);
+      QCOMPARE(int(f.Target().PortEnd), 81);
       QVERIFY(f.Boxes.empty());
       return;
     }
@@ -321,7 +323,7 @@ class MainFormTest : public QObject {
   void AFailureBoxComesAfterTheLines() {
     TFixture f;
     f.Script->Add(BuildDatagram(WithPayload("last words")));
-    f.Script->AddFailure({5, "The interface disappeared", false});
+    f.Script->AddFailure({TCaptureStep::Receive, 5, "The interface disappeared", false});
     f.Click("Btn_StartStop");
     QTRY_COMPARE(f.Boxes.size(), 1u);
     QCOMPARE(f.Boxes[0].LinesShown, 1u);

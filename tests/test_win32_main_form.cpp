@@ -9,7 +9,7 @@
 
 #include "DatagramFixtures.h"
 #include "LayoutTable.h"
-#include "ScriptedCaptureLayer.h"
+#include "ScriptedServices.h"
 #include "ui/win32/Application.h"
 #include "ui/win32/UnitMain.h"
 
@@ -44,9 +44,7 @@ struct TFixture {
   std::vector<std::uint64_t> LinesAtBox;
 
   explicit TFixture(std::uint64_t capacity = TMainForm::kLogCapacity) {
-    Form = std::make_unique<TMainForm>(
-        [script = Script] { return std::make_unique<TScriptedCaptureLayer>(script); }, capacity,
-        false);
+    Form = std::make_unique<TMainForm>(ScriptedServices(Script), capacity, false);
     TApplication::SetBoxHook([this](const TApplication::TBox& box) {
       Boxes.push_back(box);
       LinesAtBox.push_back(Form->LogView().LineCount());
@@ -74,10 +72,8 @@ struct TFixture {
     return lines;
   }
   void AwaitReceiving() {
-    ASSERT_TRUE(Pump([this] {
-      std::lock_guard guard(Script->Lock);
-      return Script->ReceiveCalls > 0;
-    }));
+    ASSERT_TRUE(Pump(
+        [this] { return Script->Read([](TCaptureScript& s) { return s.ReceiveCalls; }) > 0; }));
   }
 };
 
@@ -119,7 +115,6 @@ TEST(Win32MainForm, LayoutTable) {
   wchar_t caption[64];
   ::GetWindowTextW(window, caption, 64);
   EXPECT_STREQ(caption, L"Quorvel v2.0");
-  f.Script->HostAddresses = {"10.0.0.1"};
   for (const TExpectedControl& c : kExpectedLayout) {
     SCOPED_TRACE(c.Name);
     HWND control = f.Get(c.Name);
@@ -238,7 +233,7 @@ TEST(Win32MainForm, APortTextThatDoesNotConvertShowsTheBox) {
   EXPECT_EQ(f.Boxes[0].Text, L"'' is not a valid integer value.");
   EXPECT_EQ(f.Boxes[0].Style, static_cast<UINT>(MB_ICONSTOP | MB_OK));
   EXPECT_EQ(f.Text("Btn_StartStop"), L"Start");
-  EXPECT_EQ(f.Script->Startups, 0);
+  EXPECT_EQ(f.Script->Read([](TCaptureScript& s) { return s.Opens; }), 0);
 }
 
 TEST(Win32MainForm, PortEditsTakeDigitsAndBackspaceAndTheRadiosEnableThem) {
@@ -261,7 +256,7 @@ TEST(Win32MainForm, PortEditsTakeDigitsAndBackspaceAndTheRadiosEnableThem) {
 TEST(Win32MainForm, AFailedCaptureShowsItsLinesThenItsBox) {
   TFixture f;
   f.Script->Add(BuildDatagram(WithPayload("last words")));
-  f.Script->AddFailure({10050, "the network is down", false});
+  f.Script->AddFailure({TCaptureStep::Receive, 10050, "the network is down", false});
   f.Click("Btn_StartStop");
   ASSERT_TRUE(Pump([&] { return !f.Boxes.empty(); }));
   EXPECT_EQ(f.LinesAtBox[0], 1u);
@@ -317,7 +312,7 @@ TEST(Win32MainForm, FindInTheLog) {
 
 // No raw IP socket under wine: Start ends in the failure box, never in a hang.
 TEST(Win32MainForm, WithoutARawSocketStartEndsInTheBox) {
-  TMainForm form(MakePlatformCaptureLayer, TMainForm::kLogCapacity, false);
+  TMainForm form({}, TMainForm::kLogCapacity, false);
   std::vector<TApplication::TBox> boxes;
   TApplication::SetBoxHook([&](const TApplication::TBox& box) { boxes.push_back(box); });
   ::SendMessageW(form.Control("Btn_StartStop"), BM_CLICK, 0, 0);

@@ -43,32 +43,3 @@ std::optional<std::string> SeparatorInPosixFormat(std::string_view format) {
   }
   return std::nullopt;
 }
-
-std::optional<std::string> SeparatorInQtFormat(std::string_view format) {
-  std::size_t i = 0;
-  bool quoted = false;
-  for (; i < format.size() && (quoted || !IsLetter(format[i])); ++i)
-    if (format[i] == '\'') quoted = !quoted;
-  if (i == format.size()) return std::nullopt;
-  const char field = format[i];
-  while (i < format.size() && format[i] == field)
-    ++i;
-  std::string separator;
-  quoted = false;
-  for (; i < format.size(); ++i) {
-    const char c = format[i];
-    if (c == '\'') {
-      if (i + 1 < format.size() && format[i + 1] == '\'') {
-        separator += '\'';
-        ++i;
-      } else {
-        quoted = !quoted;
-      }
-    } else if (!quoted && IsLetter(c)) {
-      return separator;
-    } else {
-      separator += c;
-    }
-  }
-  return std::nullopt;
-}

@@ -10,7 +10,3 @@
 // POSIX notation, as nl_langinfo(D_FMT) reports it: "%d.%m.%Y" gives ".", "%H:%M:%S" gives
 // ":", "%Y%m%d" gives "".
 std::optional<std::string> SeparatorInPosixFormat(std::string_view format);
-
-// Qt's notation, as QLocale reports it: letters are fields, quotes enclose literal text;
-// "dd/MM/yyyy" gives "/".
-std::optional<std::string> SeparatorInQtFormat(std::string_view format);

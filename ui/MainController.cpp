@@ -16,8 +16,10 @@ std::string DroppedLine(std::uint64_t count) {
   return "*** " + std::to_string(count) + " datagrams dropped: the capture could not keep up ***";
 }
 
-TMainController::TMainController(TCaptureLayerFactory make_layer)
-    : FMakeLayer(std::move(make_layer)), FPile(std::make_shared<TPileTrameTCP>()) {}
+TMainController::TMainController(TCaptureServices services)
+    : FServices(std::move(services)),
+      FPile(std::make_shared<TPileTrameTCP>()),
+      FPool(std::make_shared<TTramePool>()) {}
 
 TMainController::~TMainController() {
   Close();
@@ -25,7 +27,7 @@ TMainController::~TMainController() {
 
 std::string TMainController::GetLocalIp() {
   std::string result;
-  for (const std::string& address : FMakeLayer()->HostAddresses())
+  for (const std::string& address : FServices.HostAddresses())
     result = address;
   return result;
 }
@@ -47,7 +49,8 @@ TDrainResult TMainController::StartStop(const TStartTexts& texts, const TDisplay
   FinishStopping(true);
   Compose(options, room, TClock::time_point::max(), result);
   if (!result.Error.empty()) return result;
-  FSniffer = TThreadSniffer::Create(FPile, texts.Ip, port_start, port_end, FMakeLayer());
+  FSniffer =
+      TThreadSniffer::Create(FPile, texts.Ip, port_start, port_end, FServices.MakeLayer(), FPool);
   FRunning = true;
   return result;
 }
@@ -103,11 +106,15 @@ void TMainController::Compose(const TDisplayOptions& options, std::uint64_t room
         line = ComposeLine(*item.Trame, options);
       if (!line) continue;
       const std::uint64_t cost = TLogText::Cost(*line);
-      if (cost > room) return ReportFull(result);
+      if (cost > room) {
+        ReportFull(result);
+        FTaken.clear();
+        return;
+      }
       room -= cost;
       result.Lines.push_back(std::move(*line));
     }
-    FPile->Release(FTaken);
+    FPool->Release(FTaken);
     if (TClock::now() >= until) {
       if (FPile->Count() > 0) result.Next = TDrainResult::TNext::Now;
       return;
@@ -123,7 +130,6 @@ void TMainController::ReportFull(TDrainResult& result) {
     stopping.Capture->Detach();
   FStopping.clear();
   FPile->Clear();
-  FTaken.clear();
   result.Error = kViewFull;
   result.Next = TDrainResult::TNext::Tick;
 }
@@ -131,7 +137,7 @@ void TMainController::ReportFull(TDrainResult& result) {
 void TMainController::Close() {
   if (FRunning) Stop();
   FRunning = false;
-  const auto deadline = TClock::now() + kCloseWait;
+  const auto deadline = TClock::now() + kStopWait;
   for (TStopping& stopping : FStopping)
     stopping.Deadline = std::min(stopping.Deadline, deadline);
   FinishStopping(true);

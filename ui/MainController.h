@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/CaptureLayer.h"
+#include "capture/TramePool.h"
 #include "capture/UnitPileTrame.h"
 #include "capture/UnitThreadSniffer.h"
 #include "ui/LineComposition.h"
@@ -38,6 +39,13 @@ struct TDrainResult {
   TNext Next = TNext::Tick;
 };
 
+// What the window asks of the platform: a capture layer for each Start, and the host's
+// addresses.
+struct TCaptureServices {
+  std::function<std::unique_ptr<TCaptureLayer>()> MakeLayer = MakePlatformCaptureLayer;
+  std::function<std::vector<std::string>()> HostAddresses = ::HostAddresses;
+};
+
 // The nine check boxes as options, each read by its name in the layout table.
 template <class F>
 TDisplayOptions DisplayOptionsFrom(F&& checked) {
@@ -51,7 +59,6 @@ std::string DroppedLine(std::uint64_t count);
 
 class TMainController {
  public:
-  using TCaptureLayerFactory = std::function<std::unique_ptr<TCaptureLayer>()>;
   using TClock = std::chrono::steady_clock;
 
   static constexpr auto kTick = std::chrono::milliseconds(500);
@@ -59,11 +66,11 @@ class TMainController {
   // input between slices whatever the flood.
   static constexpr auto kSlice = std::chrono::milliseconds(20);
   static constexpr auto kSoon = std::chrono::milliseconds(10);
-  // A stopped capture that has not handed over by then is detached.
-  static constexpr auto kStopWait = std::chrono::milliseconds(1500);
-  static constexpr auto kCloseWait = std::chrono::milliseconds(2000);
+  // A stopped capture that has not handed over by then is detached: it has the whole time a
+  // layer may take, and a little for its thread to be scheduled.
+  static constexpr auto kStopWait = kHandOverLimit + std::chrono::milliseconds(250);
 
-  explicit TMainController(TCaptureLayerFactory make_layer = MakePlatformCaptureLayer);
+  explicit TMainController(TCaptureServices services = {});
   ~TMainController();
   TMainController(const TMainController&) = delete;
   TMainController& operator=(const TMainController&) = delete;
@@ -103,8 +110,9 @@ class TMainController {
                TDrainResult& result);
   void ReportFull(TDrainResult& result);
 
-  TCaptureLayerFactory FMakeLayer;
+  const TCaptureServices FServices;
   std::shared_ptr<TPileTrameTCP> FPile;
+  std::shared_ptr<TTramePool> FPool;
   bool FRunning = false;
   std::shared_ptr<TSnifferControl> FSniffer;  // the capture of the last Start
   std::vector<TStopping> FStopping;           // stopped, still handing over

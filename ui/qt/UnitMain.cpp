@@ -13,9 +13,7 @@
 #include <QScreen>
 #include <QTimer>
 
-#ifndef _WIN32
 #include <langinfo.h>
-#endif
 
 #include <algorithm>
 #include <exception>
@@ -59,8 +57,8 @@ void Handle(F&& handler) {
 
 }  // namespace
 
-TMainForm::TMainForm(TCaptureLayerFactory make_layer, std::uint64_t log_capacity, QWidget* parent)
-    : QWidget(parent), FController(std::move(make_layer)) {
+TMainForm::TMainForm(TCaptureServices services, std::uint64_t log_capacity, QWidget* parent)
+    : QWidget(parent), FController(std::move(services)) {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QString::fromLatin1(kMainFormCaption));
   setFont(QFont(QStringLiteral("Tahoma"), 8));
@@ -261,13 +259,6 @@ void TMainForm::ReadLocaleSeparators() {
   const auto separator = [](std::optional<std::string> found, const char* fallback) {
     return found ? *found : std::string(fallback);
   };
-#ifdef _WIN32
-  const QLocale locale = QLocale::system();
-  SetDateTimeSeparators(
-      separator(SeparatorInQtFormat(locale.dateFormat(QLocale::ShortFormat).toStdString()), "/"),
-      separator(SeparatorInQtFormat(locale.timeFormat(QLocale::LongFormat).toStdString()), ":"));
-#else
   SetDateTimeSeparators(separator(SeparatorInPosixFormat(nl_langinfo(D_FMT)), "/"),
                         separator(SeparatorInPosixFormat(nl_langinfo(T_FMT)), ":"));
-#endif
 }

@@ -26,13 +26,11 @@ class TMainForm : public QWidget {
   Q_OBJECT
 
  public:
-  using TCaptureLayerFactory = TMainController::TCaptureLayerFactory;
-
   // The log view's capacity, in characters.
   static constexpr std::uint64_t kLogCapacity = std::uint64_t{1} << 30;
 
-  explicit TMainForm(TCaptureLayerFactory make_layer = MakePlatformCaptureLayer,
-                     std::uint64_t log_capacity = kLogCapacity, QWidget* parent = nullptr);
+  explicit TMainForm(TCaptureServices services = {}, std::uint64_t log_capacity = kLogCapacity,
+                     QWidget* parent = nullptr);
   ~TMainForm() override;
 
   // For tests and benchmarks.

@@ -64,9 +64,8 @@ void TMainForm::RegisterClasses() {
   (void)registered;
 }
 
-TMainForm::TMainForm(TCaptureLayerFactory make_layer, std::uint64_t log_capacity,
-                     bool ends_the_program)
-    : FController(std::move(make_layer)), FEndsTheProgram(ends_the_program) {
+TMainForm::TMainForm(TCaptureServices services, std::uint64_t log_capacity, bool ends_the_program)
+    : FController(std::move(services)), FEndsTheProgram(ends_the_program) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
   ::InitCommonControlsEx(&controls);
   RegisterClasses();

@@ -19,16 +19,14 @@ struct TLayoutEntry;
 
 class TMainForm {
  public:
-  using TCaptureLayerFactory = TMainController::TCaptureLayerFactory;
-
   static constexpr const wchar_t* kClassName = L"TMainForm";
   // The log view's capacity, in characters.
   static constexpr std::uint64_t kLogCapacity = std::uint64_t{1} << 30;
 
   // The program's window ends the message loop when it closes; a window made by a test does
   // not.
-  explicit TMainForm(TCaptureLayerFactory make_layer = MakePlatformCaptureLayer,
-                     std::uint64_t log_capacity = kLogCapacity, bool ends_the_program = true);
+  explicit TMainForm(TCaptureServices services = {}, std::uint64_t log_capacity = kLogCapacity,
+                     bool ends_the_program = true);
   ~TMainForm();
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;

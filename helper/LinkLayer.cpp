@@ -1,4 +1,4 @@
-#include "capture/LinkLayer.h"
+#include "helper/LinkLayer.h"
 
 #include "capture/BoundedReader.h"
 
