@@ -67,7 +67,6 @@ class TDrapeauxTCP {
   constexpr explicit TDrapeauxTCP(std::uint8_t bits) : FBits(bits & kMask) {}
 
   constexpr std::uint8_t Byte() const { return FBits; }
-  constexpr bool Empty() const { return FBits == 0; }
   constexpr bool Contains(TDrapeauTCP flag) const { return (FBits & BitOf(flag)) != 0; }
   constexpr TDrapeauxTCP& Include(TDrapeauTCP flag) {
     FBits |= BitOf(flag);

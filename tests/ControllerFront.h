@@ -1,7 +1,7 @@
 #pragma once
 
-// The window's controller driven as a front end drives it: the lines it returns are appended
-// to a log of plain strings, its errors kept, its next drain honoured.
+// The window's controller driven as a front end drives it, through a view that keeps plain
+// strings: the lines appended, the errors shown, the run state, the next drain asked for.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,17 +9,18 @@
 
 #include "ui/MainController.h"
 
-// The controller as a front end drives it: what it returns is appended or shown.
-struct TFront {
-  explicit TFront(TCaptureServices services) : Controller(std::move(services)) {}
+struct TFront : TMainView {
+  explicit TFront(TCaptureServices services) : Controller(*this, std::move(services)) {}
 
-  TMainController Controller;
   std::vector<std::string> Lines;
   std::vector<std::string> Errors;
   std::size_t LinesBeforeError = 0;  // of the first error
   std::uint64_t Room = std::uint64_t{1} << 30;
   TDisplayOptions Options = PayloadOnly();
   TStartTexts Texts{"10.0.0.1", true, "0", "0"};
+  bool ShownRunning = false;
+  TNextDrain Next = TNextDrain::Tick;
+  TMainController Controller;  // last: it uses the view
 
   static TDisplayOptions PayloadOnly() {
     TDisplayOptions options;
@@ -27,26 +28,32 @@ struct TFront {
     return options;
   }
 
-  using TNext = TDrainResult::TNext;
-
-  TNext Apply(const TDrainResult& result) {
-    for (const std::string& line : result.Lines) {
+  TStartTexts StartTexts() const override { return Texts; }
+  TDisplayOptions DisplayOptions() const override { return Options; }
+  std::uint64_t FreeCharacters() const override { return Room; }
+  void AppendLines(std::span<const std::string> lines) override {
+    for (const std::string& line : lines) {
       EXPECT_LE(line.size() + 1, Room) << "the controller overfilled the view";
       Room -= std::min<std::uint64_t>(Room, line.size() + 1);
       Lines.push_back(line);
     }
-    if (!result.Error.empty()) {
-      if (Errors.empty()) LinesBeforeError = Lines.size();
-      Errors.push_back(result.Error);
-    }
-    return result.Next;
   }
-  void Click() { Apply(Controller.StartStop(Texts, Options, Room)); }
-  TNext Tick() { return Apply(Controller.Drain(Options, Room)); }
+  void ShowRunning(bool running) override { ShownRunning = running; }
+  void DrainAgain(TNextDrain next) override { Next = next; }
+  void ShowError(const std::string& message) override {
+    if (Errors.empty()) LinesBeforeError = Lines.size();
+    Errors.push_back(message);
+  }
+
+  void Click() { Controller.Btn_StartStopClick(); }
+  TNextDrain Tick() {
+    Controller.TimerInDataTimer();
+    return Next;
+  }
   // Drains as the event loop would until nothing is due before the next tick.
   void Settle() {
-    for (TNext next = Tick(); next != TNext::Tick; next = Tick()) {
-      if (next == TNext::Soon) std::this_thread::sleep_for(TMainController::kSoon);
+    for (TNextDrain next = Tick(); next != TNextDrain::Tick; next = Tick()) {
+      if (next == TNextDrain::Soon) std::this_thread::sleep_for(TMainController::kSoon);
     }
   }
   void Queue(const std::string& payload) {

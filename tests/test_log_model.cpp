@@ -9,14 +9,15 @@
 namespace {
 
 // Every character six pixels wide, tabs every 48, lines 10 high, 600 x 100 in sight.
-TLogModel Model(std::uint64_t capacity = 1 << 20) {
-  TLogModel model(capacity, TCodePage::Windows1252());
-  std::array<float, 256> advance;
-  advance.fill(6);
-  model.SetMetrics(advance, 48, 10);
-  model.SetViewport(600, 100);
-  return model;
-}
+struct TModel : TLogModel {
+  explicit TModel(std::uint64_t capacity = 1 << 20)
+      : TLogModel(capacity, TCodePage::Windows1252()) {
+    std::array<float, 256> advance;
+    advance.fill(6);
+    SetMetrics(advance, 48, 10);
+    SetViewport(600, 100);
+  }
+};
 
 std::vector<std::string> Lines(const TLogModel& model) {
   std::vector<std::string> lines;
@@ -47,14 +48,14 @@ TEST(LogModel, LineBreaksEndLines) {
       {"tab_and_controls", "t\tu\x01\x1b", {"t\tu\x01\x1b"}},
   };
   for (const TBreakCase& c : cases) {
-    TLogModel model = Model();
+    TModel model;
     Append(model, {c.Text});
     EXPECT_EQ(Lines(model), c.Lines) << c.Name;
   }
 }
 
 TEST(LogModel, AnAppendThatDoesNotFitIsRefusedWhole) {
-  TLogModel model = Model(20);
+  TModel model(20);
   Append(model, {"0123456789"});  // 10 characters and a line break
   EXPECT_EQ(model.FreeCharacters(), 9u);
   const std::vector<std::string> too_long{"abcdefghij"};
@@ -67,7 +68,7 @@ TEST(LogModel, AnAppendThatDoesNotFitIsRefusedWhole) {
 }
 
 TEST(LogModel, SelectionIsClampedAndReadAcrossLines) {
-  TLogModel model = Model();
+  TModel model;
   Append(model, {"hello world", "second line", "\xE9t\xE9"});
   EXPECT_FALSE(model.HasSelection());
   model.Select({0, 6}, {1, 6});
@@ -84,7 +85,7 @@ TEST(LogModel, SelectionIsClampedAndReadAcrossLines) {
 }
 
 TEST(LogModel, HitTestingFollowsTheAdvances) {
-  TLogModel model = Model();
+  TModel model;
   Append(model, {"abcdef", "a\tb"});
   const int x0 = TLogModel::kMargin;
   EXPECT_EQ(model.PositionAt(x0 + 2, 5), (TLogModel::TPosition{0, 0}));    // left half of 'a'
@@ -98,7 +99,7 @@ TEST(LogModel, HitTestingFollowsTheAdvances) {
 }
 
 TEST(LogModel, DoubleClickWords) {
-  TLogModel model = Model();
+  TModel model;
   Append(model, {"GET /index.html HTTP/1.1 caf\xE9_au"});
   model.SelectWordAt({0, 7});
   EXPECT_EQ(model.SelectedBytes(""), "index");
@@ -109,34 +110,102 @@ TEST(LogModel, DoubleClickWords) {
 }
 
 TEST(LogModel, FollowsTheNewestLineUntilScrolledAway) {
-  TLogModel model = Model();  // ten rows in sight
+  TModel model;  // ten rows in sight
   const std::vector<std::string> batch(100, "a line");
   Append(model, batch);
   EXPECT_EQ(model.Rows(), 10);
   EXPECT_EQ(model.MaxTop(), 90u);
   EXPECT_EQ(model.Top(), 90u);
   EXPECT_TRUE(model.Following());
+  EXPECT_EQ(model.NewLinesMarker(), "");
   model.ScrollTo(0);
   Append(model, batch);
+  Append(model, std::vector<std::string>(1000, "more"));
   EXPECT_EQ(model.Top(), 0u);
-  EXPECT_EQ(model.UnseenLines(), 100u);
+  EXPECT_EQ(model.UnseenLines(), 1100u);
+  EXPECT_EQ(model.NewLinesMarker(), "\u25BC 1,100 new lines below (End follows)");
   model.ScrollPages(1);
   model.ScrollBy(1);
   EXPECT_EQ(model.Top(), 11u);
   model.ScrollToEnd();
   EXPECT_EQ(model.UnseenLines(), 0u);
+  EXPECT_EQ(model.NewLinesMarker(), "");
   Append(model, batch);
-  EXPECT_EQ(model.Top(), 290u);
+  EXPECT_EQ(model.Top(), 1290u);
   // A shown match holds the view, even at the bottom, until the end is asked for.
-  model.Hold(true);
+  Append(model, {"needle"});
+  model.OpenFind();
+  model.FindText(u"needle", true);
+  while (model.ContinueFind(std::chrono::milliseconds(10))) {
+  }
+  EXPECT_EQ(model.SelectedBytes(""), "needle");
   Append(model, batch);
-  EXPECT_EQ(model.Top(), 290u);
+  EXPECT_EQ(model.Top(), 1291u);
   model.ScrollToEnd();
-  EXPECT_EQ(model.Top(), 390u);
+  EXPECT_EQ(model.Top(), 1391u);
+}
+
+// Keys scroll the view; with Shift they move the selection's end instead and bring it into
+// sight, keeping its anchor.
+TEST(LogModel, KeysScrollOrExtendTheSelection) {
+  using TPosition = TLogModel::TPosition;
+  struct TKeyCase {
+    TLogKey Key;
+    bool Control, Shift;
+    TPosition Cursor;   // from the cursor at {20, 3}
+    std::uint64_t Top;  // from the top at 15
+  };
+  const TKeyCase cases[] = {
+      {TLogKey::Down, false, false, {20, 3}, 16},    {TLogKey::PageUp, false, false, {20, 3}, 5},
+      {TLogKey::Home, true, false, {20, 3}, 0},      {TLogKey::End, false, false, {20, 3}, 90},
+      {TLogKey::Up, false, true, {19, 3}, 15},       {TLogKey::Down, false, true, {21, 3}, 15},
+      {TLogKey::Left, false, true, {20, 2}, 15},     {TLogKey::Right, false, true, {20, 4}, 15},
+      {TLogKey::PageDown, false, true, {30, 3}, 21}, {TLogKey::Home, false, true, {20, 0}, 15},
+      {TLogKey::End, false, true, {20, 7}, 15},      {TLogKey::Home, true, true, {0, 0}, 0},
+      {TLogKey::End, true, true, {99, 7}, 90},
+  };
+  for (const TKeyCase& c : cases) {
+    TModel model;
+    Append(model, std::vector<std::string>(100, "line no"));
+    model.Select({20, 1}, {20, 3});
+    model.ScrollTo(15);
+    model.Navigate(c.Key, c.Control, c.Shift);
+    SCOPED_TRACE(static_cast<int>(c.Key) * 4 + c.Control * 2 + c.Shift);
+    EXPECT_EQ(model.Anchor(), (TPosition{20, 1}));
+    EXPECT_EQ(model.Cursor(), c.Cursor);
+    EXPECT_EQ(model.Top(), c.Top);
+  }
+  // At the ends of a line, the selection goes on to the next or the previous one.
+  TModel model;
+  Append(model, {"ab", "cd"});
+  model.Select({0, 2}, {0, 2});
+  model.Navigate(TLogKey::Right, false, true);
+  EXPECT_EQ(model.Cursor(), (TPosition{1, 0}));
+  model.Navigate(TLogKey::Left, false, true);
+  EXPECT_EQ(model.Cursor(), (TPosition{0, 2}));
+}
+
+// A drag held beyond an edge scrolls that way a step at a time and selects what comes.
+TEST(LogModel, ADragBeyondAnEdgeScrolls) {
+  TModel model;
+  Append(model, std::vector<std::string>(100, std::string(200, 'x')));
+  model.ScrollTo(50);
+  model.Select({55, 0}, {55, 0});
+  EXPECT_FALSE(model.DragBeyondEdge(300, 50));
+  EXPECT_TRUE(model.DragBeyondEdge(300, 120));
+  model.DragStep(300, 120);
+  model.DragStep(300, 120);
+  EXPECT_EQ(model.Top(), 52u);
+  EXPECT_EQ(model.Cursor().Line, 64u);  // under the pointer, two rows below the view
+  model.DragStep(-5, -5);
+  EXPECT_EQ(model.Top(), 51u);
+  EXPECT_EQ(model.Cursor(), (TLogModel::TPosition{50, 0}));
+  model.DragStep(700, 50);
+  EXPECT_EQ(model.Left(), TLogModel::kHorizontalStep);
 }
 
 TEST(LogModel, RevealBringsAPartOfALineIntoSight) {
-  TLogModel model = Model();
+  TModel model;
   Append(model, std::vector<std::string>(50, "short"));
   Append(model, {std::string(300, 'w') + "target"});  // 1,800 pixels in
   model.ScrollTo(0);

@@ -9,6 +9,7 @@
 #include "DatagramFixtures.h"
 #include "ScriptedServices.h"
 #include "capture/DateTime.h"
+#include "ui/DefaultHandler.h"
 #include "ui/MainController.h"
 #include "ui/PortConversion.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
-using TNext = TDrainResult::TNext;
+using TNext = TNextDrain;
 
 // The controller over a scripted capture layer.
 struct TScriptedFront : TFront {
@@ -47,12 +48,14 @@ TEST(MainController, StartAndStopFollowTheButton) {
   TScriptedFront front;
   front.Click();
   EXPECT_TRUE(front.Controller.Running());
+  EXPECT_TRUE(front.ShownRunning);
   front.AwaitReceiving();
   EXPECT_EQ(front.Target().Ip, "10.0.0.1");
   EXPECT_EQ(front.Target().PortStart, 1);
   EXPECT_EQ(front.Target().PortEnd, 65535);
   front.Click();
   EXPECT_FALSE(front.Controller.Running());
+  EXPECT_FALSE(front.ShownRunning);
   front.Settle();
   EXPECT_EQ(front.Count(&TCaptureScript::Closes), 1);
   EXPECT_TRUE(front.Errors.empty());
@@ -101,6 +104,19 @@ TEST(MainController, PortTextsAreConvertedBeforeAnythingStarts) {
     EXPECT_FALSE(front.Controller.Running());
     EXPECT_EQ(front.Count(&TCaptureScript::Opens), 0);
   }
+}
+
+// What typing does in a port field: digits and backspace type, Ctrl+A, Ctrl+C and Ctrl+X act,
+// anything else, Ctrl+V included, is kept out.
+TEST(MainController, PortFieldKeys) {
+  const std::pair<char32_t, TPortKey> cases[] = {
+      {U'0', TPortKey::Type},      {U'9', TPortKey::Type},     {8, TPortKey::Type},
+      {0x01, TPortKey::SelectAll}, {0x03, TPortKey::Copy},     {0x18, TPortKey::Cut},
+      {0x16, TPortKey::Discard},   {U'a', TPortKey::Discard},  {U'-', TPortKey::Discard},
+      {U' ', TPortKey::Discard},   {U'\t', TPortKey::Discard}, {0x0663, TPortKey::Discard},
+  };
+  for (const auto& [typed, action] : cases)
+    EXPECT_EQ(PortKeyOf(typed), action) << static_cast<std::uint32_t>(typed);
 }
 
 // Stop hands over what was captured before it, at once; the next Start shows none of it.
@@ -219,16 +235,17 @@ TEST(MainController, CloseEndsEveryCaptureWithinItsWait) {
   front.Click();
   front.AwaitReceiving();  // waiting on a quiet interface
   std::weak_ptr<TPileTrameTCP> pile = front.Controller.Pile();
-  front.Controller.Close();
+  front.Controller.FormDestroy();
   EXPECT_EQ(front.Count(&TCaptureScript::Closes), 1);
 }
 
 TEST(MainController, LocalIpIsTheLastOfTheHostsList) {
   const auto script = std::make_shared<TCaptureScript>();
   TFront two(ScriptedServices(script, {"10.0.0.1", "192.168.1.7"}));
-  EXPECT_EQ(two.Controller.GetLocalIp(), "192.168.1.7");
+  EXPECT_EQ(two.Controller.FormCreate(), "192.168.1.7");
+  EXPECT_FALSE(two.ShownRunning);
   TFront none(ScriptedServices(script, {}));
-  EXPECT_EQ(none.Controller.GetLocalIp(), "");
+  EXPECT_EQ(none.Controller.FormCreate(), "");
 }
 
 }  // namespace

@@ -130,8 +130,6 @@ class MainFormTest : public QObject {
       if (auto* button = qobject_cast<QAbstractButton*>(widget))
         QCOMPARE(button->isChecked(), c.Checked);
     }
-    QCOMPARE(f.Get<TUpDown>("UpDown1")->Associate(), f.Get<QLineEdit>("StartPort"));
-    QCOMPARE(f.Get<TUpDown>("UpDown2")->Associate(), f.Get<QLineEdit>("EndPort"));
     QVERIFY(!f.Timer()->isActive());
     QCOMPARE(f.Timer()->interval(), 500);
     QCOMPARE(f.Ecr()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);

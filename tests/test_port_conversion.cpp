@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "ui/DefaultHandler.h"
 #include "ui/PortConversion.h"
 
 namespace {
@@ -86,16 +87,36 @@ TEST(StrToPort, RangeIsChecked) {
   EXPECT_THROW(StrToPort("abc"), EConvertError);
 }
 
-TEST(WithFinalPeriod, AddedAfterCharactersAboveThePeriod) {
-  EXPECT_EQ(WithFinalPeriod("'' is not a valid integer value"),
-            "'' is not a valid integer value.");
-  EXPECT_EQ(WithFinalPeriod("RichEdit line insertion error"), "RichEdit line insertion error.");
-  EXPECT_EQ(WithFinalPeriod(""), "");
-  EXPECT_EQ(WithFinalPeriod("done."), "done.");
-  EXPECT_EQ(WithFinalPeriod("what?"), "what?.");           // '?' comes after '.'
-  EXPECT_EQ(WithFinalPeriod("(error 99)"), "(error 99)");  // ')' comes before '.'
-  EXPECT_EQ(WithFinalPeriod("a-"), "a-");
-  EXPECT_EQ(WithFinalPeriod("port 80"), "port 80.");
+// What the default handler's box shows for a message: the final period, visible control
+// characters (bidirectional ones included, which would reorder the text), a bounded length.
+TEST(DefaultHandler, BoxText) {
+  using namespace std::string_literals;
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"'' is not a valid integer value", u"'' is not a valid integer value."},
+      {u"RichEdit line insertion error", u"RichEdit line insertion error."},
+      {u"", u""},
+      {u"done.", u"done."},
+      {u"what?", u"what?."},           // '?' comes after '.'
+      {u"(error 99)", u"(error 99)"},  // ')' comes before '.'
+      {u"a-", u"a-"},
+      {u"'8\0"
+       u"0'"s,
+       u"'8\u2400"
+       u"0'"},
+      {u"tab\tand\r\n", u"tab\u2409and\u240D\u240A"},
+      {u"abc\u202Eevil\u2066x\u2069", u"abc\uFFFDevil\uFFFDx\uFFFD."},
+      {u"del\x7F c1\x85", u"del\u2421 c1\uFFFD."},
+  };
+  for (const auto& [message, shown] : cases)
+    EXPECT_EQ(BoxText(message), shown) << std::string(message.begin(), message.end());
+
+  const std::u16string long_message(1000, u'x');
+  const std::u16string cut = BoxText(long_message);
+  EXPECT_EQ(cut.size(), kMaxBoxCharacters);
+  EXPECT_EQ(cut.back(), u'\u2026');
+  // A character outside the basic plane is kept whole or not at all.
+  const std::u16string emoji = std::u16string(kMaxBoxCharacters - 2, u'y') + u"\U0001F600zz";
+  EXPECT_EQ(BoxText(emoji), std::u16string(kMaxBoxCharacters - 2, u'y') + u"\u2026");
 }
 
 }  // namespace

@@ -37,6 +37,23 @@ void Pump(std::chrono::milliseconds time) {
   Pump([] { return false; }, time);
 }
 
+// A control of the window by its name in the layout table: its id is its row's.
+HWND ControlNamed(HWND window, std::string_view name) {
+  struct TSearch {
+    int Id;
+    HWND Found = nullptr;
+  } search{TMainForm::kFirstControlId + static_cast<int>(RowOf(name))};
+  ::EnumChildWindows(
+      window,
+      [](HWND child, LPARAM data) -> BOOL {
+        auto* search = reinterpret_cast<TSearch*>(data);
+        if (::GetDlgCtrlID(child) == search->Id) search->Found = child;
+        return search->Found == nullptr;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.Found;
+}
+
 struct TFixture {
   std::shared_ptr<TCaptureScript> Script = std::make_shared<TCaptureScript>();
   std::unique_ptr<TMainForm> Form;
@@ -53,7 +70,7 @@ struct TFixture {
   ~TFixture() { TApplication::SetBoxHook({}); }
 
   HWND Get(const char* name) const {
-    HWND control = Form->Control(name);
+    HWND control = ControlNamed(Form->Handle(), name);
     EXPECT_NE(control, nullptr) << name;
     return control;
   }
@@ -107,7 +124,7 @@ LONG ButtonStyleOf(std::string_view kind) {
 TEST(Win32MainForm, LayoutTable) {
   TFixture f;
   HWND window = f.Form->Handle();
-  ASSERT_EQ(f.Form->Dpi(), 96) << "the table is at 96 DPI";
+  ASSERT_EQ(::GetDpiForWindow(window), 96u) << "the table is at 96 DPI";
   RECT client;
   ::GetClientRect(window, &client);
   EXPECT_EQ(client.right, 940);
@@ -165,7 +182,7 @@ TEST(Win32MainForm, TabOrderFocusAndOverlaps) {
   HWND control = f.Get("Btn_StartStop");
   for (std::size_t i = 0; i < std::size(kExpectedTabChain); ++i) {
     for (const TExpectedControl& c : kExpectedLayout)
-      if (f.Form->Control(c.Name) == control) chain.push_back(c.Name);
+      if (f.Get(c.Name) == control) chain.push_back(c.Name);
     control = ::GetNextDlgTabItem(f.Form->Handle(), control, FALSE);
   }
   EXPECT_EQ(chain,
@@ -315,7 +332,7 @@ TEST(Win32MainForm, WithoutARawSocketStartEndsInTheBox) {
   TMainForm form({}, TMainForm::kLogCapacity, false);
   std::vector<TApplication::TBox> boxes;
   TApplication::SetBoxHook([&](const TApplication::TBox& box) { boxes.push_back(box); });
-  ::SendMessageW(form.Control("Btn_StartStop"), BM_CLICK, 0, 0);
+  ::SendMessageW(ControlNamed(form.Handle(), "Btn_StartStop"), BM_CLICK, 0, 0);
   Pump([&] { return !boxes.empty(); }, 10000ms);
   TApplication::SetBoxHook({});
   if (boxes.empty()) GTEST_SKIP() << "this system captures: no failure to show";

@@ -1,5 +1,7 @@
 #include "ui/CodePage.h"
 
+#include "ui/VisibleText.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -34,10 +36,7 @@ TCodePage::TCodePage(const char16_t (&characters)[256]) {
   for (unsigned byte = 0; byte < 256; ++byte) {
     const char16_t c = characters[byte];
     FCharacter[byte] = c;
-    FDisplayed[byte] = c < 0x20                ? static_cast<char16_t>(0x2400 + c)
-                       : c == 0x7F             ? char16_t{0x2421}
-                       : c >= 0x80 && c < 0xA0 ? char16_t{0xFFFD}
-                                               : c;
+    FDisplayed[byte] = static_cast<char16_t>(VisibleCharacter(c));
     FInWord[byte] = IsWordCharacter(c);
   }
   for (unsigned byte = 0; byte < 256; ++byte) {

@@ -27,6 +27,9 @@ class TLogFinder {
   enum class TProgress { Done, More };
 
   TLogFinder(const TLogText& text, const TCodePage& code_page);
+  // It refers to the text it searches: neither copied nor moved.
+  TLogFinder(const TLogFinder&) = delete;
+  TLogFinder& operator=(const TLogFinder&) = delete;
 
   // A new text to find; an empty one finds nothing. Starts the count over.
   void SetNeedle(std::string_view needle, bool match_case);

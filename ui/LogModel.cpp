@@ -105,6 +105,94 @@ void TLogModel::Reveal(std::uint64_t line, std::size_t from, std::size_t to) {
   if (left < FLeft) ScrollLeftTo(std::max(0, left - FWidth / 4));
 }
 
+void TLogModel::Navigate(TLogKey key, bool control, bool shift) {
+  if (!shift) {
+    switch (key) {
+      case TLogKey::Up:
+        return ScrollBy(-1);
+      case TLogKey::Down:
+        return ScrollBy(1);
+      case TLogKey::PageUp:
+        return ScrollPages(-1);
+      case TLogKey::PageDown:
+        return ScrollPages(1);
+      case TLogKey::Left:
+        return ScrollLeftTo(FLeft - kHorizontalStep);
+      case TLogKey::Right:
+        return ScrollLeftTo(FLeft + kHorizontalStep);
+      case TLogKey::Home:
+        if (control) ScrollTo(0);
+        return ScrollLeftTo(0);
+      case TLogKey::End:
+        return ScrollToEnd();
+    }
+    return;
+  }
+  if (FText.LineCount() == 0) return;
+  const std::uint64_t last = FText.LineCount() - 1;
+  const auto rows = static_cast<std::uint64_t>(Rows());
+  TPosition to = FCursor;
+  switch (key) {
+    case TLogKey::Up:
+      if (to.Line > 0) --to.Line;
+      break;
+    case TLogKey::Down:
+      if (to.Line < last) ++to.Line;
+      break;
+    case TLogKey::PageUp:
+      to.Line = to.Line > rows ? to.Line - rows : 0;
+      break;
+    case TLogKey::PageDown:
+      to.Line = std::min(to.Line + rows, last);
+      break;
+    case TLogKey::Left:
+      if (to.Column > 0)
+        to.Column = PreviousColumn(Line(to.Line), to.Column);
+      else if (to.Line > 0)
+        to = {to.Line - 1, FText.LineLength(to.Line - 1)};
+      break;
+    case TLogKey::Right:
+      if (to.Column < FText.LineLength(to.Line))
+        to.Column = NextColumn(Line(to.Line), to.Column);
+      else if (to.Line < last)
+        to = {to.Line + 1, 0};
+      break;
+    case TLogKey::Home:
+      to = {control ? 0 : to.Line, 0};
+      break;
+    case TLogKey::End:
+      if (control) to.Line = last;
+      to.Column = FText.LineLength(to.Line);
+      break;
+  }
+  Select(FAnchor, to);
+  // Only as far as it takes: the cursor goes a line at a time.
+  const std::uint64_t line = FCursor.Line;
+  if (line < FTop) ScrollTo(line);
+  if (line >= FTop + rows) ScrollTo(line - rows + 1);
+  Reveal(line, FCursor.Column, FCursor.Column);
+}
+
+std::size_t TLogModel::NextColumn(std::string_view bytes, std::size_t column) const {
+  return std::min(column + 1, bytes.size());
+}
+
+std::size_t TLogModel::PreviousColumn(std::string_view, std::size_t column) const {
+  return column > 0 ? column - 1 : 0;
+}
+
+bool TLogModel::DragBeyondEdge(int x, int y) const {
+  return x < 0 || y < 0 || x > FWidth || y > FHeight;
+}
+
+void TLogModel::DragStep(int x, int y) {
+  if (y < 0) ScrollBy(-1);
+  if (y > FHeight) ScrollBy(1);
+  if (x < 0) ScrollLeftTo(FLeft - kHorizontalStep);
+  if (x > FWidth) ScrollLeftTo(FLeft + kHorizontalStep);
+  MoveCursor(PositionAt(x, y));
+}
+
 float TLogModel::XOf(std::string_view bytes, std::size_t column) const {
   return static_cast<float>(kMargin - FLeft) + LeftOf(bytes, column);
 }
@@ -193,12 +281,23 @@ TLogModel::TSpan TLogModel::SelectedIn(std::uint64_t line) const {
   return span;
 }
 
-void TLogModel::FindText(std::string_view needle, bool match_case) {
-  FFinder.SetNeedle(needle, match_case);
+void TLogModel::FindText(std::u16string_view needle, bool match_case) {
+  std::string bytes;
+  for (const char16_t c : needle) {
+    const std::optional<unsigned char> byte = FCodePage.ByteOf(c);
+    // No line holds a NUL: what the code page cannot hold finds nothing.
+    if (!byte) {
+      bytes.assign(1, '\0');
+      break;
+    }
+    bytes.push_back(static_cast<char>(*byte));
+  }
+  FFinder.SetNeedle(bytes, match_case);
   StartFind(Selection().first, true);
 }
 
-void TLogModel::FindAgain(bool forward) {
+bool TLogModel::FindAgain(bool forward) {
+  if (!FFindOpen || FFinder.Needle().empty()) return false;
   const auto [from, to] = Selection();
   if (forward) {
     // After the match in hand, or from where the view stands when nothing is selected.
@@ -206,6 +305,7 @@ void TLogModel::FindAgain(bool forward) {
   } else {
     StartFind(HasSelection() ? from : TPosition{FTop, 0}, false);
   }
+  return true;
 }
 
 void TLogModel::StartFind(TPosition from, bool forward) {
@@ -252,6 +352,11 @@ std::string Grouped(std::uint64_t value) {
 }
 
 }  // namespace
+
+std::string TLogModel::NewLinesMarker() const {
+  if (Following() || FUnseen == 0) return {};
+  return "\u25BC " + Grouped(FUnseen) + " new lines below (End follows)";
+}
 
 std::string TLogModel::FindStatus() const {
   if (FFinder.Needle().empty()) return {};

@@ -22,6 +22,9 @@ class ELineInsertionError : public std::runtime_error {
   ELineInsertionError() : std::runtime_error("RichEdit line insertion error") {}
 };
 
+// The keys that move a log view, whatever the toolkit calls them.
+enum class TLogKey { Up, Down, PageUp, PageDown, Left, Right, Home, End };
+
 class TLogModel {
  public:
   // A place in the text: a line, and a column counting bytes.
@@ -36,6 +39,9 @@ class TLogModel {
   static constexpr int kHorizontalStep = 20;
 
   explicit TLogModel(std::uint64_t capacity, const TCodePage& code_page = TCodePage::Host());
+  // It refers to its own parts: neither copied nor moved.
+  TLogModel(const TLogModel&) = delete;
+  TLogModel& operator=(const TLogModel&) = delete;
 
   const TCodePage& CodePage() const { return FCodePage; }
 
@@ -77,14 +83,26 @@ class TLogModel {
   void ScrollToEnd();
   // Following the newest line: the view is scrolled to the bottom. Appends keep it there.
   bool Following() const { return FTop >= MaxTop() && !FHeld; }
-  // While held (a found match is shown), appends do not move the view, even at the bottom;
+  // While a found match is shown, appends do not move the view, even at the bottom;
   // ScrollToEnd lets go.
-  void Hold(bool held) { FHeld = held; }
-  bool Held() const { return FHeld; }
   // Lines appended while the view did not follow, since it last did.
   std::uint64_t UnseenLines() const { return FUnseen; }
   // Scrolls so that the part of `line` from column `from` to column `to` is in sight.
   void Reveal(std::uint64_t line, std::size_t from, std::size_t to);
+  // A key: without Shift the view scrolls (Home to the line's start, with Control to the first
+  // line; End back to the newest line, following it); with Shift the selection's moving end
+  // goes a line, a character or a page that way, or to the line's start or end (with Control,
+  // the text's), and comes into sight.
+  void Navigate(TLogKey key, bool control, bool shift);
+  // The note drawn while lines come in out of sight, such as "▼ 12 new lines below (End
+  // follows)", in UTF-8; empty when there is none to draw.
+  std::string NewLinesMarker() const;
+
+  // --- A drag that selects: beyond an edge of the viewport the view keeps scrolling that way.
+  // True when `x`, `y` (viewport coordinates) lie beyond an edge: a timer then calls DragStep.
+  bool DragBeyondEdge(int x, int y) const;
+  // One step of that scrolling, and the selection extended to the point.
+  void DragStep(int x, int y);
 
   // Where character `column` of a line starts, in viewport coordinates.
   float XOf(std::string_view bytes, std::size_t column) const;
@@ -120,10 +138,12 @@ class TLogModel {
   void CloseFind() { FFindOpen = false; }
   bool FindOpen() const { return FFindOpen; }
   const TLogFinder& Finder() const { return FFinder; }
-  // A new text: the first match at or after the selection's start.
-  void FindText(std::string_view needle, bool match_case);
-  // The next match after the selection, or the previous one before it.
-  void FindAgain(bool forward);
+  // A new text, as the user typed it: the first match at or after the selection's start. A
+  // text the log's characters cannot hold is in no line: it finds nothing.
+  void FindText(std::u16string_view needle, bool match_case);
+  // The next match after the selection, or the previous one before it; false, with nothing
+  // done, when find is closed or has no text: the view then opens its bar instead.
+  bool FindAgain(bool forward);
   // One slice of the search and of the count; true while more is due.
   bool ContinueFind(std::chrono::nanoseconds budget);
   // What the bar says: "3 of 1,284", "not found", and a notice when the search went round.
@@ -131,6 +151,9 @@ class TLogModel {
 
  private:
   TPosition Clamped(TPosition at) const;
+  // Where the character after, or before, the one at `column` starts.
+  std::size_t NextColumn(std::string_view bytes, std::size_t column) const;
+  std::size_t PreviousColumn(std::string_view bytes, std::size_t column) const;
   void StartFind(TPosition from, bool forward);
   void ShowFound();
 

@@ -16,28 +16,39 @@ std::string DroppedLine(std::uint64_t count) {
   return "*** " + std::to_string(count) + " datagrams dropped: the capture could not keep up ***";
 }
 
-TMainController::TMainController(TCaptureServices services)
-    : FServices(std::move(services)),
+TPortKey PortKeyOf(char32_t typed) {
+  if ((typed >= U'0' && typed <= U'9') || typed == 8) return TPortKey::Type;
+  // The characters the control key makes with A, C and X.
+  if (typed == 0x01) return TPortKey::SelectAll;
+  if (typed == 0x03) return TPortKey::Copy;
+  if (typed == 0x18) return TPortKey::Cut;
+  return TPortKey::Discard;
+}
+
+TMainController::TMainController(TMainView& view, TCaptureServices services)
+    : FView(view),
+      FServices(std::move(services)),
       FPile(std::make_shared<TPileTrameTCP>()),
       FPool(std::make_shared<TTramePool>()) {}
 
 TMainController::~TMainController() {
-  Close();
+  FormDestroy();
 }
 
-std::string TMainController::GetLocalIp() {
-  std::string result;
+std::string TMainController::FormCreate() {
+  FView.ShowRunning(false);
+  std::string last;
   for (const std::string& address : FServices.HostAddresses())
-    result = address;
-  return result;
+    last = address;
+  return last;
 }
 
-TDrainResult TMainController::StartStop(const TStartTexts& texts, const TDisplayOptions& options,
-                                        std::uint64_t room) {
+void TMainController::Btn_StartStopClick() {
   if (FRunning) {
     Stop();
-    return Drain(options, room);
+    return Show(Drain());
   }
+  const TStartTexts texts = FView.StartTexts();
   // With both ports wrong, the start port's text is the one named.
   std::uint16_t port_start = 1;
   std::uint16_t port_end = 65535;
@@ -45,14 +56,26 @@ TDrainResult TMainController::StartStop(const TStartTexts& texts, const TDisplay
     port_start = StrToPort(texts.StartPort);
     port_end = StrToPort(texts.EndPort);
   }
-  TDrainResult result;
+  TDrained result;
   FinishStopping(true);
-  Compose(options, room, TClock::time_point::max(), result);
-  if (!result.Error.empty()) return result;
-  FSniffer =
-      TThreadSniffer::Create(FPile, texts.Ip, port_start, port_end, FServices.MakeLayer(), FPool);
-  FRunning = true;
-  return result;
+  Compose(FView.DisplayOptions(), FView.FreeCharacters(), TClock::time_point::max(), result);
+  if (result.Error.empty()) {
+    FSniffer = TThreadSniffer::Create(FPile, texts.Ip, port_start, port_end, FServices.MakeLayer(),
+                                      FPool);
+    FRunning = true;
+  }
+  Show(result);
+}
+
+void TMainController::TimerInDataTimer() {
+  Show(Drain());
+}
+
+void TMainController::Show(const TDrained& result) {
+  FView.AppendLines(result.Lines);
+  FView.ShowRunning(FRunning);
+  FView.DrainAgain(result.Next);
+  if (!result.Error.empty()) FView.ShowError(result.Error);
 }
 
 void TMainController::Stop() {
@@ -76,25 +99,24 @@ void TMainController::FinishStopping(bool wait) {
   });
 }
 
-TDrainResult TMainController::Drain(const TDisplayOptions& options, std::uint64_t room) {
-  TDrainResult result;
+TMainController::TDrained TMainController::Drain() {
+  TDrained result;
   // Read before draining: once a capture has ended, all it captured is in the queue.
   FinishStopping(false);
   const bool failed = FRunning && FSniffer && FSniffer->Ended();
-  Compose(options, room, TClock::now() + kSlice, result);
-  if (!result.Error.empty()) return result;
-  if (result.Next == TDrainResult::TNext::Now) return result;
+  Compose(FView.DisplayOptions(), FView.FreeCharacters(), TClock::now() + kSlice, result);
+  if (!result.Error.empty() || result.Next == TNextDrain::Now) return result;
   if (failed) {
-    // Everything it captured has been returned: now say why it ended.
+    // Everything it captured has been shown: now say why it ended.
     FRunning = false;
     result.Error = FSniffer->Failure();
   }
-  if (!FStopping.empty()) result.Next = TDrainResult::TNext::Soon;
+  if (!FStopping.empty()) result.Next = TNextDrain::Soon;
   return result;
 }
 
 void TMainController::Compose(const TDisplayOptions& options, std::uint64_t room,
-                              TClock::time_point until, TDrainResult& result) {
+                              TClock::time_point until, TDrained& result) {
   for (;;) {
     FTaken.clear();
     if (FPile->PopBatch(FTaken, kTakeAtOnce) == 0) return;
@@ -116,7 +138,7 @@ void TMainController::Compose(const TDisplayOptions& options, std::uint64_t room
     }
     FPool->Release(FTaken);
     if (TClock::now() >= until) {
-      if (FPile->Count() > 0) result.Next = TDrainResult::TNext::Now;
+      if (FPile->Count() > 0) result.Next = TNextDrain::Now;
       return;
     }
   }
@@ -124,17 +146,17 @@ void TMainController::Compose(const TDisplayOptions& options, std::uint64_t room
 
 // Nothing more can be shown: the capture ends, and what it still held is let go with the
 // queue, so that no later Start shows a record of this one.
-void TMainController::ReportFull(TDrainResult& result) {
+void TMainController::ReportFull(TDrained& result) {
   if (FRunning) Stop();
   for (const TStopping& stopping : FStopping)
     stopping.Capture->Detach();
   FStopping.clear();
   FPile->Clear();
   result.Error = kViewFull;
-  result.Next = TDrainResult::TNext::Tick;
+  result.Next = TNextDrain::Tick;
 }
 
-void TMainController::Close() {
+void TMainController::FormDestroy() {
   if (FRunning) Stop();
   FRunning = false;
   const auto deadline = TClock::now() + kStopWait;

@@ -2,12 +2,13 @@
 
 // The main window's behaviour without a toolkit: the queue, the run state, the captures and
 // their ending, Start and Stop, the drain of the queue into lines, and close. A front end
-// composes its controls, hands the controller what they hold, appends the lines it gets back
-// and shows the error that comes with them.
+// composes its controls and lets the controller read them and show what comes of each event
+// through TMainView; its handlers only call the controller's.
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,18 +26,31 @@ struct TStartTexts {
   std::string EndPort;
 };
 
-// What the front end does after a call: append the lines, in order; then show the error, if
-// any, in the default handler's box; then drain again when told.
-struct TDrainResult {
-  enum class TNext {
-    Tick,  // with the next tick of the timer, which runs while the window runs
-    Now,   // once the event loop has had a turn: more is queued
-    Soon,  // in a few milliseconds: a stopped capture is still handing over
-  };
+// When the drain is due again.
+enum class TNextDrain {
+  Tick,  // with the next tick of the timer, which runs while the window runs
+  Now,   // once the event loop has had a turn: more is queued
+  Soon,  // in a few milliseconds: a stopped capture is still handing over
+};
 
-  std::vector<std::string> Lines;
-  std::string Error;
-  TNext Next = TNext::Tick;
+// The window as the controller sees it: what it reads from the controls, and what it shows.
+class TMainView {
+ public:
+  virtual TStartTexts StartTexts() const = 0;
+  virtual TDisplayOptions DisplayOptions() const = 0;
+  // The log view's free capacity, in characters.
+  virtual std::uint64_t FreeCharacters() const = 0;
+
+  // After each event, in this order: the lines, the run state (the button's caption, the
+  // timer, the log's colours once running), when to drain next, then an error, if any, in the
+  // default handler's box.
+  virtual void AppendLines(std::span<const std::string> lines) = 0;
+  virtual void ShowRunning(bool running) = 0;
+  virtual void DrainAgain(TNextDrain next) = 0;
+  virtual void ShowError(const std::string& message) = 0;
+
+ protected:
+  ~TMainView() = default;
 };
 
 // What the window asks of the platform: a capture layer for each Start, and the host's
@@ -46,16 +60,13 @@ struct TCaptureServices {
   std::function<std::vector<std::string>()> HostAddresses = ::HostAddresses;
 };
 
-// The nine check boxes as options, each read by its name in the layout table.
-template <class F>
-TDisplayOptions DisplayOptionsFrom(F&& checked) {
-  return {checked("VoirDate"),  checked("VoirIpPort"), checked("VoirDrapeaux"),
-          checked("FiltreURG"), checked("FiltreACK"),  checked("FiltrePSH"),
-          checked("FiltreRST"), checked("FiltreSYN"),  checked("FiltreFIN")};
-}
-
-// The line that stands where the system dropped datagrams.
+// The line that stands where datagrams were dropped.
 std::string DroppedLine(std::uint64_t count);
+
+// What a key typed into a port field does: digits and backspace type, the editing shortcuts
+// act, anything else (a letter, a sign, a paste with Ctrl+V) is discarded.
+enum class TPortKey { Type, Discard, SelectAll, Copy, Cut };
+TPortKey PortKeyOf(char32_t typed);
 
 class TMainController {
  public:
@@ -70,46 +81,53 @@ class TMainController {
   // layer may take, and a little for its thread to be scheduled.
   static constexpr auto kStopWait = kHandOverLimit + std::chrono::milliseconds(250);
 
-  explicit TMainController(TCaptureServices services = {});
+  TMainController(TMainView& view, TCaptureServices services = {});
   ~TMainController();
   TMainController(const TMainController&) = delete;
   TMainController& operator=(const TMainController&) = delete;
 
-  // The last address of the host's list, or an empty text.
-  std::string GetLocalIp();
+  // The window's creation: the stopped state, and the address the field starts with, the last
+  // of the host's list or an empty text.
+  std::string FormCreate();
 
   bool Running() const { return FRunning; }
   const std::shared_ptr<TPileTrameTCP>& Pile() const { return FPile; }
 
-  // The button's work. Stopping asks the capture to end and returns the first lines of its
-  // hand-over. Starting first converts the port texts, raising EConvertError for a text that
-  // does not convert, with nothing changed; then finishes the ending of earlier captures and
-  // returns their last lines, so that nothing of them comes after the new capture's; then
-  // starts the capture. `room` is the view's free capacity, in characters.
-  TDrainResult StartStop(const TStartTexts& texts, const TDisplayOptions& options,
-                         std::uint64_t room);
+  // The button. Stopping asks the capture to end and shows the first lines of its hand-over.
+  // Starting first converts the port texts, raising EConvertError for a text that does not
+  // convert, with nothing changed; then finishes the ending of earlier captures and shows
+  // their last lines, so that nothing of them comes after the new capture's; then starts.
+  void Btn_StartStopClick();
 
   // One slice of the drain: the oldest records become lines, drop markers their own line. A
-  // capture that failed is reported once everything it captured has been returned; a view
-  // that is full stops the capture and is reported once.
-  TDrainResult Drain(const TDisplayOptions& options, std::uint64_t room);
+  // capture that failed is reported once everything it captured has been shown; a view that
+  // is full stops the capture and is reported once.
+  void TimerInDataTimer();
 
   // Ends every capture, waiting a bounded time; what does not end is detached.
-  void Close();
+  void FormDestroy();
 
  private:
   struct TStopping {
     std::shared_ptr<TSnifferControl> Capture;
     TClock::time_point Deadline;
   };
+  struct TDrained {
+    std::vector<std::string> Lines;
+    std::string Error;
+    TNextDrain Next = TNextDrain::Tick;
+  };
 
   void Stop();
   // Waits for stopped captures until their deadlines; detaches the rest.
   void FinishStopping(bool wait);
+  TDrained Drain();
   void Compose(const TDisplayOptions& options, std::uint64_t room, TClock::time_point until,
-               TDrainResult& result);
-  void ReportFull(TDrainResult& result);
+               TDrained& result);
+  void ReportFull(TDrained& result);
+  void Show(const TDrained& result);
 
+  TMainView& FView;
   const TCaptureServices FServices;
   std::shared_ptr<TPileTrameTCP> FPile;
   std::shared_ptr<TTramePool> FPool;

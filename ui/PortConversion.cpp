@@ -64,14 +64,3 @@ std::uint16_t StrToPort(std::string_view text) {
     throw EConvertError("'" + std::string(text) + "' is not a valid port number");
   return static_cast<std::uint16_t>(value);
 }
-
-std::string MessageOf(const std::exception& error) {
-  if (const auto* conversion = dynamic_cast<const EConvertError*>(&error))
-    return conversion->Message();
-  return error.what();
-}
-
-std::string WithFinalPeriod(std::string message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
-  return message;
-}

@@ -17,9 +17,6 @@ class EConvertError : public std::runtime_error {
   std::string FMessage;
 };
 
-// The whole message of an exception that a handler caught, for the default handler's box.
-std::string MessageOf(const std::exception& error);
-
 // The integer a text spells: leading blanks (spaces only), at most one sign, then decimal
 // digits or hexadecimal ones after "$", "x", "X", "0x" or "0X", up to the end of the text.
 // Decimal values must fit 32 signed bits; hexadecimal ones of up to eight significant
@@ -30,7 +27,3 @@ std::int32_t StrToInt(std::string_view text);
 // StrToInt, then a port: 0 to 65535; outside it raises EConvertError with
 // "'<text>' is not a valid port number".
 std::uint16_t StrToPort(std::string_view text);
-
-// The default handler's rule for a message box: a final "." is added when the message is not
-// empty and its last character's code is greater than that of ".".
-std::string WithFinalPeriod(std::string message);

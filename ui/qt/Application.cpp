@@ -3,8 +3,8 @@
 #include <QFontDatabase>
 #include <QMessageBox>
 
+#include "ui/DefaultHandler.h"
 #include "ui/Layout.h"
-#include "ui/PortConversion.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   // The title of the task-bar entry and of message boxes. Not the display name: Qt would
@@ -31,10 +31,8 @@ void TApplication::HandleException(const std::exception& error) {
 }
 
 std::unique_ptr<QMessageBox> TApplication::CreateExceptionBox(const std::string& message) {
-  QString text = QString::fromStdString(WithFinalPeriod(message));
-  for (QChar& c : text) {
-    if (c.unicode() < 0x20) c = QChar(0x2400 + c.unicode());  // the Control Pictures
-  }
+  const QString text =
+      QString::fromStdU16String(BoxText(QString::fromStdString(message).toStdU16String()));
   auto box = std::make_unique<QMessageBox>(QMessageBox::Critical, applicationName(), text,
                                            QMessageBox::Ok, activeWindow());
   box->setTextFormat(Qt::PlainText);

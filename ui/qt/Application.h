@@ -25,8 +25,7 @@ class TApplication : public QApplication {
   static void ShowException(const std::string& message);
 
   // The box the default handler shows for `message`: a stop icon, one OK button, the
-  // application's title, a final "." where the message calls for one, and control
-  // characters made visible, so that the whole message shows.
+  // application's title, and the message as BoxText has it.
   static std::unique_ptr<QMessageBox> CreateExceptionBox(const std::string& message);
 
   // Tests look at the box instead of waiting for a click on it.

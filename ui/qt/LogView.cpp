@@ -5,7 +5,6 @@
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
@@ -50,15 +49,7 @@ TLogView::TLogView(std::uint64_t capacity, QWidget* parent)
   FFindWork->setSingleShot(true);
   connect(FFindWork, &QTimer::timeout, this, &TLogView::FindWork);
   connect(FFindBar, &TFindBar::Changed, this, [this] {
-    // What the code page cannot hold cannot be in the log: it finds nothing.
-    std::string needle;
-    bool representable = true;
-    for (const QChar c : FFindBar->Text()) {
-      const auto byte = FModel.CodePage().ByteOf(c.unicode());
-      representable = representable && byte;
-      if (byte) needle.push_back(static_cast<char>(*byte));
-    }
-    FModel.FindText(representable ? needle : std::string(1, '\0'), FFindBar->MatchCase());
+    FModel.FindText(FFindBar->Text().toStdU16String(), FFindBar->MatchCase());
     FindWork();
   });
   connect(FFindBar, &TFindBar::Next, this, [this] { FindNext(true); });
@@ -91,8 +82,7 @@ void TLogView::CloseFind() {
 }
 
 void TLogView::FindNext(bool forward) {
-  if (!FModel.FindOpen() || FModel.Finder().Needle().empty()) return OpenFind();
-  FModel.FindAgain(forward);
+  if (!FModel.FindAgain(forward)) return OpenFind();
   FindWork();
 }
 
@@ -266,11 +256,7 @@ void TLogView::paintEvent(QPaintEvent*) {
   }
   // Lines came in while the view looked elsewhere: say so, without a control of its own.
   FNewLinesMarker = {};
-  if (!FModel.Following() && FModel.UnseenLines() > 0) {
-    const QString note =
-        QStringLiteral("\u25BC %1 new lines below (End follows)")
-            .arg(
-                QLocale(QLocale::English).toString(static_cast<qulonglong>(FModel.UnseenLines())));
+  if (const QString note = QString::fromStdString(FModel.NewLinesMarker()); !note.isEmpty()) {
     const QFontMetrics metrics(font());
     FNewLinesMarker = QRect(0, 0, metrics.horizontalAdvance(note) + 12, metrics.height() + 4);
     FNewLinesMarker.moveBottomRight(viewport()->rect().bottomRight() - QPoint(4, 4));
@@ -318,36 +304,16 @@ void TLogView::keyPressEvent(QKeyEvent* event) {
   } else if (event == QKeySequence::SelectAll) {
     SelectAll();
   } else {
-    switch (event->key()) {
-      case Qt::Key_Up:
-        FModel.ScrollBy(-1);
-        break;
-      case Qt::Key_Down:
-        FModel.ScrollBy(1);
-        break;
-      case Qt::Key_PageUp:
-        FModel.ScrollPages(-1);
-        break;
-      case Qt::Key_PageDown:
-        FModel.ScrollPages(1);
-        break;
-      case Qt::Key_Left:
-        FModel.ScrollLeftTo(FModel.Left() - TLogModel::kHorizontalStep);
-        break;
-      case Qt::Key_Right:
-        FModel.ScrollLeftTo(FModel.Left() + TLogModel::kHorizontalStep);
-        break;
-      case Qt::Key_Home:
-        if (control) FModel.ScrollTo(0);
-        FModel.ScrollLeftTo(0);
-        break;
-      case Qt::Key_End:  // back to the newest line, following it
-        FModel.ScrollToEnd();
-        break;
-      default:
-        QAbstractScrollArea::keyPressEvent(event);
-        return;
-    }
+    static constexpr std::pair<int, TLogKey> kKeys[] = {
+        {Qt::Key_Up, TLogKey::Up},         {Qt::Key_Down, TLogKey::Down},
+        {Qt::Key_PageUp, TLogKey::PageUp}, {Qt::Key_PageDown, TLogKey::PageDown},
+        {Qt::Key_Left, TLogKey::Left},     {Qt::Key_Right, TLogKey::Right},
+        {Qt::Key_Home, TLogKey::Home},     {Qt::Key_End, TLogKey::End}};
+    const auto key = std::find_if(std::begin(kKeys), std::end(kKeys), [event](const auto& pair) {
+      return pair.first == event->key();
+    });
+    if (key == std::end(kKeys)) return QAbstractScrollArea::keyPressEvent(event);
+    FModel.Navigate(key->second, control, event->modifiers() & Qt::ShiftModifier);
     Sync();
   }
   event->accept();
@@ -380,8 +346,7 @@ void TLogView::mouseMoveEvent(QMouseEvent* event) {
   event->accept();
   const QPoint point = event->position().toPoint();
   ExtendSelectionTo(point);
-  // Dragging past an edge keeps scrolling that way.
-  if (viewport()->rect().contains(point))
+  if (!FModel.DragBeyondEdge(point.x(), point.y()))
     FAutoScroll.stop();
   else if (!FAutoScroll.isActive())
     FAutoScroll.start(50, this);
@@ -390,13 +355,8 @@ void TLogView::mouseMoveEvent(QMouseEvent* event) {
 void TLogView::timerEvent(QTimerEvent* event) {
   if (event->timerId() != FAutoScroll.timerId()) return QAbstractScrollArea::timerEvent(event);
   if (!FSelecting) return FAutoScroll.stop();
-  if (FLastMouse.y() < 0) FModel.ScrollBy(-1);
-  if (FLastMouse.y() > viewport()->height()) FModel.ScrollBy(1);
-  if (FLastMouse.x() < 0) FModel.ScrollLeftTo(FModel.Left() - TLogModel::kHorizontalStep);
-  if (FLastMouse.x() > viewport()->width())
-    FModel.ScrollLeftTo(FModel.Left() + TLogModel::kHorizontalStep);
+  FModel.DragStep(FLastMouse.x(), FLastMouse.y());
   Sync();
-  ExtendSelectionTo(FLastMouse);
 }
 
 void TLogView::mouseReleaseEvent(QMouseEvent* event) {

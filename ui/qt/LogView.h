@@ -50,9 +50,6 @@ class TLogView : public QAbstractScrollArea {
   void Select(std::uint64_t from_line, std::size_t from_column, std::uint64_t to_line,
               std::size_t to_column);
 
-  // Whether the view follows the newest line.
-  bool AtBottom() const { return FModel.Following(); }
-
   const TLogModel& Model() const { return FModel; }
 
   // Find: Ctrl+F opens the bar (or "Find..." in the context menu), F3 and Shift+F3 find the

@@ -28,18 +28,18 @@ namespace {
 
 // The control at its place in the layout table, named as there.
 template <class T>
-T* Placed(T* widget, const char* name) {
+T* Placed(T* widget, TControlName name) {
   const TLayoutEntry& entry = LayoutOf(name);
-  widget->setObjectName(QString::fromLatin1(name));
+  widget->setObjectName(QString::fromLatin1(entry.Name));
   widget->setGeometry(entry.Left, entry.Top, entry.Width, entry.Height);
   return widget;
 }
 
-QString CaptionOf(const char* name) {
+QString CaptionOf(TControlName name) {
   return QString::fromLatin1(LayoutOf(name).Caption);
 }
 
-QCheckBox* CheckBox(QWidget* parent, const char* name) {
+QCheckBox* CheckBox(QWidget* parent, TControlName name) {
   auto* box = Placed(new QCheckBox(CaptionOf(name), parent), name);
   box->setChecked(LayoutOf(name).Checked);
   return box;
@@ -58,8 +58,8 @@ void Handle(F&& handler) {
 }  // namespace
 
 TMainForm::TMainForm(TCaptureServices services, std::uint64_t log_capacity, QWidget* parent)
-    : QWidget(parent), FController(std::move(services)) {
-  setObjectName(QStringLiteral("MainForm"));
+    : QWidget(parent), FController(*this, std::move(services)) {
+  setObjectName(QString::fromLatin1(kMainFormName));
   setWindowTitle(QString::fromLatin1(kMainFormCaption));
   setFont(QFont(QStringLiteral("Tahoma"), 8));
   resize(kClientWidth, kClientHeight);
@@ -148,9 +148,16 @@ void TMainForm::CreateTimers() {
   connect(FDrainAgain, &QTimer::timeout, this, &TMainForm::TimerInDataTimer);
 }
 
+// The table's tab order; the containers themselves take no focus here.
 void TMainForm::SetTabOrder() {
-  for (std::size_t i = 0; i + 1 < std::size(kTabChain); ++i)
-    QWidget::setTabOrder(findChild<QWidget*>(kTabChain[i]), findChild<QWidget*>(kTabChain[i + 1]));
+  QWidget* previous = nullptr;
+  for (const std::size_t row : kTabOrder) {
+    const TLayoutEntry& entry = kMainFormLayout[row];
+    if (IsContainer(entry)) continue;
+    QWidget* widget = findChild<QWidget*>(QString::fromLatin1(entry.Name));
+    if (previous) QWidget::setTabOrder(previous, widget);
+    previous = widget;
+  }
   Btn_StartStop->setFocus();
 }
 
@@ -169,63 +176,51 @@ void TMainForm::changeEvent(QEvent* event) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if ((watched == StartPort || watched == EndPort) && event->type() == QEvent::KeyPress) {
-    const auto* key = static_cast<QKeyEvent*>(event);
-    // Keys that type no character, and the focus keys, are not the edit's to filter.
-    const bool types_character = !key->text().isEmpty() && key->key() != Qt::Key_Delete &&
-                                 key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab;
-    if (types_character && !StartPortKeyPress(key->text().front())) return true;
-  }
+  if ((watched == StartPort || watched == EndPort) && event->type() == QEvent::KeyPress &&
+      !StartPortKeyPress(*static_cast<QKeyEvent*>(event)))
+    return true;
   return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::FormCreate() {
-  SetRunning(false);
-  EditIp->setText(QString::fromStdString(FController.GetLocalIp()));
+  EditIp->setText(QString::fromStdString(FController.FormCreate()));
   ReadLocaleSeparators();
 }
 
 void TMainForm::FormDestroy() {
-  FController.Close();
+  FController.FormDestroy();
 }
 
-void TMainForm::SetRunning(bool value) {
-  if (value == FRunning) return;
-  FRunning = value;
-  if (FRunning) {
-    Ecr->SetColors(Qt::black, Qt::white);
-    Btn_StartStop->setText(QStringLiteral("Stop"));
+void TMainForm::Btn_StartStopClick() {
+  Handle([this] { FController.Btn_StartStopClick(); });
+}
+
+void TMainForm::TimerInDataTimer() {
+  Handle([this] { FController.TimerInDataTimer(); });
+}
+
+void TMainForm::AppendLines(std::span<const std::string> lines) {
+  Ecr->AppendLines(lines);
+}
+
+void TMainForm::ShowRunning(bool running) {
+  Btn_StartStop->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+  if (running == TimerInData->isActive()) return;
+  if (running) {
+    Ecr->SetColors(Qt::black, Qt::white);  // and so it stays, also once stopped
     TimerInData->start();
   } else {
-    Btn_StartStop->setText(QStringLiteral("Start"));
     TimerInData->stop();
   }
 }
 
-void TMainForm::Btn_StartStopClick() {
-  Handle([this] {
-    Show(FController.StartStop(ReadStartTexts(), ReadDisplayOptions(), Ecr->FreeCharacters()));
-  });
+void TMainForm::DrainAgain(TNextDrain next) {
+  if (next == TNextDrain::Now) FDrainAgain->start(0);
+  if (next == TNextDrain::Soon) FDrainAgain->start(TMainController::kSoon);
 }
 
-void TMainForm::TimerInDataTimer() {
-  Handle([this] { Show(FController.Drain(ReadDisplayOptions(), Ecr->FreeCharacters())); });
-}
-
-void TMainForm::Show(const TDrainResult& result) {
-  Ecr->AppendLines(result.Lines);
-  SetRunning(FController.Running());
-  switch (result.Next) {
-    case TDrainResult::TNext::Tick:
-      break;
-    case TDrainResult::TNext::Now:
-      FDrainAgain->start(0);
-      break;
-    case TDrainResult::TNext::Soon:
-      FDrainAgain->start(TMainController::kSoon);
-      break;
-  }
-  if (!result.Error.empty()) TApplication::ShowException(result.Error);
+void TMainForm::ShowError(const std::string& message) {
+  TApplication::ShowException(message);
 }
 
 void TMainForm::TouslesportsClick() {
@@ -238,19 +233,28 @@ void TMainForm::PortStartPortEndClick() {
   EndPort->setEnabled(true);
 }
 
-bool TMainForm::StartPortKeyPress(QChar key) {
-  return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == QChar(8);
+bool TMainForm::StartPortKeyPress(const QKeyEvent& key) {
+  // Keys that type no character, and the focus keys, are not the edit's to filter; the
+  // editing shortcuts are the edit's own.
+  if (key.text().isEmpty() || key.key() == Qt::Key_Delete || key.key() == Qt::Key_Tab ||
+      key.key() == Qt::Key_Backtab)
+    return true;
+  return PortKeyOf(key.text().front().unicode()) != TPortKey::Discard;
 }
 
-TStartTexts TMainForm::ReadStartTexts() const {
+TStartTexts TMainForm::StartTexts() const {
   return {EditIp->text().toStdString(), Touslesports->isChecked(), StartPort->text().toStdString(),
           EndPort->text().toStdString()};
 }
 
-TDisplayOptions TMainForm::ReadDisplayOptions() const {
-  return DisplayOptionsFrom([this](const char* name) {
-    return findChild<QCheckBox*>(QString::fromLatin1(name))->isChecked();
+TDisplayOptions TMainForm::DisplayOptions() const {
+  return DisplayOptionsFrom([this](const TLayoutEntry& entry) {
+    return findChild<QCheckBox*>(QString::fromLatin1(entry.Name))->isChecked();
   });
+}
+
+std::uint64_t TMainForm::FreeCharacters() const {
+  return Ecr->FreeCharacters();
 }
 
 // The user's date and time separators, as the C library's locale states them; where it

@@ -3,7 +3,7 @@
 #include <QWidget>
 
 #include <cstdint>
-#include <memory>
+#include <span>
 #include <string>
 
 #include "ui/MainController.h"
@@ -11,6 +11,7 @@
 class QCheckBox;
 class QFrame;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -21,8 +22,9 @@ class TUpDown;
 
 // The program's one window: the log view above a panel with the interface address, the port
 // range, the column and flag check boxes and the Start/Stop button. Its behaviour is the
-// controller's; the window composes the controls, reads them and shows what comes back.
-class TMainForm : public QWidget {
+// controller's; the window composes the controls, lets the controller read them and shows
+// what it is told to.
+class TMainForm : public QWidget, private TMainView {
   Q_OBJECT
 
  public:
@@ -33,7 +35,7 @@ class TMainForm : public QWidget {
                      QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  // For tests and benchmarks.
+  // For tests and benchmarks: the queue the captures fill.
   const TMainController& Controller() const { return FController; }
 
   // The drain: every tick while running, and between ticks while more is to come.
@@ -58,14 +60,18 @@ class TMainForm : public QWidget {
   void Btn_StartStopClick();
   void TouslesportsClick();
   void PortStartPortEndClick();
-  // Lets through digits and backspace only; false when the character is discarded.
-  bool StartPortKeyPress(QChar key);
-  void SetRunning(bool value);
-  TStartTexts ReadStartTexts() const;
-  TDisplayOptions ReadDisplayOptions() const;
+  // False when the key's character is discarded before the edit sees it.
+  bool StartPortKeyPress(const QKeyEvent& key);
   void ReadLocaleSeparators();
-  // Appends the lines, follows the run state, plans the next drain, then shows the error.
-  void Show(const TDrainResult& result);
+
+  // What the controller reads and shows.
+  TStartTexts StartTexts() const override;
+  TDisplayOptions DisplayOptions() const override;
+  std::uint64_t FreeCharacters() const override;
+  void AppendLines(std::span<const std::string> lines) override;
+  void ShowRunning(bool running) override;
+  void DrainAgain(TNextDrain next) override;
+  void ShowError(const std::string& message) override;
 
   TLogView* Ecr = nullptr;
   QFrame* PanelBottom = nullptr;
@@ -95,5 +101,4 @@ class TMainForm : public QWidget {
   QTimer* FDrainAgain = nullptr;  // the next slice of a drain, between ticks
 
   TMainController FController;
-  bool FRunning = true;  // as presented; FormCreate brings it to the stopped state
 };

@@ -29,9 +29,9 @@ void TUpDown::StepBy(int steps) {
   if (FAssociate) {
     bool number = false;
     const int typed = FAssociate->text().toInt(&number);
-    if (number) FPosition = std::clamp(typed, Minimum(), Maximum());
+    if (number) FPosition = std::clamp(typed, kMinimum, kMaximum);
   }
-  FPosition = std::clamp(FPosition + steps, Minimum(), Maximum());
+  FPosition = std::clamp(FPosition + steps, kMinimum, kMaximum);
   if (FAssociate) FAssociate->setText(QString::number(FPosition));
 }
 

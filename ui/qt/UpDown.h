@@ -15,12 +15,10 @@ class TUpDown : public QWidget {
  public:
   explicit TUpDown(QWidget* parent = nullptr);
 
-  void SetAssociate(QLineEdit* edit);
-  QLineEdit* Associate() const { return FAssociate; }
-  int Position() const { return FPosition; }
-  int Minimum() const { return 0; }
-  int Maximum() const { return 100; }
+  static constexpr int kMinimum = 0;
+  static constexpr int kMaximum = 100;
 
+  void SetAssociate(QLineEdit* edit);
   void StepBy(int steps);
 
  protected:

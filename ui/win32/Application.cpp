@@ -1,7 +1,7 @@
 #include "ui/win32/Application.h"
 
+#include "ui/DefaultHandler.h"
 #include "ui/Layout.h"
-#include "ui/PortConversion.h"
 
 namespace {
 
@@ -24,16 +24,11 @@ void TApplication::HandleException(HWND owner, const std::exception& error) {
   }
 }
 
-std::wstring TApplication::BoxText(const std::string& message) {
-  std::wstring text = Wide(WithFinalPeriod(message));
-  for (wchar_t& c : text) {
-    if (c < 0x20) c = static_cast<wchar_t>(0x2400 + c);  // the Control Pictures
-  }
-  return text;
-}
-
 void TApplication::ShowException(HWND owner, const std::string& message) {
-  const TBox box{Wide(kApplicationTitle), BoxText(message), MB_ICONSTOP | MB_OK};
+  const std::wstring wide = Wide(message);
+  const std::u16string text = BoxText(std::u16string(wide.begin(), wide.end()));
+  const TBox box{Wide(kApplicationTitle), std::wstring(text.begin(), text.end()),
+                 MB_ICONSTOP | MB_OK};
   if (BoxHook())
     BoxHook()(box);
   else
@@ -61,4 +56,13 @@ std::string TApplication::Narrow(const std::wstring& text) {
   std::string narrow(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
   ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
   return narrow;
+}
+
+std::wstring TApplication::FromUtf8(std::string_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  std::wstring wide(text.size(), L'\0');
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), size);
+  wide.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+  return wide;
 }

@@ -8,18 +8,16 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <string_view>
 
 class TApplication {
  public:
   static HINSTANCE Instance();
 
   // The default handler: a stop icon, one OK button, the application's title, and the
-  // message whole, control characters made visible, with a final "." where it calls for one.
+  // message as BoxText has it.
   static void HandleException(HWND owner, const std::exception& error);
   static void ShowException(HWND owner, const std::string& message);
-
-  // What ShowException shows, as the box's text: the message in the host's code page.
-  static std::wstring BoxText(const std::string& message);
 
   // Tests look at the box instead of waiting for a click on it.
   struct TBox {
@@ -33,6 +31,8 @@ class TApplication {
   // Converts between the host's ANSI code page and UTF-16.
   static std::wstring Wide(const std::string& text);
   static std::string Narrow(const std::wstring& text);
+  // The program's own texts (a model's, in UTF-8) as the system shows them.
+  static std::wstring FromUtf8(std::string_view text);
 };
 
 // Runs a handler of a window procedure, passing what it raises to the default handler.

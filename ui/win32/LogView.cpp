@@ -165,24 +165,15 @@ void TLogView::CloseFind() {
 }
 
 void TLogView::FindNext(bool forward) {
-  if (!FModel.FindOpen() || FModel.Finder().Needle().empty()) return OpenFind();
-  FModel.FindAgain(forward);
+  if (!FModel.FindAgain(forward)) return OpenFind();
   FindWork();
 }
 
 void TLogView::FindTextChanged() {
   wchar_t text[512] = L"";
-  ::GetWindowTextW(FindControl(kFindText), text, 512);
-  // What the code page cannot hold cannot be in the log: it finds nothing.
-  std::string needle;
-  bool representable = true;
-  for (const wchar_t* c = text; *c; ++c) {
-    const auto byte = FModel.CodePage().ByteOf(static_cast<char16_t>(*c));
-    representable = representable && byte;
-    if (byte) needle.push_back(static_cast<char>(*byte));
-  }
+  const int length = ::GetWindowTextW(FindControl(kFindText), text, 512);
   const bool match_case = ::SendMessageW(FindControl(kFindCase), BM_GETCHECK, 0, 0) == BST_CHECKED;
-  FModel.FindText(representable ? needle : std::string(1, '\0'), match_case);
+  FModel.FindText(std::u16string(text, text + std::max(0, length)), match_case);
   FindWork();
 }
 
@@ -191,7 +182,7 @@ void TLogView::FindTextChanged() {
 void TLogView::FindWork() {
   ::KillTimer(FWindow, kFindTimer);
   const bool more = FModel.ContinueFind(std::chrono::milliseconds(10));
-  ::SetWindowTextW(FindControl(kFindStatus), TApplication::Wide(FModel.FindStatus()).c_str());
+  ::SetWindowTextW(FindControl(kFindStatus), TApplication::FromUtf8(FModel.FindStatus()).c_str());
   Sync();
   if (!more) return;
   if (HIWORD(::GetQueueStatus(QS_INPUT)) != 0)
@@ -314,16 +305,19 @@ void TLogView::Paint() {
   const SIZE size{client.right, client.bottom};
   if (!FBufferDc || size.cx != FBufferSize.cx || size.cy != FBufferSize.cy) {
     if (!FBufferDc) FBufferDc = ::CreateCompatibleDC(screen);
+    // The system refuses to delete a bitmap that a device context still holds.
+    if (FBuffer) ::SelectObject(FBufferDc, FBufferDcBitmap);
     if (FBuffer) ::DeleteObject(FBuffer);
     FBuffer = ::CreateCompatibleBitmap(screen, std::max(1L, size.cx), std::max(1L, size.cy));
-    ::SelectObject(FBufferDc, FBuffer);
+    FBufferDcBitmap = ::SelectObject(FBufferDc, FBuffer);
     FBufferSize = size;
   }
   HDC dc = FBufferDc;
   HBRUSH background = ::CreateSolidBrush(BackgroundColor());
   ::FillRect(dc, &client, background);
   ::DeleteObject(background);
-  ::SelectObject(dc, FFont);
+  // Given back once painted, so that a font changed with the DPI can be deleted.
+  const HGDIOBJ font_before = ::SelectObject(dc, FFont);
   ::SetBkMode(dc, TRANSPARENT);
   const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
   const COLORREF highlighted = ::GetSysColor(COLOR_HIGHLIGHTTEXT);
@@ -364,9 +358,7 @@ void TLogView::Paint() {
   }
   // Lines came in while the view looked elsewhere: say so, without a control of its own.
   FNewLinesMarker = {};
-  if (!FModel.Following() && FModel.UnseenLines() > 0) {
-    const std::wstring note =
-        L"\u25BC " + std::to_wstring(FModel.UnseenLines()) + L" new lines below (End follows)";
+  if (const std::wstring note = TApplication::FromUtf8(FModel.NewLinesMarker()); !note.empty()) {
     SIZE extent{};
     ::GetTextExtentPoint32W(dc, note.c_str(), static_cast<int>(note.size()), &extent);
     const int bottom = FModel.ViewportHeight() - 4;
@@ -377,6 +369,7 @@ void TLogView::Paint() {
     ::DrawTextW(dc, note.c_str(), static_cast<int>(note.size()), &text,
                 DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   }
+  ::SelectObject(dc, font_before);
   ::BitBlt(screen, 0, 0, size.cx, size.cy - FBarHeight, dc, 0, 0, SRCCOPY);
   if (FBarHeight > 0) {
     RECT bar{0, size.cy - FBarHeight, size.cx, size.cy};
@@ -461,35 +454,14 @@ bool TLogView::OnKey(WPARAM key) {
     FindNext(!Pressed(VK_SHIFT));
     return true;
   }
-  switch (key) {
-    case VK_UP:
-      FModel.ScrollBy(-1);
-      break;
-    case VK_DOWN:
-      FModel.ScrollBy(1);
-      break;
-    case VK_PRIOR:
-      FModel.ScrollPages(-1);
-      break;
-    case VK_NEXT:
-      FModel.ScrollPages(1);
-      break;
-    case VK_LEFT:
-      FModel.ScrollLeftTo(FModel.Left() - TLogModel::kHorizontalStep);
-      break;
-    case VK_RIGHT:
-      FModel.ScrollLeftTo(FModel.Left() + TLogModel::kHorizontalStep);
-      break;
-    case VK_HOME:
-      if (control) FModel.ScrollTo(0);
-      FModel.ScrollLeftTo(0);
-      break;
-    case VK_END:
-      FModel.ScrollToEnd();
-      break;  // back to the newest line, following it
-    default:
-      return false;
-  }
+  static constexpr std::pair<WPARAM, TLogKey> kKeys[] = {
+      {VK_UP, TLogKey::Up},         {VK_DOWN, TLogKey::Down}, {VK_PRIOR, TLogKey::PageUp},
+      {VK_NEXT, TLogKey::PageDown}, {VK_LEFT, TLogKey::Left}, {VK_RIGHT, TLogKey::Right},
+      {VK_HOME, TLogKey::Home},     {VK_END, TLogKey::End}};
+  const auto found = std::find_if(std::begin(kKeys), std::end(kKeys),
+                                  [key](const auto& pair) { return pair.first == key; });
+  if (found == std::end(kKeys)) return false;
+  FModel.Navigate(found->second, control, Pressed(VK_SHIFT));
   Sync();
   return true;
 }
@@ -607,12 +579,10 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
     case WM_MOUSEMOVE: {
       if (!FSelecting) break;
       ExtendSelectionTo(GET_X_LPARAM(l), GET_Y_LPARAM(l));
-      RECT client;
-      ::GetClientRect(FWindow, &client);
-      if (::PtInRect(&client, FLastMouse))
-        ::KillTimer(FWindow, kAutoScrollTimer);
+      if (FModel.DragBeyondEdge(FLastMouse.x, FLastMouse.y))
+        ::SetTimer(FWindow, kAutoScrollTimer, 50, nullptr);
       else
-        ::SetTimer(FWindow, kAutoScrollTimer, 50, nullptr);  // dragging past an edge scrolls
+        ::KillTimer(FWindow, kAutoScrollTimer);
       return 0;
     }
     case WM_TIMER:
@@ -621,13 +591,8 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
         return 0;
       }
       if (w != kAutoScrollTimer || !FSelecting) break;
-      if (FLastMouse.y < 0) FModel.ScrollBy(-1);
-      if (FLastMouse.y > FModel.ViewportHeight()) FModel.ScrollBy(1);
-      if (FLastMouse.x < 0) FModel.ScrollLeftTo(FModel.Left() - TLogModel::kHorizontalStep);
-      if (FLastMouse.x > FModel.ViewportWidth())
-        FModel.ScrollLeftTo(FModel.Left() + TLogModel::kHorizontalStep);
+      FModel.DragStep(FLastMouse.x, FLastMouse.y);
       Sync();
-      ExtendSelectionTo(FLastMouse.x, FLastMouse.y);
       return 0;
     case WM_LBUTTONUP:
     case WM_CAPTURECHANGED:

@@ -102,6 +102,7 @@ class TLogView {
   // The back buffer, kept between paints.
   HDC FBufferDc = nullptr;
   HBITMAP FBuffer = nullptr;
+  HGDIOBJ FBufferDcBitmap = nullptr;  // what the buffer's context held before FBuffer
   SIZE FBufferSize{};
   std::wstring FRun;
   std::vector<INT> FDx;

@@ -3,9 +3,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <vector>
+#include <tuple>
 
-#include "ui/Layout.h"
 #include "ui/win32/Application.h"
 
 namespace {
@@ -13,12 +12,10 @@ namespace {
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT_PTR kSoonTimer = 2;
 constexpr UINT kDrainNow = WM_APP + 1;
-constexpr int kFirstControlId = 100;
 constexpr const wchar_t* kPanelClass = L"TPanel";
 
-// The id of each control: its row in the layout table.
 int IdOf(const TLayoutEntry& entry) {
-  return kFirstControlId + static_cast<int>(&entry - kMainFormLayout);
+  return TMainForm::kFirstControlId + static_cast<int>(&entry - kMainFormLayout);
 }
 
 // Windows 10's per-monitor DPI, where the system has it.
@@ -65,7 +62,7 @@ void TMainForm::RegisterClasses() {
 }
 
 TMainForm::TMainForm(TCaptureServices services, std::uint64_t log_capacity, bool ends_the_program)
-    : FController(std::move(services)), FEndsTheProgram(ends_the_program) {
+    : FController(*this, std::move(services)), FEndsTheProgram(ends_the_program) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
   ::InitCommonControlsEx(&controls);
   RegisterClasses();
@@ -93,50 +90,32 @@ TMainForm::~TMainForm() {
   if (FFont) ::DeleteObject(FFont);
 }
 
-HWND TMainForm::Control(std::string_view name) const {
-  const auto found = FControls.find(name);
-  return found != FControls.end() ? found->second : nullptr;
-}
-
 void TMainForm::CreateLogView(std::uint64_t capacity) {
   const TLayoutEntry& entry = LayoutOf("Ecr");
   Ecr = std::make_unique<TLogView>(FWindow, IdOf(entry), capacity);
-  FControls.emplace(entry.Name, Ecr->Handle());
+  FControls[RowOf(entry.Name)] = Ecr->Handle();
 }
 
+// Every other control of the table, in its order: a parent always comes before its controls.
 void TMainForm::CreateBottomPanel() {
-  CreateControl(LayoutOf("PanelBottom"));
-  CreateAddressGroup();
-  CreateViewGroup();
-  CreateFilterGroup();
-  CreateControl(LayoutOf("Btn_StartStop"));
+  for (const TLayoutEntry& entry : kMainFormLayout)
+    if (entry.Kind != TControlKind::LogView) CreateControl(entry);
+  AttachSpinButtons();
 }
 
-void TMainForm::CreateAddressGroup() {
-  for (const char* name : {"GroupBox1", "Label1", "EditIp", "Touslesports", "PortStartPortEnd",
-                           "StartPort", "UpDown1", "Label2", "EndPort", "UpDown2"})
-    CreateControl(LayoutOf(name));
-  for (const auto& [spin, edit] : {std::pair{"UpDown1", "StartPort"}, {"UpDown2", "EndPort"}}) {
+void TMainForm::AttachSpinButtons() {
+  const std::tuple<HWND, HWND, const char*> pairs[] = {
+      {Control("UpDown1"), Control("StartPort"), LayoutOf("StartPort").Caption},
+      {Control("UpDown2"), Control("EndPort"), LayoutOf("EndPort").Caption}};
+  for (const auto& [spin, edit, caption] : pairs) {
     // The control's defaults, but a range that counts up; attaching it to its edit moves and
     // narrows the edit, which the layout puts back.
-    ::SendMessageW(Control(spin), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(edit)), 0);
-    ::SendMessageW(Control(spin), UDM_SETRANGE32, 0, 100);
-    ::SendMessageW(Control(spin), UDM_SETPOS32, 0, 0);
-    ::SetWindowSubclass(Control(edit), &TMainForm::PortEditProc, 1, 0);
+    ::SendMessageW(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
+    ::SendMessageW(spin, UDM_SETRANGE32, 0, 100);
+    ::SendMessageW(spin, UDM_SETPOS32, 0, 0);
+    ::SetWindowSubclass(edit, &TMainForm::PortEditProc, 1, 0);
+    ::SetWindowTextW(edit, TApplication::Wide(caption).c_str());
   }
-  ::SetWindowTextW(Control("StartPort"), L"0");
-  ::SetWindowTextW(Control("EndPort"), L"0");
-}
-
-void TMainForm::CreateViewGroup() {
-  for (const char* name : {"GroupBox2", "VoirDate", "VoirIpPort", "VoirDrapeaux"})
-    CreateControl(LayoutOf(name));
-}
-
-void TMainForm::CreateFilterGroup() {
-  for (const char* name :
-       {"GroupBox3", "FiltreURG", "FiltreACK", "FiltrePSH", "FiltreRST", "FiltreSYN", "FiltreFIN"})
-    CreateControl(LayoutOf(name));
 }
 
 HWND TMainForm::CreateControl(const TLayoutEntry& entry) {
@@ -179,7 +158,7 @@ HWND TMainForm::CreateControl(const TLayoutEntry& entry) {
       return nullptr;
   }
   const HWND parent =
-      std::string_view(entry.Parent) == "MainForm" ? FWindow : Control(entry.Parent);
+      std::string_view(entry.Parent) == kMainFormName ? FWindow : FControls[RowOf(entry.Parent)];
   const HWND control = ::CreateWindowExW(
       ex_style, type, entry.Caption ? TApplication::Wide(entry.Caption).c_str() : L"", style,
       entry.Left, entry.Top, entry.Width, entry.Height, parent,
@@ -187,23 +166,20 @@ HWND TMainForm::CreateControl(const TLayoutEntry& entry) {
   if (entry.Kind == TControlKind::GroupBox)
     ::SetWindowSubclass(control, &TMainForm::ForwardingProc, 1, 0);
   if (entry.Checked) ::SendMessageW(control, BM_SETCHECK, BST_CHECKED, 0);
-  FControls.emplace(entry.Name, control);
+  FControls[RowOf(entry.Name)] = control;
   return control;
 }
 
 // Tab visits a parent's controls in their z-order, top first: each parent's controls go from
 // the top down in the table's tab order, the controls that take no focus last.
 void TMainForm::SetTabOrder() {
-  std::vector<const TLayoutEntry*> entries;
-  for (const TLayoutEntry& entry : kMainFormLayout)
-    entries.push_back(&entry);
-  std::stable_sort(
-      entries.begin(), entries.end(), [](const TLayoutEntry* a, const TLayoutEntry* b) {
-        return static_cast<unsigned>(a->TabOrder) < static_cast<unsigned>(b->TabOrder);
-      });
-  for (const TLayoutEntry* entry : entries)
-    ::SetWindowPos(Control(entry->Name), HWND_BOTTOM, 0, 0, 0, 0,
-                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  const auto to_bottom = [](HWND control) {
+    ::SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  };
+  for (const std::size_t row : kTabOrder)
+    to_bottom(FControls[row]);
+  for (std::size_t row = 0; row < kControlCount; ++row)
+    if (kMainFormLayout[row].TabOrder < 0) to_bottom(FControls[row]);
 }
 
 void TMainForm::CutOverlaps() {
@@ -223,7 +199,7 @@ void TMainForm::CutOverlaps() {
       ::CombineRgn(region, region, cut, RGN_DIFF);
       ::DeleteObject(cut);
     }
-    if (region) ::SetWindowRgn(Control(lower.Name), region, TRUE);  // the window owns it
+    if (region) ::SetWindowRgn(FControls[RowOf(lower.Name)], region, TRUE);  // the window owns it
   }
 }
 
@@ -232,14 +208,15 @@ void TMainForm::ApplyDpi() {
   FFont = ::CreateFontW(-::MulDiv(8, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                         DEFAULT_PITCH | FF_SWISS, L"Tahoma");
-  for (const auto& [name, control] : FControls) {
+  for (const HWND control : FControls) {
     if (control != Ecr->Handle())
       ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), TRUE);
   }
   Ecr->SetDpi(FDpi);
-  for (const TLayoutEntry& entry : kMainFormLayout) {
+  for (std::size_t row = 0; row < kControlCount; ++row) {
+    const TLayoutEntry& entry = kMainFormLayout[row];
     if (entry.Kind == TControlKind::LogView || entry.Kind == TControlKind::Panel) continue;
-    ::MoveWindow(Control(entry.Name), Scale(entry.Left), Scale(entry.Top), Scale(entry.Width),
+    ::MoveWindow(FControls[row], Scale(entry.Left), Scale(entry.Top), Scale(entry.Width),
                  Scale(entry.Height), TRUE);
   }
   CutOverlaps();
@@ -298,7 +275,7 @@ LRESULT CALLBACK TMainForm::ForwardingProc(HWND window, UINT message, WPARAM w, 
 
 LRESULT CALLBACK TMainForm::PortEditProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
                                          DWORD_PTR) {
-  if (message == WM_CHAR && !StartPortKeyPress(static_cast<wchar_t>(w))) return 0;
+  if (message == WM_CHAR && !StartPortKeyPress(window, static_cast<wchar_t>(w))) return 0;
   return ::DefSubclassProc(window, message, w, l);
 }
 
@@ -372,52 +349,48 @@ LRESULT TMainForm::Handle(UINT message, WPARAM w, LPARAM l) {
 }
 
 void TMainForm::FormCreate() {
-  SetRunning(false);
-  ::SetWindowTextW(Control("EditIp"), TApplication::Wide(FController.GetLocalIp()).c_str());
+  ::SetWindowTextW(Control("EditIp"), TApplication::Wide(FController.FormCreate()).c_str());
   ReadLocaleSeparators();
 }
 
 void TMainForm::FormDestroy() {
   ::KillTimer(FWindow, kTickTimer);
   ::KillTimer(FWindow, kSoonTimer);
-  FController.Close();
+  FController.FormDestroy();
 }
 
-void TMainForm::SetRunning(bool value) {
-  if (value == FRunning) return;
-  FRunning = value;
-  if (FRunning) {
-    Ecr->SetColors(RGB(0, 0, 0), RGB(255, 255, 255));
-    ::SetWindowTextW(Control("Btn_StartStop"), L"Stop");
+void TMainForm::Btn_StartStopClick() {
+  FController.Btn_StartStopClick();
+}
+
+void TMainForm::TimerInDataTimer() {
+  FController.TimerInDataTimer();
+}
+
+void TMainForm::AppendLines(std::span<const std::string> lines) {
+  Ecr->AppendLines(lines);
+}
+
+void TMainForm::ShowRunning(bool running) {
+  ::SetWindowTextW(Control("Btn_StartStop"), running ? L"Stop" : L"Start");
+  if (running == FTicking) return;
+  FTicking = running;
+  if (running) {
+    Ecr->SetColors(RGB(0, 0, 0), RGB(255, 255, 255));  // and so it stays, also once stopped
     ::SetTimer(FWindow, kTickTimer, static_cast<UINT>(TMainController::kTick.count()), nullptr);
   } else {
-    ::SetWindowTextW(Control("Btn_StartStop"), L"Start");
     ::KillTimer(FWindow, kTickTimer);
   }
 }
 
-void TMainForm::Btn_StartStopClick() {
-  Show(FController.StartStop(ReadStartTexts(), ReadDisplayOptions(), Ecr->FreeCharacters()));
+void TMainForm::DrainAgain(TNextDrain next) {
+  if (next == TNextDrain::Now) ::PostMessageW(FWindow, kDrainNow, 0, 0);
+  if (next == TNextDrain::Soon)
+    ::SetTimer(FWindow, kSoonTimer, static_cast<UINT>(TMainController::kSoon.count()), nullptr);
 }
 
-void TMainForm::TimerInDataTimer() {
-  Show(FController.Drain(ReadDisplayOptions(), Ecr->FreeCharacters()));
-}
-
-void TMainForm::Show(const TDrainResult& result) {
-  Ecr->AppendLines(result.Lines);
-  SetRunning(FController.Running());
-  switch (result.Next) {
-    case TDrainResult::TNext::Tick:
-      break;
-    case TDrainResult::TNext::Now:
-      ::PostMessageW(FWindow, kDrainNow, 0, 0);
-      break;
-    case TDrainResult::TNext::Soon:
-      ::SetTimer(FWindow, kSoonTimer, static_cast<UINT>(TMainController::kSoon.count()), nullptr);
-      break;
-  }
-  if (!result.Error.empty()) TApplication::ShowException(FWindow, result.Error);
+void TMainForm::ShowError(const std::string& message) {
+  TApplication::ShowException(FWindow, message);
 }
 
 void TMainForm::TouslesportsClick() {
@@ -430,8 +403,23 @@ void TMainForm::PortStartPortEndClick() {
   ::EnableWindow(Control("EndPort"), TRUE);
 }
 
-bool TMainForm::StartPortKeyPress(wchar_t key) {
-  return (key >= L'0' && key <= L'9') || key == 8;
+bool TMainForm::StartPortKeyPress(HWND edit, wchar_t key) {
+  switch (PortKeyOf(key)) {
+    case TPortKey::Type:
+      return true;
+    case TPortKey::SelectAll:
+      ::SendMessageW(edit, EM_SETSEL, 0, -1);
+      return false;
+    case TPortKey::Copy:
+      ::SendMessageW(edit, WM_COPY, 0, 0);
+      return false;
+    case TPortKey::Cut:
+      ::SendMessageW(edit, WM_CUT, 0, 0);
+      return false;
+    case TPortKey::Discard:
+      return false;
+  }
+  return false;
 }
 
 bool TMainForm::TranslateShortcut(const MSG& message) {
@@ -444,24 +432,29 @@ bool TMainForm::TranslateShortcut(const MSG& message) {
   return true;
 }
 
-bool TMainForm::Checked(std::string_view name) const {
-  return ::SendMessageW(Control(name), BM_GETCHECK, 0, 0) == BST_CHECKED;
+bool TMainForm::Checked(HWND control) const {
+  return ::SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-std::string TMainForm::TextOf(std::string_view name) const {
-  const HWND control = Control(name);
+std::string TMainForm::TextOf(HWND control) const {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(
       ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
   return TApplication::Narrow(text);
 }
 
-TStartTexts TMainForm::ReadStartTexts() const {
-  return {TextOf("EditIp"), Checked("Touslesports"), TextOf("StartPort"), TextOf("EndPort")};
+TStartTexts TMainForm::StartTexts() const {
+  return {TextOf(Control("EditIp")), Checked(Control("Touslesports")),
+          TextOf(Control("StartPort")), TextOf(Control("EndPort"))};
 }
 
-TDisplayOptions TMainForm::ReadDisplayOptions() const {
-  return DisplayOptionsFrom([this](const char* name) { return Checked(name); });
+TDisplayOptions TMainForm::DisplayOptions() const {
+  return DisplayOptionsFrom(
+      [this](const TLayoutEntry& entry) { return Checked(FControls[RowOf(entry.Name)]); });
+}
+
+std::uint64_t TMainForm::FreeCharacters() const {
+  return Ecr->FreeCharacters();
 }
 
 // The user's date and time separators, as the regional settings state them; where they

@@ -6,20 +6,21 @@
 // reads them and shows what comes back.
 #include <windows.h>
 
+#include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <span>
 #include <string>
-#include <string_view>
 
+#include "ui/Layout.h"
 #include "ui/MainController.h"
 #include "ui/win32/LogView.h"
 
-struct TLayoutEntry;
-
-class TMainForm {
+class TMainForm : private TMainView {
  public:
   static constexpr const wchar_t* kClassName = L"TMainForm";
+  // Each control's id: its row in the layout table, from here on.
+  static constexpr int kFirstControlId = 100;
   // The log view's capacity, in characters.
   static constexpr std::uint64_t kLogCapacity = std::uint64_t{1} << 30;
 
@@ -32,12 +33,9 @@ class TMainForm {
   TMainForm& operator=(const TMainForm&) = delete;
 
   HWND Handle() const { return FWindow; }
-  // For tests and benchmarks: a control by its name in the layout table, the log view, the
-  // controller.
-  HWND Control(std::string_view name) const;
+  // For tests and benchmarks: the log view, the controller.
   const TLogView& LogView() const { return *Ecr; }
   const TMainController& Controller() const { return FController; }
-  int Dpi() const { return FDpi; }
 
   // The drain: every tick while running, and between ticks while more is to come.
   void TimerInDataTimer();
@@ -56,11 +54,10 @@ class TMainForm {
                                        DWORD_PTR data);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
 
+  HWND Control(TControlName name) const { return FControls[name.Row]; }
   void CreateLogView(std::uint64_t capacity);
   void CreateBottomPanel();
-  void CreateAddressGroup();
-  void CreateViewGroup();
-  void CreateFilterGroup();
+  void AttachSpinButtons();
   HWND CreateControl(const TLayoutEntry& entry);
   void SetTabOrder();
   // Where a control listed later overlaps one that Tab reaches first, the later one shows on
@@ -75,23 +72,27 @@ class TMainForm {
   void Btn_StartStopClick();
   void TouslesportsClick();
   void PortStartPortEndClick();
-  // Lets through digits and backspace only; false when the character is discarded.
-  static bool StartPortKeyPress(wchar_t key);
-  void SetRunning(bool value);
-  TStartTexts ReadStartTexts() const;
-  TDisplayOptions ReadDisplayOptions() const;
+  // True when the edit may take the character; the editing shortcuts are done here.
+  static bool StartPortKeyPress(HWND edit, wchar_t key);
   void ReadLocaleSeparators();
-  bool Checked(std::string_view name) const;
-  std::string TextOf(std::string_view name) const;
-  // Appends the lines, follows the run state, plans the next drain, then shows the error.
-  void Show(const TDrainResult& result);
+  bool Checked(HWND control) const;
+  std::string TextOf(HWND control) const;
+
+  // What the controller reads and shows.
+  TStartTexts StartTexts() const override;
+  TDisplayOptions DisplayOptions() const override;
+  std::uint64_t FreeCharacters() const override;
+  void AppendLines(std::span<const std::string> lines) override;
+  void ShowRunning(bool running) override;
+  void DrainAgain(TNextDrain next) override;
+  void ShowError(const std::string& message) override;
 
   HWND FWindow = nullptr;
-  std::map<std::string, HWND, std::less<>> FControls;
+  std::array<HWND, kControlCount> FControls{};
   std::unique_ptr<TLogView> Ecr;
   TMainController FController;
   const bool FEndsTheProgram;
-  bool FRunning = true;  // as presented; FormCreate brings it to the stopped state
+  bool FTicking = false;  // the timer of the running state
   int FDpi = 96;
   HFONT FFont = nullptr;
   HWND FFocus = nullptr;  // given back when the window is activated again
