@@ -7,9 +7,10 @@
 // captured, when its standard input closes or on SIGTERM; at once when its output closes.
 //
 // It trusts nothing it is given: the environment is cleared before anything could read it,
-// every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly,
-// and every capability is given up as soon as the packet socket is open and configured. It
-// never runs another program and never opens a file.
+// every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly, a
+// set-user-ID helper becomes its real user again or ends, and every capability is given up as
+// soon as the packet socket is open and configured. It never runs another program and never
+// opens a file.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -93,6 +94,19 @@ std::int64_t NowMicroseconds() {
 
 std::int64_t MonotonicMicroseconds() {
   return Microseconds(CLOCK_MONOTONIC);
+}
+
+// A failure before the capture began: the window is told as a failed first step, whoever runs
+// the helper by hand on its standard error.
+[[noreturn]] void Refuse(const TCaptureError& error) {
+  std::fprintf(stderr, "quorvel-capture: %s\n", error.Text.c_str());
+  TCaptureStreamWriter out;
+  out.Hello();
+  out.Step(TCaptureStep::Open, &error);
+  out.End();
+  const std::span<const std::uint8_t> bytes = out.Bytes();
+  (void)!::write(1, bytes.data(), bytes.size());  // into a pipe not yet written to
+  std::_Exit(1);
 }
 
 class TRelay {
@@ -318,7 +332,12 @@ int main(int argc, char** argv) {
   if (!IsPipe(1)) Usage("standard output is not a pipe");
   // The user who runs it may not look inside: it holds a packet socket.
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-  KeepOnlyRawCapture();
+  if (const TPrivilegeFault fault = KeepOnlyRawCapture()) {
+    DropAllCapabilities();  // as much as the system still allows
+    Refuse({.Code = fault.Code,
+            .Text = std::string("cannot give up root: ") + fault.Call + ": " +
+                    std::strerror(fault.Code)});
+  }
   ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
   // Never outlive the window: set after any change of user, which would clear it.
   const pid_t parent = ::getppid();
