@@ -11,8 +11,8 @@
 // It trusts nothing it is given: the environment is cleared before anything could read it,
 // every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly, a
 // set-user-ID helper becomes its real user again or ends, and every capability is given up as
-// soon as the packet socket is open and configured. It never runs another program and never
-// opens a file.
+// soon as the packet socket is open and configured. A user runs at most a few captures at
+// once (helper/CaptureSlots.h). It never runs another program and never opens a file.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -33,6 +33,7 @@
 
 #include "capture/CaptureStream.h"
 #include "capture/Privileges.h"
+#include "helper/CaptureSlots.h"
 #include "helper/PcapSource.h"
 
 namespace {
@@ -395,6 +396,9 @@ int main(int argc, char** argv) {
   const pid_t parent = ::getppid();
   ::prctl(PR_SET_PDEATHSIG, SIGTERM, 0, 0, 0);
   if (::getppid() != parent) return 0;
+  // Each capture pins its ring: taken as the user, before anything is opened.
+  const TCaptureSlot slot = TakeCaptureSlot(::getuid());
+  if (slot.Code != 0) Refuse({.Code = slot.Code, .Text = slot.Text});
 
   ::signal(SIGPIPE, SIG_IGN);
   sigset_t stops;
