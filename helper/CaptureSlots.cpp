@@ -106,12 +106,16 @@ int CountCaptures(uid_t user, std::uint32_t own, int& count) {
   count = 0;
   for (bool done = false; !done && code == 0;) {
     iovec vector{buffer.data(), buffer.size()};
+    sockaddr_nl sender{};
     msghdr message{};
+    message.msg_name = &sender;
+    message.msg_namelen = sizeof sender;
     message.msg_iov = &vector;
     message.msg_iovlen = 1;
-    ssize_t got = ::recvmsg(diag, &message, 0);
+    const ssize_t got = ::recvmsg(diag, &message, 0);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0 || (message.msg_flags & MSG_TRUNC)) {
+    // Only the kernel's word counts.
+    if (got <= 0 || (message.msg_flags & MSG_TRUNC) || sender.nl_pid != 0) {
       code = got < 0 ? errno : EIO;
       break;
     }
@@ -133,7 +137,7 @@ int CountCaptures(uid_t user, std::uint32_t own, int& count) {
       const auto* socket = static_cast<const unix_diag_msg*>(NLMSG_DATA(header));
       seen_own = seen_own || socket->udiag_ino == own;
       bool named = false;
-      bool others = false;
+      bool foreign = false;
       auto left = static_cast<unsigned>(header->nlmsg_len - NLMSG_LENGTH(sizeof *socket));
       for (auto* attribute = reinterpret_cast<rtattr*>(
                reinterpret_cast<char*>(NLMSG_DATA(header)) + NLMSG_ALIGN(sizeof *socket));
@@ -145,11 +149,11 @@ int CountCaptures(uid_t user, std::uint32_t own, int& count) {
         } else if (attribute->rta_type == UNIX_DIAG_UID && size >= sizeof(std::uint32_t)) {
           std::uint32_t owner = 0;
           std::memcpy(&owner, data, sizeof owner);
-          others = owner != user;
+          foreign = owner != user;
         }
       }
       // A kernel that does not tell the owner counts every socket so named.
-      if (named && !others) ++count;
+      if (named && !foreign) ++count;
     }
   }
   ::close(diag);
