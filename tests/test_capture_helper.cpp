@@ -96,8 +96,8 @@ class THelper {
     FOut = -1;
   }
 
-  // The next event other than a datagram, as a line: "open passed", "open failed (error 1):
-  // ...", "end"; nothing when the output closed or the deadline passed first.
+  // The next event other than a datagram, as a line: "open passed", "open failed (error 1,
+  // missing rights): ...", "end"; nothing when the output closed or the deadline passed first.
   std::optional<std::string> NextEvent(TClock::time_point deadline) {
     for (;;) {
       try {
@@ -106,7 +106,9 @@ class THelper {
             case TCaptureStreamReader::TKind::Step:
               if (!event->Failed) return std::string(StepName(event->Step)) + " passed";
               return std::string(StepName(event->Step)) + " failed (error " +
-                     std::to_string(event->ErrorCode) + "): " + std::string(event->ErrorText);
+                     std::to_string(event->ErrorCode) +
+                     (event->MissingRights ? ", missing rights" : "") +
+                     "): " + std::string(event->ErrorText);
             case TCaptureStreamReader::TKind::End:
               return "end";
             default:
@@ -199,39 +201,47 @@ void Become(const passwd& user) {
     ::_exit(125);
 }
 
-// A copy of the helper installed set-user-ID root, as the option QUORVEL_HELPER_PRIVILEGE=
-// setuid-root installs it, in a folder that honours the bit and that anyone may enter.
-class TSetuidHelper {
+// Copies of the helper that any user may run, in a folder that honours the set-user-ID bit:
+// one set-user-ID root, as the option QUORVEL_HELPER_PRIVILEGE=setuid-root installs it, and
+// one with no right at all, as a build leaves it.
+class THelperCopies {
  public:
-  TSetuidHelper() {
+  THelperCopies() {
     for (const fs::path& base : {fs::path("/tmp"), fs::path("/var/tmp"),
                                  fs::read_symlink("/proc/self/exe").parent_path()}) {
       if (const auto why = Unfit(base)) {
         FUnavailable += base.string() + ": " + *why + "; ";
         continue;
       }
-      std::string pattern = (base / "quorvel-setuid-XXXXXX").string();
+      std::string pattern = (base / "quorvel-helpers-XXXXXX").string();
       if (!::mkdtemp(pattern.data())) continue;
       FDirectory = pattern;
-      FPath = FDirectory + "/" + kCaptureHelperName;
-      fs::copy_file(Beside(kCaptureHelperName), FPath);
       ::chmod(FDirectory.c_str(), 0755);
-      if (::chown(FPath.c_str(), 0, 0) != 0 || ::chmod(FPath.c_str(), 04755) != 0)
-        FUnavailable += "cannot make " + FPath + " set-user-ID root; ";
+      FSetuid = FDirectory + "/setuid/" + kCaptureHelperName;
+      FPlain = FDirectory + "/plain/" + kCaptureHelperName;
+      for (const std::string& copy : {FSetuid, FPlain}) {
+        fs::create_directory(fs::path(copy).parent_path());
+        fs::copy_file(Beside(kCaptureHelperName), copy);
+        ::chmod(fs::path(copy).parent_path().c_str(), 0755);
+        if (::chown(copy.c_str(), 0, 0) != 0 || ::chmod(copy.c_str(), 0755) != 0)
+          FUnavailable += "cannot install " + copy + "; ";
+      }
+      if (::chmod(FSetuid.c_str(), 04755) != 0) FUnavailable += "cannot set " + FSetuid + "; ";
       return;
     }
   }
-  ~TSetuidHelper() {
+  ~THelperCopies() {
     if (!FDirectory.empty()) fs::remove_all(FDirectory);
   }
 
-  // Why there is none, or nothing.
+  // Why there are none, or nothing.
   std::optional<std::string> Unavailable() const {
-    if (FPath.empty() || !FUnavailable.empty())
-      return "no set-user-ID copy of the helper: " + FUnavailable;
+    if (FDirectory.empty() || !FUnavailable.empty())
+      return "no copies of the helper that any user may run: " + FUnavailable;
     return std::nullopt;
   }
-  const std::string& Path() const { return FPath; }
+  const std::string& Setuid() const { return FSetuid; }
+  const std::string& Plain() const { return FPlain; }
 
  private:
   static std::optional<std::string> Unfit(const fs::path& base) {
@@ -246,7 +256,7 @@ class TSetuidHelper {
     }
   }
 
-  std::string FDirectory, FPath, FUnavailable;
+  std::string FDirectory, FSetuid, FPlain, FUnavailable;
 };
 
 class CaptureHelperRun : public testing::Test {
@@ -287,26 +297,47 @@ void RefuseSetresid() {
 }
 
 // Run set-user-ID root by another user, the helper must become that user before anything
-// else; when the system refuses, it says so as its first step and ends, never capturing.
+// else; when the system refuses, it says so as its first step and ends, never capturing. A
+// helper without the right to capture still tries, and the system says what is missing.
 TEST_F(CaptureHelperRun, ASetuidHelperThatCannotGiveUpRootRefusesToCapture) {
   if (kAuditArch == 0) GTEST_SKIP() << "no seccomp filter written for this architecture";
-  const TSetuidHelper setuid;
-  if (auto reason = setuid.Unavailable()) GTEST_SKIP() << *reason;
+  const THelperCopies copies;
+  if (auto reason = copies.Unavailable()) GTEST_SKIP() << *reason;
+  struct TCase {
+    const char* Name;
+    std::string Program;
+    bool RefuseSetresid;
+    std::vector<std::string> Events;
+    const char* Exit;  // nothing while it captures
+  };
+  const TCase cases[] = {
+      {"no right",
+       copies.Plain(),
+       false,
+       {"open failed (error 1, missing rights): Operation not permitted", "end"},
+       nullptr},
+      {"set-user-ID root",
+       copies.Setuid(),
+       false,
+       {"open passed", "bind passed", "receive-all passed"},
+       nullptr},
+      {"set-user-ID root, setresuid and setresgid refused",
+       copies.Setuid(),
+       true,
+       {"open failed (error 1): cannot give up root: setresgid: Operation not permitted", "end"},
+       "exit status 1"},
+  };
   TNetns ns("setuid");
-  {
-    // Without the filter the same copy captures: what fails below is only giving up root.
-    THelper helper(ns, setuid.Path(), "127.0.0.1", [&] { Become(FNobody); });
-    EXPECT_TRUE(helper.Capturing());
+  for (const TCase& c : cases) {
+    THelper helper(ns, c.Program, "127.0.0.1", [&] {
+      if (c.RefuseSetresid) RefuseSetresid();
+      Become(FNobody);
+    });
+    EXPECT_EQ(helper.Events(), c.Events) << c.Name;
+    if (c.Exit) {
+      EXPECT_EQ(Describe(helper.WaitExit(TClock::now() + kEndLimit)), c.Exit) << c.Name;
+    }
   }
-  THelper helper(ns, setuid.Path(), "127.0.0.1", [&] {
-    RefuseSetresid();
-    Become(FNobody);
-  });
-  EXPECT_EQ(helper.Events(),
-            (std::vector<std::string>{
-                "open failed (error 1): cannot give up root: setresgid: Operation not permitted",
-                "end"}));
-  EXPECT_EQ(Describe(helper.WaitExit(TClock::now() + kEndLimit)), "exit status 1");
 }
 
 // A window that stops reading fills the helper's pipe; the helper must still end when asked,
@@ -361,8 +392,8 @@ TEST_F(CaptureHelperRun, AFullPipeHoldsUpNoStop) {
 // Each capture pins its ring: a user may run four at once, and a fifth is refused until one
 // ends. Another user's captures are his own.
 TEST_F(CaptureHelperRun, AUserRunsAtMostFourCapturesAtOnce) {
-  const TSetuidHelper setuid;
-  if (auto reason = setuid.Unavailable()) GTEST_SKIP() << *reason;
+  const THelperCopies copies;
+  if (auto reason = copies.Unavailable()) GTEST_SKIP() << *reason;
   TNetns ns("slots");
   const std::string helper = Beside(kCaptureHelperName);
   std::vector<std::unique_ptr<THelper>> running;
@@ -379,7 +410,7 @@ TEST_F(CaptureHelperRun, AUserRunsAtMostFourCapturesAtOnce) {
     EXPECT_EQ(Describe(fifth.WaitExit(TClock::now() + kEndLimit)), "exit status 1");
   }
   {
-    THelper others(ns, setuid.Path(), "127.0.0.1", [&] { Become(FNobody); });
+    THelper others(ns, copies.Setuid(), "127.0.0.1", [&] { Become(FNobody); });
     EXPECT_TRUE(others.Capturing()) << "another user";
   }
   ::kill(running.front()->Pid(), SIGKILL);
