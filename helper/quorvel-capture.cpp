@@ -4,12 +4,15 @@
 // root). It captures the TCP segments through the interface that holds ADDRESS, with a port of
 // FIRST-PORT..LAST-PORT at either end, and writes them to its standard output, a pipe to the
 // window, as a capture stream. It ends, after handing over what the system had already
-// captured, when its standard input closes or on SIGTERM; at once when its output closes.
+// captured, when its standard input closes or on SIGTERM; at once when its output closes. It
+// never waits on its output: a window that does not read holds up only the capture, and a
+// stop while the window does not read waits at most a second for it.
 //
 // It trusts nothing it is given: the environment is cleared before anything could read it,
-// every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly,
-// and every capability is given up as soon as the packet socket is open and configured. It
-// never runs another program and never opens a file.
+// every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly, a
+// set-user-ID helper becomes its real user again or ends, and every capability is given up as
+// soon as the packet socket is open and configured. A user runs at most a few captures at
+// once (helper/CaptureSlots.h). It never runs another program and never opens a file.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -30,6 +33,7 @@
 
 #include "capture/CaptureStream.h"
 #include "capture/Privileges.h"
+#include "helper/CaptureSlots.h"
 #include "helper/PcapSource.h"
 
 namespace {
@@ -43,6 +47,9 @@ constexpr std::size_t kMaxAddressText = 255;
 // Once this long has passed after a moment, every block of the ring that holds a datagram
 // seen before that moment has been handed over by the kernel.
 constexpr std::int64_t kSettleMicroseconds = (2 * TPcapSource::kBlockTimeoutMs + 10) * 1000;
+// After a stop, how long the window may take to read what is left: less than the window
+// itself waits for the end of the stream.
+constexpr std::int64_t kHandOverMicroseconds = 1'000'000;
 
 [[noreturn]] void Usage(const char* why) {
   std::fprintf(stderr,
@@ -95,6 +102,23 @@ std::int64_t MonotonicMicroseconds() {
   return Microseconds(CLOCK_MONOTONIC);
 }
 
+int MillisecondsUntil(std::int64_t due, std::int64_t now) {
+  return due <= now ? 0 : static_cast<int>((due - now + 999) / 1000);
+}
+
+// A failure before the capture began: the window is told as a failed first step, whoever runs
+// the helper by hand on its standard error.
+[[noreturn]] void Refuse(const TCaptureError& error) {
+  std::fprintf(stderr, "quorvel-capture: %s\n", error.Text.c_str());
+  TCaptureStreamWriter out;
+  out.Hello();
+  out.Step(TCaptureStep::Open, &error);
+  out.End();
+  const std::span<const std::uint8_t> bytes = out.Bytes();
+  (void)!::write(1, bytes.data(), bytes.size());  // into a pipe not yet written to
+  std::_Exit(1);
+}
+
 class TRelay {
  public:
   TRelay(std::string ip, std::uint16_t start, std::uint16_t end, int signals)
@@ -127,7 +151,7 @@ class TRelay {
 
   void Passed(TCaptureStep step) {
     FOut.Step(step);
-    Flush();
+    Write();
   }
 
   bool Failed(TCaptureStep step) {
@@ -145,11 +169,16 @@ class TRelay {
     };
     const int ring = fds[0].fd;
     for (;;) {
+      // While the window has not taken all that was written, the ring is left to the kernel,
+      // which counts what it must drop for want of room: the wait is for room in the pipe, for
+      // a stop, or for the end of the hand-over.
+      const bool backlog = Unsent();
       // While blocks come faster than the kernel's block timeout, waking for each costs more
       // than handling it: let them gather, still waking at once for a stop or a closed pipe.
-      const int gather = GatherMs();
-      fds[0].fd = gather > 0 ? -1 : ring;
-      int timeout = Timeout();
+      const int gather = backlog ? 0 : GatherMs();
+      fds[0].fd = backlog || gather > 0 ? -1 : ring;
+      fds[3].events = backlog ? POLLOUT : 0;
+      int timeout = backlog ? HandOverTimeout() : Timeout();
       if (gather > 0 && (timeout < 0 || gather < timeout)) timeout = gather;
       if (::poll(fds, 4, timeout) < 0 && errno != EINTR) return Fail(errno);
       if (fds[3].revents & (POLLERR | POLLHUP)) std::_Exit(0);  // nobody left to hand over to
@@ -165,6 +194,11 @@ class TRelay {
         signalfd_siginfo info;
         (void)!::read(FSignals, &info, sizeof info);
         RequestStop();
+      }
+      if (backlog) {
+        Write();
+        if (HandOverMissed()) return;
+        continue;
       }
       // Back to poll now and then under a flood, so that a stop is noticed.
       const std::int64_t began = MonotonicMicroseconds();
@@ -183,8 +217,9 @@ class TRelay {
              now - FPending.front().LearnedAt >= kSettleMicroseconds)
         EmitPendingDrop();
       WriteDrops();
-      Flush();
-      if (FStopAt != 0 && (FSawAfterStop || (ring_empty && now - FStopAt >= kSettleMicroseconds)))
+      Write();
+      if (FStopAt != 0 && (FSawAfterStop || (ring_empty && now - FStopAt >= kSettleMicroseconds) ||
+                           HandOverMissed()))
         return;
     }
   }
@@ -230,7 +265,15 @@ class TRelay {
   }
 
   void RequestStop() {
-    if (FStopAt == 0) FStopAt = NowMicroseconds();
+    if (FStopAt != 0) return;
+    FStopAt = NowMicroseconds();
+    FHandOverBy = MonotonicMicroseconds() + kHandOverMicroseconds;
+  }
+
+  bool HandOverMissed() const { return FStopAt != 0 && MonotonicMicroseconds() >= FHandOverBy; }
+
+  int HandOverTimeout() const {
+    return FStopAt == 0 ? -1 : MillisecondsUntil(FHandOverBy, MonotonicMicroseconds());
   }
 
   // A drain that emptied the ring, begun hardly longer than a gathering after the one before
@@ -255,9 +298,7 @@ class TRelay {
       const std::int64_t drop_due = FPending.front().LearnedAt + kSettleMicroseconds;
       due = due < 0 ? drop_due : std::min(due, drop_due);
     }
-    if (due < 0) return -1;
-    const std::int64_t left = due - NowMicroseconds();
-    return left <= 0 ? 0 : static_cast<int>((left + 999) / 1000);
+    return due < 0 ? -1 : MillisecondsUntil(due, NowMicroseconds());
   }
 
   void Fail(int code) {
@@ -274,20 +315,36 @@ class TRelay {
       EmitPendingDrop();
     WriteDrops();
     FOut.End();
-    Flush();
+    FlushBy(FStopAt != 0 ? FHandOverBy : MonotonicMicroseconds() + kHandOverMicroseconds);
     FSource.Close();  // after the window has all: unmapping the ring takes a while
   }
 
-  void Flush() {
+  bool Unsent() const { return FSent < FOut.Size(); }
+
+  // Hands the window what the pipe has room for, without waiting; the rest waits its turn.
+  void Write() {
     const std::span<const std::uint8_t> bytes = FOut.Bytes();
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-      const ssize_t n = ::write(1, bytes.data() + written, bytes.size() - written);
+    while (FSent < bytes.size()) {
+      const ssize_t n = ::write(1, bytes.data() + FSent, bytes.size() - FSent);
       if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
       if (n <= 0) std::_Exit(0);  // the window is gone
-      written += static_cast<std::size_t>(n);
+      FSent += static_cast<std::size_t>(n);
+      if (FSent < bytes.size()) return;  // a short write: the pipe is full
     }
     FOut.Clear();
+    FSent = 0;
+  }
+
+  // What is left, as long as the window takes it before `deadline` (monotonic).
+  void FlushBy(std::int64_t deadline) {
+    for (Write(); Unsent(); Write()) {
+      const std::int64_t now = MonotonicMicroseconds();
+      if (now >= deadline) return;
+      pollfd out{1, POLLOUT, 0};
+      if (::poll(&out, 1, MillisecondsUntil(deadline, now)) < 0 && errno != EINTR) return;
+      if (out.revents & (POLLERR | POLLHUP)) std::_Exit(0);  // the window is gone
+    }
   }
 
   const std::string FIp;
@@ -296,10 +353,12 @@ class TRelay {
   const int FSignals;
   TPcapSource FSource;
   TCaptureStreamWriter FOut;
+  std::size_t FSent = 0;  // of FOut's bytes
   std::uint32_t FDroppedSoFar = 0;
   std::deque<TPendingDrop> FPending;
   std::uint64_t FDropsHere = 0;  // due before the next datagram
   std::int64_t FStopAt = 0;
+  std::int64_t FHandOverBy = 0;  // monotonic, once a stop is asked
   bool FSawAfterStop = false;
   std::int64_t FDrainBegan = 0;  // monotonic
   bool FGather = false;
@@ -318,12 +377,28 @@ int main(int argc, char** argv) {
   if (!IsPipe(1)) Usage("standard output is not a pipe");
   // The user who runs it may not look inside: it holds a packet socket.
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-  KeepOnlyRawCapture();
+  // No write may hold the helper up: it must still see a stop.
+  const int flags = ::fcntl(1, F_GETFL);
+  if (flags < 0 || ::fcntl(1, F_SETFL, flags | O_NONBLOCK) != 0) {
+    const int code = errno;
+    DropAllCapabilities();
+    Refuse({.Code = code,
+            .Text = std::string("cannot write without waiting: ") + std::strerror(code)});
+  }
+  if (const TPrivilegeFault fault = KeepOnlyRawCapture()) {
+    DropAllCapabilities();  // as much as the system still allows
+    Refuse({.Code = fault.Code,
+            .Text = std::string("cannot give up root: ") + fault.Call + ": " +
+                    std::strerror(fault.Code)});
+  }
   ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
   // Never outlive the window: set after any change of user, which would clear it.
   const pid_t parent = ::getppid();
   ::prctl(PR_SET_PDEATHSIG, SIGTERM, 0, 0, 0);
   if (::getppid() != parent) return 0;
+  // Each capture pins its ring: taken as the user, before anything is opened.
+  const TCaptureSlot slot = TakeCaptureSlot(::getuid());
+  if (slot.Code != 0) Refuse({.Code = slot.Code, .Text = slot.Text});
 
   ::signal(SIGPIPE, SIG_IGN);
   sigset_t stops;
