@@ -7,7 +7,7 @@ build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libpcap-dev libgte
                 libgmock-dev libbenchmark-dev fonts-liberation fonts-wine libcap2-bin
                 dpkg-dev util-linux passwd)
 test_packages=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64 iproute2 tcpdump xvfb
-               xauth imagemagick x11-utils xdotool mount)
+               xauth imagemagick x11-utils xdotool mount xclip python3)
 
 case "${1:-test}" in
   build|run) wanted=("${build_packages[@]}") ;;

@@ -30,8 +30,10 @@ cmake --build build-tsan -j"$jobs"
 ctest --test-dir build-tsan --output-on-failure -L threads
 
 step "Windows program with mingw-w64, its tests under wine"
+# The capture lab's tests (tests/winelab) take the main build's preload for the wine server.
 cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DQUORVEL_GUI=OFF -DQUORVEL_BENCH=ON
+  -DCMAKE_BUILD_TYPE=Release -DQUORVEL_GUI=OFF -DQUORVEL_BENCH=ON \
+  -DQUORVEL_WINELAB_PRELOAD="$PWD/build/lib/libquorvel_winelab_preload.so"
 cmake --build build-mingw -j"$jobs"
 # One executable that needs nothing but the system's own DLLs.
 imports=$(x86_64-w64-mingw32-objdump -p build-mingw/bin/quorvel.exe | awk '/DLL Name/ {print $3}')

@@ -1,0 +1,119 @@
+// The capture lab's ws2_32.dll, found beside the program under test (with ws2_32=n,b): every
+// function goes on to wine's own ws2_32, loaded by its system path, except WSAIoctl's
+// SIO_RCVALL, which wine leaves unimplemented and which the lab answers as done. The lab's
+// raw socket already receives what it can (the TCP datagrams addressed to its address), so
+// switching it to receive-all changes nothing there.
+//
+// Each export is a jump through a table that DllMain fills from wine's module; the exports,
+// their ordinals and the jumps are generated from ws2_32.exports.
+
+// In this order: each needs the one before.
+#include <winsock2.h>
+
+#include <ws2tcpip.h>
+
+#include <mstcpip.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+#include <windows.h>
+
+enum {
+#define QV_FORWARD(index, name) kIndex_##name = index,
+#include "ws2_32_forwards.inc"
+#undef QV_FORWARD
+  kForwardCount
+};
+
+// Read by the jumps below, hence not static.
+FARPROC qvTargets[kForwardCount];
+
+static const char* const kNames[kForwardCount] = {
+#define QV_FORWARD(index, name) [index] = #name,
+#include "ws2_32_forwards.inc"
+#undef QV_FORWARD
+};
+
+#define QV_FORWARD(index, name)                                                           \
+  __asm__(".text\n.globl Forward_" #name "\nForward_" #name ":\n\tjmp *qvTargets+" #index \
+          "*8(%rip)\n");
+#include "ws2_32_forwards.inc"
+#undef QV_FORWARD
+
+// What a function of ws2_32.exports that this wine lacks does when called.
+static void Missing(void) {
+  fputs("winelab ws2_32 proxy: a function this wine's ws2_32 lacks was called\n", stderr);
+  abort();
+}
+
+// Wine's function `name` as a pointer of type T (through void (*)(void), which any function
+// pointer type may be cast to without a warning).
+#define WINE(T, name) ((T)(void (*)(void))qvTargets[kIndex_##name])
+
+typedef int(WSAAPI* TWSAIoctl)(SOCKET, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD,
+                               LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE);
+typedef int(WSAAPI* TGetSockOpt)(SOCKET, int, int, char*, int*);
+typedef int(WSAAPI* TGetSockName)(SOCKET, struct sockaddr*, int*);
+typedef void(WSAAPI* TWSASetLastError)(int);
+
+static int Failed(int error) {
+  WINE(TWSASetLastError, WSASetLastError)(error);
+  return SOCKET_ERROR;
+}
+
+// Windows takes SIO_RCVALL on a raw socket bound to one interface's address only; what the
+// lab answers otherwise is its own choice of error.
+static int ReceiveAll(SOCKET s, const void* in, DWORD in_size, DWORD* returned) {
+  if (!in || in_size < sizeof(DWORD) || !returned) return Failed(WSAEFAULT);
+  DWORD value;
+  memcpy(&value, in, sizeof value);
+  if (value > RCVALL_IPLEVEL) return Failed(WSAEINVAL);
+  int type = 0;
+  int type_size = sizeof type;
+  if (WINE(TGetSockOpt, getsockopt)(s, SOL_SOCKET, SO_TYPE, (char*)&type, &type_size) != 0)
+    return SOCKET_ERROR;
+  if (type != SOCK_RAW) return Failed(WSAEINVAL);
+  struct sockaddr_storage bound;
+  int bound_size = sizeof bound;
+  if (WINE(TGetSockName, getsockname)(s, (struct sockaddr*)&bound, &bound_size) != 0)
+    return Failed(WSAEINVAL);  // not bound
+  const struct sockaddr_in* v4 = (const struct sockaddr_in*)&bound;
+  const struct sockaddr_in6* v6 = (const struct sockaddr_in6*)&bound;
+  static const IN6_ADDR any6;
+  if ((bound.ss_family == AF_INET && v4->sin_addr.s_addr == INADDR_ANY) ||
+      (bound.ss_family == AF_INET6 && memcmp(&v6->sin6_addr, &any6, sizeof any6) == 0))
+    return Failed(WSAEINVAL);
+  *returned = 0;
+  return 0;
+}
+
+int WSAAPI ProxyWSAIoctl(SOCKET s, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
+                         DWORD out_size, LPDWORD returned, LPWSAOVERLAPPED overlapped,
+                         LPWSAOVERLAPPED_COMPLETION_ROUTINE completion) {
+  // Answered at once, also when asked for overlapped: it ends before it returns.
+  if (code == SIO_RCVALL) return ReceiveAll(s, in, in_size, returned);
+  return WINE(TWSAIoctl, WSAIoctl)(s, code, in, in_size, out, out_size, returned, overlapped,
+                                   completion);
+}
+
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
+  (void)reserved;
+  if (reason != DLL_PROCESS_ATTACH) return TRUE;
+  DisableThreadLibraryCalls(self);
+  wchar_t path[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length + 12 > MAX_PATH) return FALSE;
+  wcscat(path, L"\\ws2_32.dll");
+  const HMODULE wine = LoadLibraryW(path);
+  if (!wine || wine == self) {
+    fputs("winelab ws2_32 proxy: cannot load wine's ws2_32\n", stderr);
+    return FALSE;
+  }
+  for (int i = 0; i < kForwardCount; ++i) {
+    qvTargets[i] = GetProcAddress(wine, kNames[i]);
+    if (!qvTargets[i]) qvTargets[i] = (FARPROC)Missing;
+  }
+  return TRUE;
+}
