@@ -2,21 +2,30 @@
 // (offscreen), beside tcpdump -l -A writing the same flood to a file. While the window drains,
 // another thread posts an event to it every 10 ms: the longest any of them waited tells how
 // long the window would make a click wait. A last run holds the window up for two seconds in
-// a flood and tells how far the drop marker stands from the gap. Needs root.
-// Usage: QT_QPA_PLATFORM=offscreen bench_window_flood [seconds per run]
+// a flood and tells how far the drop marker stands from the gap. Two more hold up only the
+// window's own thread, under a loopback flood and under a stand-in helper that sends empty
+// segments as fast as it can, and tell the window's peak resident size. Needs root.
+// Usage: QT_QPA_PLATFORM=offscreen bench_window_flood [seconds per run | --memory]
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
+#include <malloc.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "FloodGenerator.h"
 #include "Tcpdump.h"
+#include "capture/CaptureHelper.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/LogView.h"
 #include "ui/qt/UnitMain.h"
@@ -151,6 +160,74 @@ TRun RunWindow(const TVethLab& lab, std::uint64_t rate, int milliseconds, bool h
   return run;
 }
 
+// A field of /proc/self/status, in kB: VmRSS now, VmHWM at its peak since the last reset.
+long StatusKb(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  return -1;
+}
+
+struct TMemory {
+  long BeforeKb = 0, PeakKb = 0;
+  TRun Run;
+};
+
+// The window capturing on `address` in `ns` while its own thread is held up for `hold`, the
+// capture going on; `flood` runs meanwhile. Then it shows all it will.
+TMemory HeldUpWindow(TCaptureServices services, const TNetns& ns, const char* address,
+                     std::chrono::milliseconds hold, const std::function<void()>& flood) {
+  TMemory memory;
+  TMainForm form(std::move(services));
+  form.show();
+  form.findChild<QLineEdit*>("EditIp")->setText(address);
+  auto* button = form.findChild<QPushButton*>("Btn_StartStop");
+  RunEvents(200);
+  ::malloc_trim(0);  // what an earlier run freed goes back to the system
+  std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts over from here
+  memory.BeforeKb = StatusKb("VmRSS");
+  ns.Run([&] { button->click(); });
+  QTimer::singleShot(100, [&] {
+    std::thread flooding(flood);
+    std::this_thread::sleep_for(hold);  // a handler that does not return, as a slow one
+    flooding.join();
+  });
+  RunEvents(static_cast<int>(hold.count()) + 300);
+  button->click();
+  const TLogView& ecr = *form.findChild<TLogView*>("Ecr");
+  for (std::uint64_t shown = ~0ull; shown != ecr.LineCount();) {
+    shown = ecr.LineCount();
+    RunEvents(500);
+  }
+  memory.PeakKb = StatusKb("VmHWM");
+  Count(ecr, memory.Run);
+  return memory;
+}
+
+void PrintMemory(const char* flood, const TMemory& memory) {
+  std::printf("window held up for 5 s under %s: resident %ld MB before, %ld MB at the peak; "
+              "%llu lines shown, %llu reported dropped in %d markers\n",
+              flood, memory.BeforeKb / 1024, memory.PeakKb / 1024,
+              static_cast<unsigned long long>(memory.Run.Shown),
+              static_cast<unsigned long long>(memory.Run.Lost), memory.Run.Markers);
+  std::fflush(stdout);
+}
+
+void MeasureMemory(const TVethLab& lab) {
+  constexpr auto kHold = std::chrono::milliseconds(5000);
+  PrintMemory("a loopback flood", HeldUpWindow({}, lab.A, "127.0.0.1", kHold, [&] {
+                TFlood(lab.A, "lo", 0, kHold, kPort).Wait();
+              }));
+  const std::string fake =
+      (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "fake_capture_helper")
+          .string();
+  TCaptureServices services;
+  services.MakeLayer = [fake] { return MakeHelperCaptureLayer(fake); };
+  PrintMemory("a stand-in helper's flood of empty segments",
+              HeldUpWindow(services, lab.A, "127.0.0.1", kHold, [] {}));
+}
+
 TRun RunTcpdump(const TVethLab& lab, std::uint64_t rate, int milliseconds) {
   const std::string output = "/tmp/quorvel-bench-tcpdump-A.txt";
   TTcpdump tcpdump(lab.A, {"-l", "-A", "-i", TVethLab::kDeviceA, "tcp port 5001"}, output);
@@ -185,9 +262,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   TApplication application(argc, argv);
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+  const bool memory_only = argc > 1 && std::string(argv[1]) == "--memory";
+  const double seconds = argc > 1 && !memory_only ? std::atof(argv[1]) : 3.0;
   const int milliseconds = static_cast<int>(seconds * 1000);
   TVethLab lab;
+  if (memory_only) return MeasureMemory(lab), 0;
   std::printf("%-8s %8s %9s %9s %9s %9s %10s %10s %9s\n", "shown by", "rate/s", "sent", "shown",
               "dropped", "missing", "shown/s", "cpu ns/seg", "worst ms");
   for (const std::uint64_t rate : {20'000ull, 50'000ull, 100'000ull, 200'000ull, 0ull}) {
@@ -201,5 +280,6 @@ int main(int argc, char** argv) {
       static_cast<unsigned long long>(held.Sent), static_cast<unsigned long long>(held.Shown),
       static_cast<unsigned long long>(held.Lost), held.Markers,
       static_cast<long long>(held.MarkerDistance));
+  MeasureMemory(lab);
   return 0;
 }

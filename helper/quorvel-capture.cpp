@@ -6,7 +6,7 @@
 // window, as a capture stream. It ends, after handing over what the system had already
 // captured, when its standard input closes or on SIGTERM; at once when its output closes. It
 // never waits on its output: a window that does not read holds up only the capture, and a
-// stop while the window does not read waits at most a second for it.
+// stop while the window does not read waits at most half a second for it.
 //
 // It trusts nothing it is given: the environment is cleared before anything could read it,
 // every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly, a
@@ -48,8 +48,9 @@ constexpr std::size_t kMaxAddressText = 255;
 // seen before that moment has been handed over by the kernel.
 constexpr std::int64_t kSettleMicroseconds = (2 * TPcapSource::kBlockTimeoutMs + 10) * 1000;
 // After a stop, how long the window may take to read what is left: less than the window
-// itself waits for the end of the stream.
-constexpr std::int64_t kHandOverMicroseconds = 1'000'000;
+// itself waits for the end of the stream, and short enough that a helper asked to end while
+// nobody reads it leaves promiscuous mode within a second.
+constexpr std::int64_t kHandOverMicroseconds = 500'000;
 
 [[noreturn]] void Usage(const char* why) {
   std::fprintf(stderr,

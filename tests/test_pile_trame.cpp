@@ -64,6 +64,25 @@ TEST(PileTrame, BatchesAndMarkersKeepOrder) {
   EXPECT_EQ(pile.Count(), 0);
 }
 
+// The records held are bounded by their memory: what does not fit is dropped and counted at
+// its place, with any drops right before it, and room comes back as records are taken.
+TEST(PileTrame, AFullQueueCountsWhatItDropsInPlace) {
+  const std::size_t each = QueuedBytes(*Numbered(10));
+  TPileTrameTCP pile(3 * each);
+  for (int i = 10; i < 16; ++i)
+    pile.Push(Numbered(i));
+  pile.PushDropped(4);  // the system's, right after those it had no room for
+  pile.Push(Numbered(16));
+  ASSERT_EQ(pile.Count(), 4);  // three records, one marker
+  EXPECT_EQ(pile.Pop().Trame->Data, "10");
+  pile.Push(Numbered(17));  // room for one again
+  pile.Push(Numbered(18));
+  std::vector<std::string> rest;
+  while (TPileItem item = pile.Pop())
+    rest.push_back(item.Trame ? item.Trame->Data : "*" + std::to_string(item.Dropped) + "*");
+  EXPECT_EQ(rest, (std::vector<std::string>{"11", "12", "*8*", "17", "*1*"}));
+}
+
 TEST(PileTrame, InterleavedPushAndPopKeepOrder) {
   TPileTrameTCP pile;
   int next_in = 0, next_out = 0;
