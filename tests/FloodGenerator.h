@@ -39,7 +39,10 @@ class TFlood {
     FChild = ::fork();
     if (FChild == 0) {
       ::prctl(PR_SET_NAME, "flood", 0, 0, 0);
-      ::close(fds[0]);
+      // Nothing of the parent's stays open here: a pipe to a capture helper held by this child
+      // would hide from the helper that its window closed it.
+      ::close_range(3, static_cast<unsigned>(fds[1]) - 1, 0);
+      ::close_range(static_cast<unsigned>(fds[1]) + 1, ~0u, 0);
       const std::uint64_t sent = ns.Run([&] { return Send(device, rate, duration, dest_port); });
       (void)!::write(fds[1], &sent, sizeof sent);
       ::_exit(0);

@@ -51,7 +51,10 @@ class TTcpdump {
       ::execvp("ip", argv.data());
       ::_exit(127);
     }
-    std::this_thread::sleep_for(std::chrono::seconds(1));  // listening by then
+    // Capturing once it says so on its standard error.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline && !Says("listening on"))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 
   TResult Stop() {
@@ -74,6 +77,12 @@ class TTcpdump {
   }
 
  private:
+  bool Says(const std::string& text) const {
+    std::ifstream log(FLog);
+    const std::string said{std::istreambuf_iterator<char>(log), {}};
+    return said.find(text) != std::string::npos;
+  }
+
   std::string FLog;
   pid_t FChild = -1;
 };

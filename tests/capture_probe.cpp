@@ -39,6 +39,10 @@ int main(int argc, char** argv) {
   DropAllCapabilities();
   auto pile = std::make_shared<TPileTrameTCP>();
   auto control = TThreadSniffer::Create(pile, argv[1], 1, 65535);
+  // Whoever runs it may send its traffic once this is said.
+  control->WaitReceiving(std::chrono::seconds(20));
+  std::printf("set up\n");
+  std::fflush(stdout);
   const auto until =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atoi(argv[2]));
   while (std::chrono::steady_clock::now() < until && !control->Ended())

@@ -12,6 +12,7 @@
 #include "ControllerFront.h"
 #include "FloodGenerator.h"
 #include "NetnsLab.h"
+#include "ObservedLayer.h"
 #include "TcpExchange.h"
 #include "Tcpdump.h"
 #include "capture/CaptureHelper.h"
@@ -64,8 +65,7 @@ class CaptureIntegrity : public testing::Test {
   void Start() {
     FLab.A.Run([&] { FFront.Click(); });
     ASSERT_TRUE(FFront.Controller.Running()) << ::testing::PrintToString(FFront.Errors);
-    // Set up once the helper's first lines can come: wait until it has opened its socket.
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(FSetUps->Await(++FStarts)) << "the capture was never set up";
   }
   void Stop() {
     FFront.Click();
@@ -91,7 +91,9 @@ class CaptureIntegrity : public testing::Test {
   }
 
   TVethLab FLab;
-  TFront FFront{TCaptureServices{}};
+  std::shared_ptr<TSetUps> FSetUps = std::make_shared<TSetUps>();
+  int FStarts = 0;
+  TFront FFront{ObservedServices(FSetUps)};
   std::string FFile = "/tmp/quorvel-integrity-" + std::to_string(::getpid()) + ".pcap";
 
   void TearDown() override {
@@ -123,7 +125,7 @@ TEST_F(CaptureIntegrity, StopRightAfterAnExchangeLosesNothing) {
 }
 
 // Stop in the middle of a flood: every segment tcpdump saw before the click is in the log,
-// once, in order, and the log holds nothing else.
+// once, in order, and the log holds nothing else, nor what came well after the click.
 TEST_F(CaptureIntegrity, StopDuringAFloodDeliversEverySegmentBeforeIt) {
   TTcpdump tcpdump(FLab.A, {"-i", TVethLab::kDeviceA, "-w", FFile, "tcp port 5001"},
                    FFile + ".out");
@@ -133,12 +135,14 @@ TEST_F(CaptureIntegrity, StopDuringAFloodDeliversEverySegmentBeforeIt) {
   const std::int64_t click = NowMicroseconds();
   Stop();
   flood.Wait();
-  std::this_thread::sleep_for(200ms);
+  // tcpdump hands over a partly filled block of its ring only after its timeout, a second.
+  std::this_thread::sleep_for(1200ms);
   tcpdump.Stop();
   std::vector<std::uint64_t> seen;
   for (const std::string& line : TcpdumpLines(FFile))
     seen.push_back(*Sequence(line));
   const std::vector<std::string> before_click = TcpdumpLines(FFile, click);
+  const std::vector<std::string> soon_after = TcpdumpLines(FFile, click + 250'000);
   std::remove(FFile.c_str());
 
   const std::vector<TEntry> shown = Entries(FFront.Lines);
@@ -152,8 +156,9 @@ TEST_F(CaptureIntegrity, StopDuringAFloodDeliversEverySegmentBeforeIt) {
     ASSERT_LT(static_cast<std::size_t>(first - seen.begin()) + i, seen.size());
     ASSERT_EQ(shown[i].Value, first[static_cast<std::ptrdiff_t>(i)]) << "at line " << i;
   }
-  // ... that reaches every segment seen before the click.
+  // ... that reaches every segment seen before the click, and ends where the stop came.
   EXPECT_GE(shown.back().Value, *Sequence(before_click.back()));
+  EXPECT_LE(shown.back().Value, *Sequence(soon_after.back()));
   EXPECT_TRUE(FFront.Errors.empty());
 }
 

@@ -24,18 +24,6 @@ std::string Beside(const std::string& name) {
   return fs::read_symlink("/proc/self/exe").parent_path() / name;
 }
 
-// Runs `command` and returns what it printed.
-std::string Output(const std::string& command) {
-  std::string output;
-  if (std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-      output.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return output;
-}
-
 class CaptureRights : public testing::Test {
  protected:
   void SetUp() override {
@@ -71,17 +59,21 @@ class CaptureRights : public testing::Test {
     }
   }
 
-  // The probe run as `user` in namespace A for a second and a half, with an exchange in it.
+  // The probe run as `user` in namespace A, with an exchange once its capture is set up (or
+  // has failed to be), which it then keeps for a second.
   std::string ProbeAs(const std::string& user) {
+    const std::string command = "ip netns exec " + FLab.A.Name() + " setpriv --reuid=" + user +
+                                " --regid=" + user + " --init-groups " + FDirectory +
+                                "/capture_probe " + TVethLab::kAddressA + " 1000 2>&1";
+    std::FILE* probe = ::popen(command.c_str(), "r");
+    if (!probe) return "cannot run the probe";
     std::string output;
-    std::thread probe([&] {
-      output = Output("ip netns exec " + FLab.A.Name() + " setpriv --reuid=" + user +
-                      " --regid=" + user + " --init-groups " + FDirectory + "/capture_probe " +
-                      TVethLab::kAddressA + " 1500");
-    });
-    std::this_thread::sleep_for(600ms);
-    Exchange(FLab.A, FLab.B, TVethLab::kAddressB);
-    probe.join();
+    char line[4096];
+    while (std::fgets(line, sizeof line, probe)) {
+      output += line;
+      if (output.ends_with("set up\n")) Exchange(FLab.A, FLab.B, TVethLab::kAddressB);
+    }
+    ::pclose(probe);
     return output;
   }
 

@@ -32,9 +32,7 @@ class LiveCapture : public testing::Test {
   std::shared_ptr<TSnifferControl> StartIn(const TNetns& ns, const std::string& ip,
                                            std::uint16_t start = 1, std::uint16_t end = 65535) {
     auto control = ns.Run([&] { return TThreadSniffer::Create(FPile, ip, start, end); });
-    for (int i = 0; i < 500 && !control->Receiving() && !control->Ended(); ++i)
-      std::this_thread::sleep_for(2ms);
-    EXPECT_TRUE(control->Receiving()) << control->Failure();
+    EXPECT_TRUE(control->WaitReceiving(20s)) << control->Failure();
     return control;
   }
 

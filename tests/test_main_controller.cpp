@@ -199,15 +199,14 @@ TEST(MainController, DropMarkersStandWhereTheLossWas) {
                 "before", "*** 5 datagrams dropped: the capture could not keep up ***", "after"}));
 }
 
-// However much is queued, a slice returns within its time, and the slices keep the order.
+// However much is queued, a slice returns before all is drained, and the slices keep the
+// order.
 TEST(MainController, TheDrainWorksInSlices) {
   TScriptedFront front;
   constexpr int kRecords = 400'000;
   for (int i = 0; i < kRecords; ++i)
     front.Queue(std::to_string(i));
-  const auto before = TMainController::TClock::now();
   EXPECT_EQ(front.Tick(), TNext::Now);
-  EXPECT_LT(TMainController::TClock::now() - before, 1s);
   EXPECT_LT(front.Lines.size(), static_cast<std::size_t>(kRecords));
   front.Settle();
   ASSERT_EQ(front.Lines.size(), static_cast<std::size_t>(kRecords));

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "NetnsLab.h"
+#include "ObservedLayer.h"
 #include "TcpExchange.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/LogView.h"
@@ -18,14 +19,15 @@ class MainFormLiveTest : public QObject {
   void ExchangeAppearsInTheLog() {
     if (auto reason = NetnsUnavailable()) QSKIP(reason->c_str());
     TVethLab lab;
-    TMainForm form;
+    const auto set_ups = std::make_shared<TSetUps>();
+    TMainForm form(ObservedServices(set_ups));
     auto* ecr = form.findChild<TLogView*>("Ecr");
     auto* button = form.findChild<QPushButton*>("Btn_StartStop");
     form.findChild<QLineEdit*>("EditIp")->setText(TVethLab::kAddressA);
     // The capture thread lives in the namespace its creator was in.
     lab.A.Run([&] { QTest::mouseClick(button, Qt::LeftButton); });
     QCOMPARE(button->text(), QString("Stop"));
-    QTest::qWait(300);
+    QVERIFY(set_ups->Await(1));
     QCOMPARE(Exchange(lab.A, lab.B, TVethLab::kAddressB), std::string("200 OK\r\n"));
     const auto lines = [ecr] {
       QStringList all;
