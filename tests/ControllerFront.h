@@ -10,7 +10,9 @@
 #include "ui/MainController.h"
 
 struct TFront : TMainView {
-  explicit TFront(TCaptureServices services) : Controller(*this, std::move(services)) {}
+  explicit TFront(TCaptureServices services,
+                  std::size_t queue_bytes = TPileTrameTCP::kDefaultByteLimit)
+      : Controller(*this, std::move(services), queue_bytes) {}
 
   std::vector<std::string> Lines;
   std::vector<std::string> Errors;

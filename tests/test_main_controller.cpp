@@ -3,12 +3,17 @@
 // view, close.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #include "ControllerFront.h"
 #include "DatagramFixtures.h"
 #include "ScriptedServices.h"
 #include "capture/DateTime.h"
+#ifdef __linux__
+#include "capture/CaptureHelper.h"
+#endif
 #include "ui/DefaultHandler.h"
 #include "ui/MainController.h"
 #include "ui/PortConversion.h"
@@ -237,6 +242,39 @@ TEST(MainController, CloseEndsEveryCaptureWithinItsWait) {
   front.Controller.FormDestroy();
   EXPECT_EQ(front.Count(&TCaptureScript::Closes), 1);
 }
+
+#ifdef __linux__
+// A window held up while a helper floods it holds no more than its queue's bound, and shows
+// what it had to drop where it dropped it.
+TEST(MainController, AHeldUpWindowStaysWithinItsBound) {
+  const std::string fake =
+      std::filesystem::read_symlink("/proc/self/exe").parent_path() / "fake_capture_helper";
+  TCaptureServices services;
+  services.MakeLayer = [fake] { return MakeHelperCaptureLayer(fake); };
+  constexpr std::size_t kBound = 1 << 20;
+  TFront front(services, kBound);
+  front.Options.ShowFlags = true;
+  front.Click();
+  ASSERT_TRUE(front.Controller.Running());
+  // Held up: no drain, while the helper writes far more than the bound.
+  const std::size_t most = kBound / QueuedBytes(TTrameTCP{}) + 1;
+  for (int i = 0; i < 200; ++i) {
+    std::this_thread::sleep_for(5ms);
+    ASSERT_LE(static_cast<std::size_t>(front.Controller.Pile()->Count()), most);
+  }
+  front.Tick();
+  front.Click();
+  front.Settle();
+  EXPECT_TRUE(front.Errors.empty()) << front.Errors[0];
+  const auto marker = std::find_if(front.Lines.begin(), front.Lines.end(), [](const auto& line) {
+    return line.starts_with("*** ") && line.ends_with(
+                                           " datagrams dropped: the capture could not "
+                                           "keep up ***");
+  });
+  ASSERT_NE(marker, front.Lines.end());
+  EXPECT_GT(marker - front.Lines.begin(), 1000);  // after what the queue held
+}
+#endif
 
 TEST(MainController, LocalIpIsTheLastOfTheHostsList) {
   const auto script = std::make_shared<TCaptureScript>();

@@ -25,10 +25,11 @@ TPortKey PortKeyOf(char32_t typed) {
   return TPortKey::Discard;
 }
 
-TMainController::TMainController(TMainView& view, TCaptureServices services)
+TMainController::TMainController(TMainView& view, TCaptureServices services,
+                                 std::size_t queue_bytes)
     : FView(view),
       FServices(std::move(services)),
-      FPile(std::make_shared<TPileTrameTCP>()),
+      FPile(std::make_shared<TPileTrameTCP>(queue_bytes)),
       FPool(std::make_shared<TTramePool>()) {}
 
 TMainController::~TMainController() {

@@ -81,7 +81,9 @@ class TMainController {
   // layer may take, and a little for its thread to be scheduled.
   static constexpr auto kStopWait = kHandOverLimit + std::chrono::milliseconds(250);
 
-  TMainController(TMainView& view, TCaptureServices services = {});
+  // `queue_bytes` bounds what the queue holds while the window does not drain it.
+  TMainController(TMainView& view, TCaptureServices services = {},
+                  std::size_t queue_bytes = TPileTrameTCP::kDefaultByteLimit);
   ~TMainController();
   TMainController(const TMainController&) = delete;
   TMainController& operator=(const TMainController&) = delete;
