@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <type_traits>
 
 #include "ui/LogModel.h"
 
@@ -35,6 +36,13 @@ struct TBreakCase {
   std::string Text;
   std::vector<std::string> Lines;
 };
+
+// The model and its finder refer to their own parts: a copy or a move would leave the finder
+// searching the text it came from.
+static_assert(!std::is_copy_constructible_v<TLogModel> &&
+              !std::is_move_constructible_v<TLogModel>);
+static_assert(!std::is_copy_assignable_v<TLogModel> && !std::is_move_assignable_v<TLogModel>);
+static_assert(!std::is_move_constructible_v<TLogFinder> && !std::is_move_assignable_v<TLogFinder>);
 
 TEST(LogModel, LineBreaksEndLines) {
   const TBreakCase cases[] = {
