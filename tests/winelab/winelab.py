@@ -29,7 +29,8 @@ It exits with the program's status, or with 77 after the reason when the lab can
 on the namespace's loopback while the program ran to a capture file (pcap).
 
 As a module, Lab gives a test harness the namespace: Windows programs (windows), Linux
-programs (linux), sockets (socket), tcpdump (tcpdump) and the kernel's socket tables (net).
+programs (linux), sockets (socket), tcpdump (tcpdump) and the kernel's socket tables (net);
+tcp_segments reads the TCP segments of a capture file.
 Everything the lab starts ends with it, on every path. A wine prefix serves one lab at a time:
 a lab waits for the one before it.
 """
@@ -149,6 +150,24 @@ def ipv4_of(frame):
     if len(frame) >= 34 and frame[12:14] == b"\x08\x00":
         return frame[14:]
     return None
+
+
+def tcp_segments(path):
+    """(source, destination, flag byte, payload) of each TCP segment of a capture file, in
+    order; the end points as "address:port"."""
+    segments = []
+    for _, _, frame in read_pcap(path):
+        datagram = ipv4_of(frame)
+        if not datagram or datagram[9] != 6:
+            continue
+        header = (datagram[0] & 0x0F) * 4
+        total, = struct.unpack_from("!H", datagram, 2)
+        segment = datagram[header:total]
+        source_port, destination_port = struct.unpack_from("!HH", segment, 0)
+        segments.append((f"{socket.inet_ntoa(datagram[12:16])}:{source_port}",
+                         f"{socket.inet_ntoa(datagram[16:20])}:{destination_port}", segment[13],
+                         segment[(segment[12] >> 4) * 4:]))
+    return segments
 
 
 class Tcpdump:
