@@ -11,6 +11,11 @@
 namespace {
 
 constexpr int kMaxReceive = 65535;
+// Windows counts no drop for a raw socket: what overflows its receive buffer is lost without
+// a word. As much as the Linux capture's ring, so that a burst waits rather than vanishes;
+// smaller sizes if the system refuses that.
+constexpr int kReceiveBufferBytes = 32 << 20;
+constexpr int kSmallestReceiveBufferBytes = 1 << 20;
 
 // What a capture may meet, for systems (wine among them) whose messages lack Winsock's.
 std::string KnownText(int code) {
@@ -55,6 +60,8 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
     address.sin_addr.s_addr = ::inet_addr(target.Ip.c_str());
     if (::bind(FSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
       return Fail(TCaptureStep::Bind, ::WSAGetLastError());
+
+    FBufferBytes = LargeReceiveBuffer(FSocket);
 
     DWORD on = RCVALL_ON;
     DWORD returned = 0;
@@ -114,6 +121,17 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   }
 
  private:
+  // Sets the largest receive buffer the system grants, from kReceiveBufferBytes down; its
+  // size, or 0 when the system kept its own.
+  static int LargeReceiveBuffer(SOCKET socket) {
+    for (int bytes = kReceiveBufferBytes; bytes >= kSmallestReceiveBufferBytes; bytes /= 2) {
+      if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+                       sizeof bytes) == 0)
+        return bytes;
+    }
+    return 0;
+  }
+
   // Appends the datagrams waiting in the socket, as many as the arena holds; false on failure.
   bool TakeWaiting(std::vector<TReceived>& batch) {
     while (FArena.size() - FUsed >= kMaxReceive) {
@@ -162,6 +180,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   TCaptureError FLastError;
   std::vector<std::uint8_t> FArena = std::vector<std::uint8_t>(std::size_t{1} << 20);
   std::size_t FUsed = 0;
+  int FBufferBytes = 0;  // of the socket's receive buffer, 0 for the system's own
 };
 
 }  // namespace
