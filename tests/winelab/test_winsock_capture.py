@@ -8,6 +8,11 @@ over once stopped.
   capture of the exchange's port alone holds both directions of that port's connections; the
   capture of a range without any of the exchange's ports holds nothing. The probe is stopped
   as soon as the exchange ends: what arrived before the stop is handed over.
+- Stop under a flood of segments that carry their number and the time they were sent
+  (flood.py): at a pace the receive buffer holds whatever the capture thread does, every
+  segment sent before the stop is handed over; as fast as the sender goes, beyond what the
+  capture takes, the capture still ends within its hand-over bound. Either way no segment
+  sent after the stop is shown.
 
 Usage: test_winsock_capture.py --wine=WINE --preload=LIB --proxy=DLL --prefix=DIR --probe=EXE
 Exits 0 when it passes, 1 when it fails, 77 after the reason when it cannot run here.
@@ -38,6 +43,9 @@ RANGES = {EVERY_PORT: (1, 65535), ITS_PORT: (PORT, PORT), NO_PORT_OF_IT: (PORT +
 FLAG_NAMES = ("URG", "ACK", "PSH", "RST", "SYN", "FIN")
 FLAG_BITS = {"URG": 0x20, "ACK": 0x10, "PSH": 0x08, "RST": 0x04, "SYN": 0x02, "FIN": 0x01}
 HAND_OVER_LIMIT_MS = 2000  # kHandOverLimit (capture/CaptureLayer.h): the window waits no longer
+# The layer's own bound on a hand-over (kHandOverTime), with a margin for a busy machine.
+HAND_OVER_BOUND_MS = 200 + 800
+FLOOD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "flood.py")
 SECONDS = 60
 
 
@@ -224,6 +232,106 @@ def test_exchange(lab, probe_program, work):
           f"{len(records[ITS_PORT])} of port {PORT}")
 
 
+class Flood:
+    """flood.py in the lab, at `rate` segments a second (0: as fast as it goes)."""
+
+    def __init__(self, lab, work, rate):
+        self._log = os.path.join(work, "flood.log")
+        self._process = lab.linux([sys.executable, FLOOD, f"--rate={rate}", f"--log={self._log}"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self._buffer = b""
+        self.sent = 0
+
+    def _read(self):
+        while select.select([self._process.stdout], [], [], 0)[0]:
+            chunk = os.read(self._process.stdout.fileno(), 4096)
+            if not chunk:
+                break
+            self._buffer += chunk
+        *complete, self._buffer = self._buffer.split(b"\n")
+        for line in complete:
+            self.sent = int(line.split()[1])
+        if self._process.poll() is not None:
+            raise Failure("the flood ended: " + self._process.stderr.read().decode())
+        return True
+
+    def wait_sent(self, count):
+        winelab.wait_until(f"{count} segments of the flood sent",
+                           lambda: self._read() and self.sent >= count, SECONDS)
+
+    def stop(self):
+        """Ends the flood; when each segment was sent, in system microseconds."""
+        self._process.terminate()
+        _, errors = self._process.communicate(timeout=SECONDS)
+        if self._process.returncode != 0:
+            raise Failure(f"the flood failed: {errors.decode()}")
+        with open(self._log, "rb") as log:
+            return struct.unpack(f"<{os.path.getsize(self._log) // 8}q", log.read())
+
+
+def flooded(lab, probe_program, work, rate, sent_before_stop):
+    """The flood's segments a capture showed, once stopped with `sent_before_stop` sent:
+    (sequence numbers, their send stamps, when each segment was sent, the stop's (before,
+    after), milliseconds to the end)."""
+    probe = Probe(lab, probe_program, [(ADDRESS, 1, 65535)])
+    if probe.failures:
+        raise Failure(f"the capture failed to start: {probe.failures}")
+    flood = Flood(lab, work, rate)
+    try:
+        flood.wait_sent(sent_before_stop)
+        records, dropped, ended, stop = probe.stop()
+    finally:
+        sent_at = flood.stop()
+    if dropped:
+        raise Failure(f"drops reported: {dict(dropped)}")
+    numbers, stamps = [], []
+    for _, _, _, payload in records[0]:
+        parsed = flood_payload(payload)
+        if parsed:
+            numbers.append(parsed[0])
+            stamps.append(parsed[1])
+    if not numbers:
+        raise Failure("the capture showed nothing of the flood")
+    problems = []
+    if numbers != sorted(set(numbers)):
+        problems.append("the flood's segments are out of order or repeated")
+    late = [(number, stamp) for number, stamp in zip(numbers, stamps) if stamp > stop[1]]
+    if late:
+        problems.append(f"{len(late)} segments sent after the stop are shown, the first "
+                        f"{late[0][0]}, {late[0][1] - stop[1]} us after it")
+    if ended[0] is None or ended[0] > HAND_OVER_BOUND_MS:
+        problems.append(f"the capture took {ended[0]} ms to end after the stop, beyond "
+                        f"{HAND_OVER_BOUND_MS} ms")
+    if problems:
+        raise Failure("\n".join(problems))
+    return numbers, sent_at, stop, ended[0]
+
+
+def flood_payload(payload):
+    words = payload.split()
+    if len(words) == 3 and words[0] == b"flood":
+        return int(words[1]), int(words[2])
+    return None
+
+
+def test_stop_under_a_paced_flood(lab, probe_program, work):
+    # 5000 a second for a second: less than the receive buffer holds, whatever the thread does.
+    numbers, sent_at, stop, took = flooded(lab, probe_program, work, 5000, 5000)
+    before = [number for number, at in enumerate(sent_at) if at < stop[0]]
+    missing = sorted(set(before) - set(numbers))
+    if missing:
+        raise Failure(f"{len(missing)} of the {len(before)} segments sent before the stop are "
+                      f"not shown, the first {missing[0]}")
+    print(f"paced flood: the {len(before)} segments sent before the stop shown, none after; "
+          f"ended {took} ms after the stop")
+
+
+def test_stop_under_a_full_flood(lab, probe_program, work):
+    numbers, sent_at, _, took = flooded(lab, probe_program, work, 0, 200000)
+    print(f"full flood: {len(numbers)} of {len(sent_at)} segments shown, none sent after the "
+          f"stop; ended {took} ms after the stop")
+
+
 def main():
     parser = argparse.ArgumentParser()
     for option in ("wine", "preload", "proxy", "prefix", "probe"):
@@ -238,7 +346,8 @@ def main():
     work = tempfile.mkdtemp(prefix="winelab-winsock-")
     try:
         with winelab.Lab(options.wine, options.preload, options.proxy, options.prefix) as lab:
-            for test in (test_exchange,):
+            for test in (test_exchange, test_stop_under_a_paced_flood,
+                         test_stop_under_a_full_flood):
                 started = time.monotonic()
                 test(lab, options.probe, work)
                 print(f"{test.__name__}: passed in {time.monotonic() - started:.1f} s")

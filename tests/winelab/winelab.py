@@ -8,16 +8,17 @@ loopback is up, with two shims that let the unchanged program's raw Winsock capt
   (raw_socket_preload.c) that turns the raw IPv4 socket of protocol 0 a receive-all capture
   opens, which Linux refuses, into a raw TCP socket, which Linux gives root;
 - the program finds the lab's ws2_32.dll beside it (ws2_32_proxy.c, with ws2_32=n,b), which
-  hands everything on to wine's own ws2_32 but answers WSAIoctl(SIO_RCVALL), which wine lacks,
-  as done.
+  hands everything on to wine's own ws2_32 but answers WSAIoctl(SIO_RCVALL), which wine lacks.
 
 What the lab cannot show:
 - TCP only: the raw socket receives TCP datagrams and nothing else.
 - Only the datagrams addressed to the bound address arrive. On the namespace's loopback every
   datagram of a local exchange is also received, so both directions arrive; on a real card only
   the inbound ones would.
-- No receive-all semantics: RCVALL_ON, RCVALL_IPLEVEL and RCVALL_OFF change nothing, and no
-  other host's traffic or promiscuous mode can be seen.
+- No receive-all semantics: RCVALL_ON and RCVALL_IPLEVEL change nothing, and no other host's
+  traffic or promiscuous mode can be seen. RCVALL_OFF stops the socket's receiving (what it
+  holds stays to be read), as on Windows; the socket also receives before receive-all is on.
+- A raw socket gets the receive buffer it asks for (SO_RCVBUF), as on Windows.
 - No elevation prompt (everything runs as root) and no adapter that goes down.
 It tests the program's use of Winsock, not Windows.
 

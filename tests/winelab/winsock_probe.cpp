@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < captures.size(); ++i) {
     // Emptied meanwhile: a queue at its bound would drop what the hand-over brings.
     while (!captures[i].Control->WaitEnded(1ms) &&
-           std::chrono::steady_clock::now() - stopped < 30s)
+           std::chrono::steady_clock::now() - stopped < 10s)
       PopAll(captures);
     if (captures[i].Control->Ended()) {
       const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
