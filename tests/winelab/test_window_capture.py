@@ -52,12 +52,14 @@ def read_layout():
     96 DPI, from the layout table both front ends build from."""
     with open(os.path.join(SOURCE, "ui", "Layout.h")) as header:
         text = header.read()
-    client_width = int(re.search(r"kClientWidth = (\d+);", text).group(1))
     entries = {}
     for match in re.finditer(r'\{"(\w+)", TControlKind::\w+, "(\w+)", (\d+), (\d+), (\d+), (\d+),',
                              text):
         name, parent, left, top, width, height = match.groups()
         entries[name] = (parent, int(left), int(top), int(width), int(height))
+    # A number, or the width of a control of the table.
+    width = re.search(r'kClientWidth = (?:(\d+)|LayoutOf\("(\w+)"\)\.Width);', text)
+    client_width = int(width.group(1)) if width.group(1) else entries[width.group(2)][3]
     centres = {}
     for name, (parent, left, top, width, height) in entries.items():
         x, y = left + width // 2, top + height // 2
