@@ -22,7 +22,7 @@ constexpr int kReceiveBufferBytes = 32 << 20;
 constexpr int kSmallestReceiveBufferBytes = 1 << 20;
 
 // What a capture may meet, for systems (wine among them) whose messages lack Winsock's.
-std::string KnownText(int code) {
+std::string OwnText(int code) {
   switch (code) {
     case WSAEACCES:
       return "Permission denied";
@@ -35,8 +35,56 @@ std::string KnownText(int code) {
       return "receive-all mode is not available on this socket";
     case WSAENETDOWN:
       return "the network is down";
+    case WSAEADDRNOTAVAIL:
+      return "the requested address is not valid in its context";
+    case WSAENETRESET:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+      return "the connection was reset";
     default:
       return "Winsock error";
+  }
+}
+
+// The system's text for a Winsock error, in English as the rest of the message is: in the
+// system's language when it has no English text, in our own words when it has none at all.
+std::string SystemText(int code) {
+  for (const DWORD language : {DWORD{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}, DWORD{0}}) {
+    char* message = nullptr;
+    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(code), language,
+                     reinterpret_cast<char*>(&message), 0, nullptr);
+    if (!message) continue;
+    std::string text = message;
+    ::LocalFree(message);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' ||
+                             text.back() == ' '))
+      text.pop_back();
+    if (!text.empty()) return text;
+  }
+  return OwnText(code);
+}
+
+// What ends a running capture, named for the user. The documentation of recv lists, among
+// others, WSAENETDOWN ("the network subsystem has failed"), WSAENETRESET (for a datagram
+// socket: a time to live expired), WSAECONNRESET (for a datagram socket: an earlier send drew
+// an ICMP port unreachable) and WSAECONNABORTED; it says nothing of raw sockets, nor of an
+// adapter disabled, a cable pulled or a resume from sleep. WSAEADDRNOTAVAIL is not listed for
+// recv; should it come, the bound address has left the host (the adapter's address released).
+// So these names follow the documented meanings, which is the most a capture can tell.
+const char* ReceiveCase(int code) {
+  switch (code) {
+    case WSAENETDOWN:
+      return "the interface went down";
+    case WSAEADDRNOTAVAIL:
+      return "the address went away";
+    case WSAENETRESET:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+      return "the system reset the capture's socket (an adapter reset, or a resume from sleep)";
+    default:
+      return nullptr;
   }
 }
 
@@ -251,25 +299,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   }
 
   bool Fail(TCaptureStep step, int code) {
-    std::string text;
-    if (code == WSAEADDRNOTAVAIL) {
-      text = "no interface holds this address";
-    } else {
-      char* message = nullptr;
-      ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                           FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&message), 0,
-                       nullptr);
-      if (message) {
-        text = message;
-        ::LocalFree(message);
-      }
-      while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' ||
-                               text.back() == ' '))
-        text.pop_back();
-      if (text.empty()) text = KnownText(code);
-    }
-    FLastError = {step, code, text, code == WSAEACCES};
+    FLastError = WinsockError(step, code);
     return false;
   }
 
@@ -287,6 +317,18 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
 };
 
 }  // namespace
+
+TCaptureError WinsockError(TCaptureStep step, int code) {
+  std::string text;
+  if (code == WSAEADDRNOTAVAIL && step != TCaptureStep::Receive) {
+    text = "no interface holds this address";
+  } else {
+    text = SystemText(code);
+    if (const char* name = step == TCaptureStep::Receive ? ReceiveCase(code) : nullptr)
+      text = std::string(name) + ": " + text;
+  }
+  return {step, code, text, code == WSAEACCES};
+}
 
 std::unique_ptr<TCaptureLayer> MakePlatformCaptureLayer() {
   return std::make_unique<TWinsockCaptureLayer>();
