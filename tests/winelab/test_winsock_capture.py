@@ -39,7 +39,8 @@ ADDRESS = "127.0.0.1"
 PORT = 5001  # the exchange's
 OTHER_PORT = 6001  # a conversation beside it
 EVERY_PORT, ITS_PORT, NO_PORT_OF_IT = 0, 1, 2
-RANGES = {EVERY_PORT: (1, 65535), ITS_PORT: (PORT, PORT), NO_PORT_OF_IT: (PORT + 1, OTHER_PORT - 1)}
+RANGES = {EVERY_PORT: (1, 65535), ITS_PORT: (PORT, PORT),
+          NO_PORT_OF_IT: (PORT + 1, OTHER_PORT - 1)}
 FLAG_NAMES = ("URG", "ACK", "PSH", "RST", "SYN", "FIN")
 FLAG_BITS = {"URG": 0x20, "ACK": 0x10, "PSH": 0x08, "RST": 0x04, "SYN": 0x02, "FIN": 0x01}
 HAND_OVER_LIMIT_MS = 2000  # kHandOverLimit (capture/CaptureLayer.h): the window waits no longer
