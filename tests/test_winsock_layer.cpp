@@ -1,4 +1,6 @@
 // The Winsock capture layer on Windows (or under wine).
+#include "capture/WinSock2.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +22,47 @@ TEST(WinsockLayer, BindToAnAddressNoInterfaceHolds) {
   }
   EXPECT_EQ(failure,
             "Capture on '10.9.9.9' failed at bind: no interface holds this address (error 10049)");
+}
+
+// A failure names its case for the user, then gives the system's text, in English like the
+// rest of the message (wine has no text for most of these: the layer's own words stand in).
+TEST(WinsockLayer, FailureTextsNameTheCaseInEnglish) {
+  struct TCase {
+    TCaptureStep Step;
+    int Code;
+    const char* Start;  // the whole text when it ends in '|'
+    bool MissingRights = false;
+  };
+  const TCase cases[] = {
+      {TCaptureStep::Receive, WSAENETDOWN, "the interface went down: "},
+      {TCaptureStep::Receive, WSAEADDRNOTAVAIL, "the address went away: "},
+      {TCaptureStep::Receive, WSAENETRESET,
+       "the system reset the capture's socket (an adapter reset, or a resume from sleep): "},
+      {TCaptureStep::Receive, WSAECONNRESET, "the system reset the capture's socket"},
+      {TCaptureStep::Bind, WSAEADDRNOTAVAIL, "no interface holds this address|"},
+      {TCaptureStep::Open, WSAEACCES, "", true},
+  };
+  for (const TCase& c : cases) {
+    const TCaptureError error = WinsockError(c.Step, c.Code);
+    SCOPED_TRACE(std::to_string(c.Code) + ": " + error.Text);
+    EXPECT_EQ(error.Step, c.Step);
+    EXPECT_EQ(error.Code, c.Code);
+    EXPECT_EQ(error.MissingRights, c.MissingRights);
+    const std::string start = c.Start;
+    if (!start.empty() && start.back() == '|') {
+      EXPECT_EQ(error.Text + "|", start);
+      continue;
+    }
+    ASSERT_EQ(error.Text.substr(0, start.size()), start);
+    const std::string system = error.Text.substr(start.size());
+    // The system's sentence, without its full stop or line end, never a generic stand-in.
+    EXPECT_FALSE(system.empty());
+    EXPECT_NE(system, "Winsock error");
+    EXPECT_EQ(system.find_first_of("\r\n"), std::string::npos);
+    EXPECT_NE(system.back(), '.');
+    for (const char letter : system)
+      EXPECT_TRUE(letter >= ' ' && letter <= '~') << "not English: " << system;
+  }
 }
 
 TEST(WinsockLayer, HostAddressesAreDottedQuads) {

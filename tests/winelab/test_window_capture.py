@@ -52,12 +52,14 @@ def read_layout():
     96 DPI, from the layout table both front ends build from."""
     with open(os.path.join(SOURCE, "ui", "Layout.h")) as header:
         text = header.read()
-    client_width = int(re.search(r"kClientWidth = (\d+);", text).group(1))
     entries = {}
     for match in re.finditer(r'\{"(\w+)", TControlKind::\w+, "(\w+)", (\d+), (\d+), (\d+), (\d+),',
                              text):
         name, parent, left, top, width, height = match.groups()
         entries[name] = (parent, int(left), int(top), int(width), int(height))
+    # A number, or the width of a control of the table.
+    width = re.search(r'kClientWidth = (?:(\d+)|LayoutOf\("(\w+)"\)\.Width);', text)
+    client_width = int(width.group(1)) if width.group(1) else entries[width.group(2)][3]
     centres = {}
     for name, (parent, left, top, width, height) in entries.items():
         x, y = left + width // 2, top + height // 2
@@ -211,22 +213,10 @@ def segments_from_tcpdump(path):
     """(source, destination, flags, payload) of each TCP segment of the capture file that the
     log shows (one of the six flags set), in order."""
     segments = []
-    for _, _, frame in winelab.read_pcap(path):
-        datagram = winelab.ipv4_of(frame)
-        if not datagram or datagram[9] != 6:
-            continue
-        header = (datagram[0] & 0x0F) * 4
-        total, = struct.unpack_from("!H", datagram, 2)
-        segment = datagram[header:total]
-        source_port, destination_port = struct.unpack_from("!HH", segment, 0)
-        flag_byte = segment[13]
+    for source, destination, flag_byte, payload in winelab.tcp_segments(path):
         flags = tuple(name for name in FLAG_NAMES if flag_byte & FLAG_BITS[name])
-        if not flags:
-            continue
-        payload = segment[(segment[12] >> 4) * 4:]
-        segments.append((f"{socket.inet_ntoa(datagram[12:16])}:{source_port}",
-                         f"{socket.inet_ntoa(datagram[16:20])}:{destination_port}", flags,
-                         shown_payload(payload)))
+        if flags:
+            segments.append((source, destination, flags, shown_payload(payload)))
     return segments
 
 

@@ -8,16 +8,17 @@ loopback is up, with two shims that let the unchanged program's raw Winsock capt
   (raw_socket_preload.c) that turns the raw IPv4 socket of protocol 0 a receive-all capture
   opens, which Linux refuses, into a raw TCP socket, which Linux gives root;
 - the program finds the lab's ws2_32.dll beside it (ws2_32_proxy.c, with ws2_32=n,b), which
-  hands everything on to wine's own ws2_32 but answers WSAIoctl(SIO_RCVALL), which wine lacks,
-  as done.
+  hands everything on to wine's own ws2_32 but answers WSAIoctl(SIO_RCVALL), which wine lacks.
 
 What the lab cannot show:
 - TCP only: the raw socket receives TCP datagrams and nothing else.
 - Only the datagrams addressed to the bound address arrive. On the namespace's loopback every
   datagram of a local exchange is also received, so both directions arrive; on a real card only
   the inbound ones would.
-- No receive-all semantics: RCVALL_ON, RCVALL_IPLEVEL and RCVALL_OFF change nothing, and no
-  other host's traffic or promiscuous mode can be seen.
+- No receive-all semantics: RCVALL_ON and RCVALL_IPLEVEL change nothing, and no other host's
+  traffic or promiscuous mode can be seen. RCVALL_OFF stops the socket's receiving (what it
+  holds stays to be read), as on Windows; the socket also receives before receive-all is on.
+- A raw socket gets the receive buffer it asks for (SO_RCVBUF), as on Windows.
 - No elevation prompt (everything runs as root) and no adapter that goes down.
 It tests the program's use of Winsock, not Windows.
 
@@ -29,7 +30,8 @@ It exits with the program's status, or with 77 after the reason when the lab can
 on the namespace's loopback while the program ran to a capture file (pcap).
 
 As a module, Lab gives a test harness the namespace: Windows programs (windows), Linux
-programs (linux), sockets (socket), tcpdump (tcpdump) and the kernel's socket tables (net).
+programs (linux), sockets (socket), tcpdump (tcpdump) and the kernel's socket tables (net);
+tcp_segments reads the TCP segments of a capture file.
 Everything the lab starts ends with it, on every path. A wine prefix serves one lab at a time:
 a lab waits for the one before it.
 """
@@ -149,6 +151,24 @@ def ipv4_of(frame):
     if len(frame) >= 34 and frame[12:14] == b"\x08\x00":
         return frame[14:]
     return None
+
+
+def tcp_segments(path):
+    """(source, destination, flag byte, payload) of each TCP segment of a capture file, in
+    order; the end points as "address:port"."""
+    segments = []
+    for _, _, frame in read_pcap(path):
+        datagram = ipv4_of(frame)
+        if not datagram or datagram[9] != 6:
+            continue
+        header = (datagram[0] & 0x0F) * 4
+        total, = struct.unpack_from("!H", datagram, 2)
+        segment = datagram[header:total]
+        source_port, destination_port = struct.unpack_from("!HH", segment, 0)
+        segments.append((f"{socket.inet_ntoa(datagram[12:16])}:{source_port}",
+                         f"{socket.inet_ntoa(datagram[16:20])}:{destination_port}", segment[13],
+                         segment[(segment[12] >> 4) * 4:]))
+    return segments
 
 
 class Tcpdump:

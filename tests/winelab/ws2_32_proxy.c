@@ -1,8 +1,11 @@
 // The capture lab's ws2_32.dll, found beside the program under test (with ws2_32=n,b): every
 // function goes on to wine's own ws2_32, loaded by its system path, except WSAIoctl's
-// SIO_RCVALL, which wine leaves unimplemented and which the lab answers as done. The lab's
-// raw socket already receives what it can (the TCP datagrams addressed to its address), so
-// switching it to receive-all changes nothing there.
+// SIO_RCVALL, which wine leaves unimplemented and which the lab answers itself. The lab's raw
+// socket already receives what it can (the TCP datagrams addressed to its address), so
+// switching receive-all on changes nothing there; switching it off stops the socket's
+// receiving, as on Windows, while what it holds stays to be read: the proxy attaches a filter
+// that takes nothing to the socket's Linux descriptor, and takes it away when receive-all goes
+// on again.
 //
 // Each export is a jump through a table that DllMain fills from wine's module; the exports,
 // their ordinals and the jumps are generated from ws2_32.exports.
@@ -58,6 +61,56 @@ typedef int(WSAAPI* TGetSockOpt)(SOCKET, int, int, char*, int*);
 typedef int(WSAAPI* TGetSockName)(SOCKET, struct sockaddr*, int*);
 typedef void(WSAAPI* TWSASetLastError)(int);
 
+// Linux system calls straight from this Windows code, which runs natively under wine.
+enum { kLinuxClose = 3, kLinuxSetSockOpt = 54 };
+enum { kLinuxSolSocket = 1, kLinuxAttachFilter = 26, kLinuxDetachFilter = 27 };
+
+// (long long: a Windows long has 32 bits.)
+static long long LinuxCall(long long number, long long a, long long b, long long c, long long d,
+                           long long e) {
+  long long result;
+  register long long r10 __asm__("r10") = d;
+  register long long r8 __asm__("r8") = e;
+  __asm__ volatile("syscall"
+                   : "=a"(result)
+                   : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8)
+                   : "rcx", "r11", "memory");
+  return result;
+}
+
+// Linux's struct sock_filter and struct sock_fprog.
+struct TLinuxFilter {
+  unsigned short Code;
+  unsigned char JumpTrue, JumpFalse;
+  unsigned int K;
+};
+struct TLinuxProgram {
+  unsigned short Length;
+  const struct TLinuxFilter* Filter;
+};
+
+typedef LONG(CDECL* THandleToFd)(HANDLE, unsigned int, int*, unsigned int*);
+
+// Whether the socket receives from now on: a filter that takes nothing (return 0) stops it.
+// What the socket already holds was queued before the filter and stays.
+static BOOL SetReceiving(SOCKET s, BOOL receiving) {
+  static const struct TLinuxFilter kNothing = {0x06 /* BPF_RET | BPF_K */, 0, 0, 0};
+  static const struct TLinuxProgram kProgram = {1, &kNothing};
+  static const int kUnused = 0;  // Linux takes no option shorter than an int
+  const THandleToFd to_fd = (THandleToFd)(void (*)(void))GetProcAddress(
+      GetModuleHandleW(L"ntdll.dll"), "wine_server_handle_to_fd");
+  int fd = -1;
+  if (!to_fd || to_fd((HANDLE)s, 0, &fd, NULL) != 0) return FALSE;
+  long long result = receiving
+                         ? LinuxCall(kLinuxSetSockOpt, fd, kLinuxSolSocket, kLinuxDetachFilter,
+                                     (long long)(INT_PTR)&kUnused, sizeof kUnused)
+                         : LinuxCall(kLinuxSetSockOpt, fd, kLinuxSolSocket, kLinuxAttachFilter,
+                                     (long long)(INT_PTR)&kProgram, sizeof kProgram);
+  if (receiving && result == -2) result = 0;  // ENOENT: no filter, receiving already
+  LinuxCall(kLinuxClose, fd, 0, 0, 0, 0);
+  return result == 0;
+}
+
 static int Failed(int error) {
   WINE(TWSASetLastError, WSASetLastError)(error);
   return SOCKET_ERROR;
@@ -85,6 +138,7 @@ static int ReceiveAll(SOCKET s, const void* in, DWORD in_size, DWORD* returned) 
   if ((bound.ss_family == AF_INET && v4->sin_addr.s_addr == INADDR_ANY) ||
       (bound.ss_family == AF_INET6 && memcmp(&v6->sin6_addr, &any6, sizeof any6) == 0))
     return Failed(WSAEINVAL);
+  if (!SetReceiving(s, value != RCVALL_OFF)) return Failed(WSAENETDOWN);
   *returned = 0;
   return 0;
 }

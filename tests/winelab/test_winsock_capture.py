@@ -1,0 +1,367 @@
+#!/usr/bin/env python3
+"""The Winsock layer in the capture lab (winelab.py), through the capture thread as the window
+runs it: winsock_probe.exe captures on the lab's loopback and prints every record it handed
+over once stopped.
+
+- An exchange on 127.0.0.1 against tcpdump on the same loopback: the capture of every port
+  holds each segment tcpdump saw, in order within each direction, and nothing else; the
+  capture of the exchange's port alone holds both directions of that port's connections; the
+  capture of a range without any of the exchange's ports holds nothing. The probe is stopped
+  as soon as the exchange ends: what arrived before the stop is handed over.
+- Stop under a flood of segments that carry their number and the time they were sent
+  (flood.py): at a pace the receive buffer holds whatever the capture thread does, every
+  segment sent before the stop is handed over; as fast as the sender goes, beyond what the
+  capture takes, the capture still ends within its hand-over bound. Either way no segment
+  sent after the stop is shown.
+
+Usage: test_winsock_capture.py --wine=WINE --preload=LIB --proxy=DLL --prefix=DIR --probe=EXE
+Exits 0 when it passes, 1 when it fails, 77 after the reason when it cannot run here.
+"""
+
+import argparse
+import collections
+import os
+import select
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winelab  # noqa: E402
+
+ADDRESS = "127.0.0.1"
+PORT = 5001  # the exchange's
+OTHER_PORT = 6001  # a conversation beside it
+EVERY_PORT, ITS_PORT, NO_PORT_OF_IT = 0, 1, 2
+RANGES = {EVERY_PORT: (1, 65535), ITS_PORT: (PORT, PORT),
+          NO_PORT_OF_IT: (PORT + 1, OTHER_PORT - 1)}
+FLAG_NAMES = ("URG", "ACK", "PSH", "RST", "SYN", "FIN")
+FLAG_BITS = {"URG": 0x20, "ACK": 0x10, "PSH": 0x08, "RST": 0x04, "SYN": 0x02, "FIN": 0x01}
+HAND_OVER_LIMIT_MS = 2000  # kHandOverLimit (capture/CaptureLayer.h): the window waits no longer
+# The layer's own bound on a hand-over (kHandOverTime), with a margin for a busy machine.
+HAND_OVER_BOUND_MS = 200 + 800
+FLOOD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "flood.py")
+SECONDS = 60
+
+
+class Failure(Exception):
+    pass
+
+
+class Probe:
+    """winsock_probe.exe in the lab, one capture per (address, first, last)."""
+
+    def __init__(self, lab, program, captures):
+        specs = [f"{address}:{first}-{last}" for address, first, last in captures]
+        self._process = lab.windows(program, specs, stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self._buffer = b""
+        self.lines = []
+        winelab.wait_until("the probe ready", lambda: self._read() and "ready" in self.lines,
+                           SECONDS)
+        self.failures = {}
+        for line in self.lines:
+            words = line.split(" ", 3)
+            if words[0] == "capture" and words[2] == "failed":
+                self.failures[int(words[1])] = words[3] if len(words) > 3 else ""
+
+    def _read(self):
+        """Takes what the probe wrote so far; True (to go on waiting) while it runs."""
+        while select.select([self._process.stdout], [], [], 0)[0]:
+            chunk = os.read(self._process.stdout.fileno(), 1 << 16)
+            if not chunk:
+                break
+            self._buffer += chunk
+        *complete, self._buffer = self._buffer.split(b"\n")
+        self.lines += [line.decode(errors="replace").rstrip("\r") for line in complete]
+        if self._process.poll() is not None and "done" not in self.lines:
+            raise Failure(f"the probe ended with {self._process.returncode}:\n" +
+                          "\n".join(self.lines[-20:]))
+        return True
+
+    def stop(self):
+        """Stops every capture; (records by capture, drops by capture, milliseconds each took
+        to end, (system time before the stop, after it))."""
+        self._process.stdin.write(b"stop\n")
+        self._process.stdin.close()
+        winelab.wait_until("the probe done", lambda: self._read() and "done" in self.lines,
+                           SECONDS)
+        self._process.wait(SECONDS)
+        records, dropped = collections.defaultdict(list), collections.Counter()
+        ended, stop = {}, None
+        for line in self.lines:
+            words = line.split(" ")
+            if words[0] == "record":
+                flags = () if words[4] == "-" else tuple(words[4].split(","))
+                payload = b"" if words[5] == "-" else bytes.fromhex(words[5])
+                records[int(words[1])].append((words[2], words[3], flags, payload))
+            elif words[0] == "dropped":
+                dropped[int(words[1])] += int(words[2])
+            elif words[0] == "ended":
+                ended[int(words[1])] = None if words[2] == "never" else int(words[2])
+            elif words[0] == "stop":
+                stop = (int(words[1]), int(words[2]))
+        return records, dropped, ended, stop
+
+
+def receive(connection, size):
+    data = b""
+    while len(data) < size:
+        chunk = connection.recv(size - len(data))
+        if not chunk:
+            raise Failure("a connection of the exchange ended early")
+        data += chunk
+    return data
+
+
+def exchange(lab):
+    """TCP conversations on the lab's loopback, Linux to Linux: on PORT a request and its
+    reply, one reply of 3000 bytes, a reset, a refused connection; one on OTHER_PORT."""
+    listeners = {}
+    for port in (PORT, OTHER_PORT):
+        listeners[port] = lab.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listeners[port].bind((ADDRESS, port))
+        listeners[port].listen(4)
+
+    def talk(port, request, reply, client_closes=True, reset=False):
+        client = lab.socket(socket.AF_INET, socket.SOCK_STREAM)
+        client.connect((ADDRESS, port))
+        server, _ = listeners[port].accept()
+        client.sendall(request)
+        receive(server, len(request))
+        server.sendall(reply)
+        receive(client, len(reply))
+        if reset:
+            client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        first, second = (client, server) if client_closes else (server, client)
+        first.close()
+        try:
+            if second.recv(1) != b"":
+                raise Failure("a peer read more than was sent")
+        except ConnectionResetError:
+            if not reset:
+                raise
+        second.close()
+
+    talk(PORT, b"GET /winsock HTTP/1.0\r\n", b"HTTP/1.0 200 OK\r\n")
+    talk(PORT, b"PING winsock", b"PONG " + b"0123456789" * 300, client_closes=False)
+    talk(PORT, b"RESET ME", b"OK", reset=True)
+    talk(OTHER_PORT, b"BESIDE", b"IT")
+    for listener in listeners.values():
+        listener.close()
+    with lab.socket(socket.AF_INET, socket.SOCK_STREAM) as refused:
+        if refused.connect_ex((ADDRESS, PORT)) == 0:
+            raise Failure("a connection to a closed port was accepted")
+
+
+def connections_closed(lab):
+    """Whether every connection of the namespace has ended, its last segment received."""
+    time_wait = "06"
+    return all(line.split()[3] == time_wait for line in lab.net("tcp").splitlines()[1:])
+
+
+def from_tcpdump(path):
+    segments = []
+    for source, destination, flag_byte, payload in winelab.tcp_segments(path):
+        flags = tuple(name for name in FLAG_NAMES if flag_byte & FLAG_BITS[name])
+        segments.append((source, destination, flags, payload))
+    return segments
+
+
+def by_direction(segments):
+    directions = collections.defaultdict(list)
+    for source, destination, flags, payload in segments:
+        # The capture keeps a segment with a flag of the six only.
+        if flags:
+            directions[(source, destination)].append((flags, payload))
+    return directions
+
+
+def differences(name, captured, expected):
+    problems = []
+    captured, expected = by_direction(captured), by_direction(expected)
+    for direction in sorted(set(captured) | set(expected)):
+        if captured[direction] != expected[direction]:
+            def described(segments):
+                return ", ".join(" ".join(flags) + (f" {payload[:16]!r}" if payload else "")
+                                 for flags, payload in segments)
+            problems.append(f"{name}, {direction[0]} => {direction[1]}:\n"
+                            f"  captured: {described(captured[direction])}\n"
+                            f"  tcpdump:  {described(expected[direction])}")
+    return problems
+
+
+def with_port(segments, port):
+    return [segment for segment in segments
+            if segment[0].endswith(f":{port}") or segment[1].endswith(f":{port}")]
+
+
+def test_exchange(lab, probe_program, work):
+    pcap = os.path.join(work, "exchange.pcap")
+    with lab.tcpdump(pcap, "tcp") as dump:
+        probe = Probe(lab, probe_program,
+                      [(ADDRESS, *RANGES[i]) for i in (EVERY_PORT, ITS_PORT, NO_PORT_OF_IT)])
+        if probe.failures:
+            raise Failure(f"captures failed to start: {probe.failures}")
+        exchange(lab)
+        winelab.wait_until("every connection of the exchange ended",
+                           lambda: connections_closed(lab), SECONDS)
+        dump.stop()
+        records, dropped, ended, _ = probe.stop()
+    dumped = from_tcpdump(pcap)
+    problems = []
+    if len(by_direction(dumped)) < 4:
+        problems.append(f"tcpdump saw too little: {dumped}")
+    problems += differences("every port", records[EVERY_PORT], dumped)
+    problems += differences(f"port {PORT}", records[ITS_PORT], with_port(dumped, PORT))
+    if records[NO_PORT_OF_IT]:
+        problems.append(f"a range without the exchange's ports kept {records[NO_PORT_OF_IT]}")
+    if dropped:
+        problems.append(f"drops reported: {dict(dropped)}")
+    for capture, took in ended.items():
+        if took is None or took > HAND_OVER_LIMIT_MS:
+            problems.append(f"capture {capture} took {took} ms to end after the stop")
+    if problems:
+        raise Failure("\n".join(problems))
+    print(f"exchange: the captures and tcpdump agree on {len(records[EVERY_PORT])} segments, "
+          f"{len(records[ITS_PORT])} of port {PORT}")
+
+
+class Flood:
+    """flood.py in the lab, at `rate` segments a second (0: as fast as it goes)."""
+
+    def __init__(self, lab, work, rate):
+        self._log = os.path.join(work, "flood.log")
+        self._process = lab.linux([sys.executable, FLOOD, f"--rate={rate}", f"--log={self._log}"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self._buffer = b""
+        self.sent = 0
+
+    def _read(self):
+        while select.select([self._process.stdout], [], [], 0)[0]:
+            chunk = os.read(self._process.stdout.fileno(), 4096)
+            if not chunk:
+                break
+            self._buffer += chunk
+        *complete, self._buffer = self._buffer.split(b"\n")
+        for line in complete:
+            self.sent = int(line.split()[1])
+        if self._process.poll() is not None:
+            raise Failure("the flood ended: " + self._process.stderr.read().decode())
+        return True
+
+    def wait_sent(self, count):
+        winelab.wait_until(f"{count} segments of the flood sent",
+                           lambda: self._read() and self.sent >= count, SECONDS)
+
+    def stop(self):
+        """Ends the flood; when each segment was sent, in system microseconds."""
+        self._process.terminate()
+        _, errors = self._process.communicate(timeout=SECONDS)
+        if self._process.returncode != 0:
+            raise Failure(f"the flood failed: {errors.decode()}")
+        with open(self._log, "rb") as log:
+            return struct.unpack(f"<{os.path.getsize(self._log) // 8}q", log.read())
+
+
+def flooded(lab, probe_program, work, rate, sent_before_stop):
+    """The flood's segments a capture showed, once stopped with `sent_before_stop` sent:
+    (sequence numbers, their send stamps, when each segment was sent, the stop's (before,
+    after), milliseconds to the end)."""
+    probe = Probe(lab, probe_program, [(ADDRESS, 1, 65535)])
+    if probe.failures:
+        raise Failure(f"the capture failed to start: {probe.failures}")
+    flood = Flood(lab, work, rate)
+    try:
+        flood.wait_sent(sent_before_stop)
+        records, dropped, ended, stop = probe.stop()
+    finally:
+        sent_at = flood.stop()
+    if dropped:
+        raise Failure(f"drops reported: {dict(dropped)}")
+    numbers, stamps = [], []
+    for _, _, _, payload in records[0]:
+        parsed = flood_payload(payload)
+        if parsed:
+            numbers.append(parsed[0])
+            stamps.append(parsed[1])
+    if not numbers:
+        raise Failure("the capture showed nothing of the flood")
+    problems = []
+    if numbers != sorted(set(numbers)):
+        problems.append("the flood's segments are out of order or repeated")
+    late = [(number, stamp) for number, stamp in zip(numbers, stamps) if stamp > stop[1]]
+    if late:
+        problems.append(f"{len(late)} segments sent after the stop are shown, the first "
+                        f"{late[0][0]}, {late[0][1] - stop[1]} us after it")
+    if ended[0] is None or ended[0] > HAND_OVER_BOUND_MS:
+        problems.append(f"the capture took {ended[0]} ms to end after the stop, beyond "
+                        f"{HAND_OVER_BOUND_MS} ms")
+    if problems:
+        raise Failure("\n".join(problems))
+    return numbers, sent_at, stop, ended[0]
+
+
+def flood_payload(payload):
+    words = payload.split()
+    if len(words) == 3 and words[0] == b"flood":
+        return int(words[1]), int(words[2])
+    return None
+
+
+def test_stop_under_a_paced_flood(lab, probe_program, work):
+    # 5000 a second for a second: less than the receive buffer holds, whatever the thread does.
+    numbers, sent_at, stop, took = flooded(lab, probe_program, work, 5000, 5000)
+    before = [number for number, at in enumerate(sent_at) if at < stop[0]]
+    missing = sorted(set(before) - set(numbers))
+    if missing:
+        raise Failure(f"{len(missing)} of the {len(before)} segments sent before the stop are "
+                      f"not shown, the first {missing[0]}")
+    print(f"paced flood: the {len(before)} segments sent before the stop shown, none after; "
+          f"ended {took} ms after the stop")
+
+
+def test_stop_under_a_full_flood(lab, probe_program, work):
+    numbers, sent_at, _, took = flooded(lab, probe_program, work, 0, 200000)
+    print(f"full flood: {len(numbers)} of {len(sent_at)} segments shown, none sent after the "
+          f"stop; ended {took} ms after the stop")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("wine", "preload", "proxy", "prefix", "probe"):
+        parser.add_argument(f"--{option}", default="")
+    options = parser.parse_args()
+    # Ends the lab in order also when stopped.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, lambda received, _: sys.exit(128 + received))
+    if not os.path.isfile(options.probe):
+        print(f"the probe is not built: '{options.probe}'", file=sys.stderr)
+        return 1
+    work = tempfile.mkdtemp(prefix="winelab-winsock-")
+    try:
+        with winelab.Lab(options.wine, options.preload, options.proxy, options.prefix) as lab:
+            for test in (test_exchange, test_stop_under_a_paced_flood,
+                         test_stop_under_a_full_flood):
+                started = time.monotonic()
+                test(lab, options.probe, work)
+                print(f"{test.__name__}: passed in {time.monotonic() - started:.1f} s")
+        return 0
+    except winelab.Unavailable as reason:
+        print(f"SKIP: the capture lab under wine {reason}", file=sys.stderr)
+        return winelab.SKIP_STATUS
+    except (Failure, TimeoutError) as failure:
+        print(f"FAILED: {failure}", file=sys.stderr)
+        return 1
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
