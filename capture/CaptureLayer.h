@@ -14,7 +14,7 @@ inline constexpr std::chrono::milliseconds kHandOverLimit{2000};
 
 // One capture on the platform's means: set up for a whole request at once, then batches of
 // datagrams until a stop, then what the system still held. One object serves one capture.
-// Every operation but Wake is called on the capture's own thread.
+// Every operation but Stop is called on the capture's own thread.
 class TCaptureLayer {
  public:
   virtual ~TCaptureLayer() = default;
@@ -25,7 +25,7 @@ class TCaptureLayer {
   // copying what the decoder would drop anyway.
   virtual bool Open(const TCaptureTarget& target) = 0;
   // Replaces `batch` with what arrived since the last call, waiting until something does, a
-  // while passes or Wake is called; `batch` may come back empty. The datagrams' bytes stay
+  // while passes or a stop is asked for; `batch` may come back empty. The datagrams' bytes stay
   // valid until the next call. False on failure.
   virtual bool Receive(std::vector<TReceived>& batch) = 0;
   // Once a stop was requested: replaces `batch` with more of what the system had already
@@ -35,8 +35,10 @@ class TCaptureLayer {
   virtual void Close() = 0;
   virtual TCaptureError LastError() = 0;
 
-  // Safe from any thread, at any time: makes a Receive in progress, or the next one, return.
-  virtual void Wake() = 0;
+  // Asks the capture to stop; safe from any thread, at any time, also before Open or after
+  // Close. A Receive in progress, or the next one, returns; the layer may take in nothing new
+  // from here on, and ReceiveCaptured hands over what it had taken in.
+  virtual void Stop() = 0;
 };
 
 // The capture layer of the platform: Winsock on Windows; on Linux the capture helper, the only

@@ -29,7 +29,7 @@ constexpr std::size_t kReadSize = std::size_t{1} << 20;
 constexpr int kPipeSize = 1 << 20;
 // Where an installed helper lies, seen from the folder of the installed window.
 constexpr const char* kHelperFromBin = QUORVEL_HELPER_FROM_BIN;
-// Set-up may take a while on a busy host; a stop never waits this long (Wake).
+// Set-up may take a while on a busy host; a stop never waits this long.
 constexpr auto kSetupLimit = 30s;
 constexpr auto kExitGrace = 500ms;
 // The helper needs a few tens of milliseconds to hand over its ring. One that takes longer is
@@ -114,7 +114,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
 
   TCaptureError LastError() override { return FLastError; }
 
-  void Wake() override {
+  void Stop() override {
     const std::uint64_t one = 1;
     if (FWake >= 0) (void)!::write(FWake, &one, sizeof one);
   }
@@ -247,7 +247,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
   }
 
   // Reads what the helper wrote, waiting until something comes, the deadline passes, or (when
-  // `wakeable`) Wake is called.
+  // `wakeable`) a stop is asked for.
   TRead ReadMore(bool wakeable, TClock::time_point deadline,
                  TCaptureStep step = TCaptureStep::Receive) {
     if (FOut < 0) return TRead::Closed;
@@ -328,7 +328,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
   std::string FReaped;
   int FIn = -1;     // the helper's standard input; closing it asks for the end
   int FOut = -1;    // the helper's standard output, its stream
-  const int FWake;  // written by Wake, from any thread
+  const int FWake;  // written by Stop, from any thread
   const int FWakeError;
   TCaptureStreamReader FReader;
   std::vector<std::uint8_t> FBuffer;

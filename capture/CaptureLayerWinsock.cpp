@@ -146,7 +146,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
     return true;
   }
 
-  // Receive-all went off at the stop (Wake): what the sockets hold is what arrived before it.
+  // Receive-all went off at the stop (Stop): what the sockets hold is what arrived before it.
   // It is handed over until they are empty, bounded in time, and in bytes by what their
   // buffers could hold, should a system go on delivering after receive-all is off.
   bool ReceiveCaptured(std::vector<TReceived>& batch) override {
@@ -190,7 +190,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   // The capture thread wakes its layer to stop it: receive-all goes off here, on the stopping
   // thread, so that what arrives after the stop stays out of the capture, however long the
   // capture thread takes to come back.
-  void Wake() override {
+  void Stop() override {
     std::lock_guard guard(FWakeLock);
     std::int64_t none = 0;
     FStopTicks.compare_exchange_strong(none, TClock::now().time_since_epoch().count());
@@ -304,7 +304,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   }
 
   bool FStarted = false;
-  std::mutex FWakeLock;  // Wake against Open and Close: the sockets' list and the wake event
+  std::mutex FWakeLock;  // Stop against Open and Close: the sockets' list and the wake event
   std::vector<TRawSocket> FSockets;  // IPv4's; changed under FWakeLock
   WSAEVENT FWake = WSA_INVALID_EVENT;
   std::atomic<std::int64_t> FStopTicks{0};  // the stop's time on TClock, 0 before it

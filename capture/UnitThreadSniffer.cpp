@@ -198,7 +198,7 @@ void TThreadSniffer::Fail(const TCaptureError& error) {
 }
 
 void TThreadSniffer::TerminatedSet() {
-  FLayer->Wake();
+  FLayer->Stop();
 }
 
 void TThreadSniffer::DoTerminate() {

@@ -41,7 +41,7 @@ class TObservedLayer final : public TCaptureLayer {
   }
   void Close() override { FLayer->Close(); }
   TCaptureError LastError() override { return FLayer->LastError(); }
-  void Wake() override { FLayer->Wake(); }
+  void Stop() override { FLayer->Stop(); }
 
  private:
   std::unique_ptr<TCaptureLayer> FLayer;

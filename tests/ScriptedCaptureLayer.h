@@ -32,7 +32,7 @@ struct TCaptureScript {
   std::deque<TReceive> Receives;  // once empty, a receive waits for more or for a wake
   bool Woken = false;
   TCaptureTarget Target;  // of the last Open
-  int Opens = 0, Receiving = 0, ReceiveCalls = 0, Closes = 0, Wakes = 0;
+  int Opens = 0, Receiving = 0, ReceiveCalls = 0, Closes = 0, Stops = 0;
 
   // Reads the script under its lock.
   template <class F>
@@ -121,9 +121,9 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
     ++FScript->Closes;
   }
   TCaptureError LastError() override { return FError; }
-  void Wake() override {
+  void Stop() override {
     std::lock_guard guard(FScript->Lock);
-    ++FScript->Wakes;
+    ++FScript->Stops;
     FScript->Woken = true;
     FScript->Changed.notify_all();
   }

@@ -101,7 +101,7 @@ TEST(ThreadSniffer, AnExceptionFromTheLayerIsKeptAsAFailure) {
     bool ReceiveCaptured(std::vector<TReceived>&) override { return false; }
     void Close() override {}
     TCaptureError LastError() override { return {}; }
-    void Wake() override {}
+    void Stop() override {}
   };
   const auto pile = std::make_shared<TPileTrameTCP>();
   const auto set_up =
@@ -173,7 +173,7 @@ TEST(ThreadSniffer, StopWakesAWaitingReceive) {
     std::this_thread::sleep_for(1ms);
   capture.Control->Terminate();
   ASSERT_TRUE(capture.Control->WaitEnded(5s));
-  EXPECT_EQ(capture.Script->Read([](TCaptureScript& s) { return s.Wakes; }), 1);
+  EXPECT_EQ(capture.Script->Read([](TCaptureScript& s) { return s.Stops; }), 1);
   EXPECT_EQ(capture.Closes(), 1);
   capture.Control->Terminate();  // harmless once ended
 }

@@ -72,10 +72,10 @@ TEST(WinsockLayer, HostAddressesAreDottedQuads) {
 
 TEST(WinsockLayer, WakeAndCloseAreHarmlessAtAnyTime) {
   auto layer = MakePlatformCaptureLayer();
-  layer->Wake();
+  layer->Stop();
   layer->Close();
   layer->Open({"10.9.9.9", 1, 65535});
-  layer->Wake();
+  layer->Stop();
   layer->Close();
   layer->Close();
 }
