@@ -6,8 +6,8 @@
 // window's own thread, under a loopback flood and under a stand-in helper that sends empty
 // segments as fast as it can, and tell the window's peak resident size. Needs root.
 // Usage: QT_QPA_PLATFORM=offscreen bench_window_flood [seconds per run | --memory]
+#include <QComboBox>
 #include <QEventLoop>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -121,7 +121,7 @@ void Count(const TLogView& ecr, TRun& run) {
 TRun RunWindow(const TVethLab& lab, std::uint64_t rate, int milliseconds, bool hold) {
   TMainForm form;
   form.show();
-  form.findChild<QLineEdit*>("EditIp")->setText(TVethLab::kAddressA);
+  form.findChild<QComboBox*>("EditIp")->setEditText(TVethLab::kAddressA);
   auto* button = form.findChild<QPushButton*>("Btn_StartStop");
   lab.A.Run([&] { button->click(); });
   RunEvents(300);
@@ -181,7 +181,7 @@ TMemory HeldUpWindow(TCaptureServices services, const TNetns& ns, const char* ad
   TMemory memory;
   TMainForm form(std::move(services));
   form.show();
-  form.findChild<QLineEdit*>("EditIp")->setText(address);
+  form.findChild<QComboBox*>("EditIp")->setEditText(address);
   auto* button = form.findChild<QPushButton*>("Btn_StartStop");
   RunEvents(200);
   ::malloc_trim(0);  // what an earlier run freed goes back to the system

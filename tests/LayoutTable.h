@@ -7,7 +7,7 @@
 
 struct TExpectedControl {
   const char* Name;
-  const char* Kind;  // LogView, Panel, GroupBox, Label, Edit, Radio, Spin, Check, Button
+  const char* Kind;  // LogView, Panel, GroupBox, Label, Edit, Combo, Radio, Spin, Check, Button
   const char* Parent;
   int Left, Top, Width, Height;
   const char* Caption;  // nullptr where there is none to compare
@@ -20,7 +20,7 @@ inline constexpr TExpectedControl kExpectedLayout[] = {
     {"PanelBottom", "Panel", "MainForm", 0, 585, 940, 100, nullptr, false},
     {"GroupBox1", "GroupBox", "PanelBottom", 8, 10, 874, 45, " Trace TCP ", false},
     {"Label1", "Label", "GroupBox1", 5, 16, 128, 13, "Adressse IP carte reseau :", false},
-    {"EditIp", "Edit", "GroupBox1", 138, 14, 121, 25, "10.0.0.1", false},
+    {"EditIp", "Combo", "GroupBox1", 138, 14, 121, 25, "10.0.0.1", false},
     {"Touslesports", "Radio", "GroupBox1", 271, 16, 90, 17, "Tous les ports", true},
     {"PortStartPortEnd", "Radio", "GroupBox1", 363, 16, 41, 17, "De", false},
     {"StartPort", "Edit", "GroupBox1", 400, 13, 65, 25, "0", false},

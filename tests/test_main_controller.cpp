@@ -276,6 +276,37 @@ TEST(MainController, AHeldUpWindowStaysWithinItsBound) {
 }
 #endif
 
+// The list reads the interfaces at each opening, IPv4 first, in the system's order within each
+// family; choosing an entry gives the address alone, whatever the interface's name holds.
+TEST(MainController, TheAddressList) {
+  auto interfaces = std::make_shared<std::vector<TInterfaceAddress>>(
+      std::vector<TInterfaceAddress>{{"::1", "lo"},
+                                     {"127.0.0.1", "lo"},
+                                     {"fe80::1%eth0", "eth0"},
+                                     {"192.0.2.2", "eth0"},
+                                     {"2001:db8::2", "eth0"}});
+  TCaptureServices services = ScriptedServices(std::make_shared<TCaptureScript>());
+  services.InterfaceAddresses = [interfaces] { return *interfaces; };
+  TFront front(services);
+  EXPECT_EQ(front.Controller.EditIpDropDown(),
+            (std::vector<std::string>{"127.0.0.1 (lo)", "192.0.2.2 (eth0)", "::1 (lo)",
+                                      "fe80::1%eth0 (eth0)", "2001:db8::2 (eth0)"}));
+  EXPECT_EQ(front.Controller.EditIpSelect(1), "192.0.2.2");
+  EXPECT_EQ(front.Controller.EditIpSelect(3), "fe80::1%eth0");
+  EXPECT_EQ(front.Controller.EditIpSelect(5), std::nullopt);
+
+  *interfaces = {{"fe80::5%12", "vEthernet (Default Switch)"}, {"10.1.2.3", "Ethernet 2"}};
+  EXPECT_EQ(front.Controller.EditIpDropDown(),
+            (std::vector<std::string>{"10.1.2.3 (Ethernet 2)",
+                                      "fe80::5%12 (vEthernet (Default Switch))"}));
+  EXPECT_EQ(front.Controller.EditIpSelect(1), "fe80::5%12");
+  EXPECT_EQ(front.Controller.EditIpSelect(2), std::nullopt);
+
+  interfaces->clear();
+  EXPECT_TRUE(front.Controller.EditIpDropDown().empty());
+  EXPECT_EQ(front.Controller.EditIpSelect(0), std::nullopt);
+}
+
 TEST(MainController, LocalIpIsTheLastOfTheHostsList) {
   const auto script = std::make_shared<TCaptureScript>();
   TFront two(ScriptedServices(script, {"10.0.0.1", "192.168.1.7"}));

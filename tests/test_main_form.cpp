@@ -1,4 +1,6 @@
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,14 +31,19 @@ struct TBox {
   std::uint64_t LinesShown;  // when the box came
 };
 
-// The window over a scripted capture layer, with every error box caught instead of shown.
+// The window over a scripted capture layer and scripted interfaces, with every error box
+// caught instead of shown.
 struct TFixture {
   std::shared_ptr<TCaptureScript> Script = std::make_shared<TCaptureScript>();
+  std::shared_ptr<std::vector<TInterfaceAddress>> Interfaces =
+      std::make_shared<std::vector<TInterfaceAddress>>();
   std::unique_ptr<TMainForm> Form;
   std::vector<TBox> Boxes;
 
   explicit TFixture(std::uint64_t capacity = TMainForm::kLogCapacity) {
-    Form = std::make_unique<TMainForm>(ScriptedServices(Script), capacity);
+    TCaptureServices services = ScriptedServices(Script);
+    services.InterfaceAddresses = [interfaces = Interfaces] { return *interfaces; };
+    Form = std::make_unique<TMainForm>(std::move(services), capacity);
     static_cast<TApplication*>(qApp)->SetBoxHook([this](QMessageBox& box) {
       Boxes.push_back(
           {box.windowTitle(), box.text(), box.icon(), box.standardButtons(), Ecr()->LineCount()});
@@ -93,6 +100,7 @@ const char* QtClassOf(std::string_view kind) {
                                    {"GroupBox", "QGroupBox"},
                                    {"Label", "QLabel"},
                                    {"Edit", "QLineEdit"},
+                                   {"Combo", "QComboBox"},
                                    {"Radio", "QRadioButton"},
                                    {"Spin", "TUpDown"},
                                    {"Check", "QCheckBox"},
@@ -104,6 +112,7 @@ const char* QtClassOf(std::string_view kind) {
 QString CaptionOf(QWidget* widget) {
   if (auto* box = qobject_cast<QGroupBox*>(widget)) return box->title();
   if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+  if (auto* box = qobject_cast<QComboBox*>(widget)) return box->currentText();
   if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
   if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
   return {};
@@ -230,7 +239,52 @@ class MainFormTest : public QObject {
 
   void HostAddressFillsTheField() {
     TFixture f;
-    QCOMPARE(f.Get<QLineEdit>("EditIp")->text(), QString("10.0.0.1"));
+    QCOMPARE(f.Get<QComboBox>("EditIp")->currentText(), QString("10.0.0.1"));
+    QCOMPARE(f.Get<QComboBox>("EditIp")->count(), 0);
+  }
+
+  // The list is the controller's, read at each opening; what is typed stays as typed, and an
+  // entry chosen puts its address alone into the field, which Start reads.
+  void AddressList() {
+    TFixture f;
+    *f.Interfaces = {{"::1", "lo"}, {"127.0.0.1", "lo"}, {"192.0.2.2", "eth0"}};
+    f.Form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.Form.get()));
+    auto* box = f.Get<QComboBox>("EditIp");
+    box->lineEdit()->clear();
+    QTest::keyClicks(box->lineEdit(), "10.9");
+    box->showPopup();
+    QStringList entries;
+    for (int i = 0; i < box->count(); ++i)
+      entries << box->itemText(i);
+    QCOMPARE(entries, (QStringList{"127.0.0.1 (lo)", "192.0.2.2 (eth0)", "::1 (lo)"}));
+    QCOMPARE(box->currentText(), QString("10.9"));
+    QAbstractItemView* list = box->view();
+    QTRY_VERIFY(list->isVisible());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(2, 0)).center());
+    QTRY_VERIFY(!list->isVisible());
+    QCOMPARE(box->currentText(), QString("::1"));
+
+    // Typed over, with entries in the list: no completion from them.
+    box->lineEdit()->clear();
+    QTest::keyClicks(box->lineEdit(), "1");
+    QCOMPARE(box->currentText(), QString("1"));
+    QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+    QCOMPARE(box->count(), 3);
+    QCOMPARE(box->currentText(), QString("1"));
+
+    f.Interfaces->push_back({"fe80::1%eth0", "eth0"});
+    box->showPopup();
+    QTRY_VERIFY(list->isVisible());
+    QCOMPARE(box->count(), 4);
+    QCOMPARE(box->itemText(3), QString("fe80::1%eth0 (eth0)"));
+    QTest::keyClick(list, Qt::Key_End);
+    QTest::keyClick(list, Qt::Key_Return);
+    QTRY_VERIFY(!list->isVisible());
+    QCOMPARE(box->currentText(), QString("fe80::1%eth0"));
+    f.Click("Btn_StartStop");
+    QTRY_COMPARE(f.Target().Ip, std::string("fe80::1%eth0"));
   }
 
   void PortEditsTakeDigitsAndBackspaceOnly() {

@@ -1,6 +1,6 @@
 // The whole program on a real interface: Start in the window, a TCP exchange through a veth
 // between two namespaces, the exchange's lines in the log view after a tick.
-#include <QLineEdit>
+#include <QComboBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
@@ -23,7 +23,7 @@ class MainFormLiveTest : public QObject {
     TMainForm form(ObservedServices(set_ups));
     auto* ecr = form.findChild<TLogView*>("Ecr");
     auto* button = form.findChild<QPushButton*>("Btn_StartStop");
-    form.findChild<QLineEdit*>("EditIp")->setText(TVethLab::kAddressA);
+    form.findChild<QComboBox*>("EditIp")->setEditText(TVethLab::kAddressA);
     // The capture thread lives in the namespace its creator was in.
     lab.A.Run([&] { QTest::mouseClick(button, Qt::LeftButton); });
     QCOMPARE(button->text(), QString("Stop"));

@@ -56,12 +56,16 @@ HWND ControlNamed(HWND window, std::string_view name) {
 
 struct TFixture {
   std::shared_ptr<TCaptureScript> Script = std::make_shared<TCaptureScript>();
+  std::shared_ptr<std::vector<TInterfaceAddress>> Interfaces =
+      std::make_shared<std::vector<TInterfaceAddress>>();
   std::unique_ptr<TMainForm> Form;
   std::vector<TApplication::TBox> Boxes;
   std::vector<std::uint64_t> LinesAtBox;
 
   explicit TFixture(std::uint64_t capacity = TMainForm::kLogCapacity) {
-    Form = std::make_unique<TMainForm>(ScriptedServices(Script), capacity, false);
+    TCaptureServices services = ScriptedServices(Script);
+    services.InterfaceAddresses = [interfaces = Interfaces] { return *interfaces; };
+    Form = std::make_unique<TMainForm>(std::move(services), capacity, false);
     TApplication::SetBoxHook([this](const TApplication::TBox& box) {
       Boxes.push_back(box);
       LinesAtBox.push_back(Form->LogView().LineCount());
@@ -106,6 +110,7 @@ const wchar_t* Win32ClassOf(std::string_view kind) {
                                    {"GroupBox", L"Button"},
                                    {"Label", L"Static"},
                                    {"Edit", L"Edit"},
+                                   {"Combo", L"ComboBox"},
                                    {"Radio", L"Button"},
                                    {"Spin", L"msctls_updown32"},
                                    {"Check", L"Button"},
@@ -268,6 +273,72 @@ TEST(Win32MainForm, PortEditsTakeDigitsAndBackspaceAndTheRadiosEnableThem) {
   f.Click("PortStartPortEnd");
   EXPECT_TRUE(::IsWindowEnabled(edit));
   EXPECT_EQ(::SendMessageW(f.Get("Touslesports"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+}
+
+// The list is the controller's, read at each opening; what is typed stays as typed, and an
+// entry chosen puts its address alone into the field, which Start reads.
+TEST(Win32MainForm, AddressList) {
+  TFixture f;
+  *f.Interfaces = {{"::1", "Loopback Pseudo-Interface 1"},
+                   {"127.0.0.1", "Loopback Pseudo-Interface 1"},
+                   {"192.0.2.2", "Ethernet"}};
+  ::ShowWindow(f.Form->Handle(), SW_SHOWNORMAL);
+  ::SetForegroundWindow(f.Form->Handle());
+  const HWND box = f.Get("EditIp");
+  COMBOBOXINFO parts{};
+  parts.cbSize = sizeof parts;
+  ASSERT_TRUE(::GetComboBoxInfo(box, &parts));
+  ::SetWindowTextW(parts.hwndItem, L"");
+  ::SetFocus(parts.hwndItem);
+  for (const wchar_t c : std::wstring(L"10.9"))
+    ::SendMessageW(parts.hwndItem, WM_CHAR, c, 0);
+  ::SetFocus(f.Get("Btn_StartStop"));  // the box tells it lost the focus, its list closed
+  EXPECT_EQ(f.Text("EditIp"), L"10.9");
+  const auto entries = [box] {
+    std::vector<std::wstring> entries;
+    for (int i = 0; i < ::SendMessageW(box, CB_GETCOUNT, 0, 0); ++i) {
+      wchar_t text[128] = L"";
+      ::SendMessageW(box, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+      entries.emplace_back(text);
+    }
+    return entries;
+  };
+  EXPECT_TRUE(entries().empty());
+  ::SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+  EXPECT_EQ(entries(), (std::vector<std::wstring>{L"127.0.0.1 (Loopback Pseudo-Interface 1)",
+                                                  L"192.0.2.2 (Ethernet)",
+                                                  L"::1 (Loopback Pseudo-Interface 1)"}));
+  EXPECT_EQ(f.Text("EditIp"), L"10.9");
+  EXPECT_GT(::SendMessageW(box, CB_GETDROPPEDWIDTH, 0, 0), 200);
+  // A click on the third entry of the open list.
+  RECT item;
+  ::SendMessageW(parts.hwndList, LB_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&item));
+  const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+  ::SendMessageW(parts.hwndList, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::SendMessageW(parts.hwndList, WM_LBUTTONUP, 0, at);
+  EXPECT_TRUE(Pump([&] { return f.Text("EditIp") == L"::1"; }, 2000ms))
+      << TApplication::Narrow(f.Text("EditIp"));
+  EXPECT_FALSE(::SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+
+  // Opened from the keyboard, the box shows the entry the field's text begins; closed without
+  // a choice, the field holds what it held.
+  f.Interfaces->push_back({"fe80::1%12", "Ethernet"});
+  ::SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+  EXPECT_EQ(entries().size(), 4u);
+  ::SendMessageW(box, CB_SHOWDROPDOWN, FALSE, 0);
+  Pump(100ms);
+  EXPECT_EQ(f.Text("EditIp"), L"::1");
+  // Enter on the entry the list shows chosen.
+  ::SetWindowTextW(box, L"192");
+  ::SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+  ::SendMessageW(parts.hwndItem, WM_KEYDOWN, VK_RETURN, 0);
+  ::SendMessageW(parts.hwndItem, WM_CHAR, VK_RETURN, 0);
+  EXPECT_TRUE(Pump([&] { return f.Text("EditIp") == L"192.0.2.2"; }, 2000ms))
+      << TApplication::Narrow(f.Text("EditIp"));
+  ::SetWindowTextW(box, L"::1");
+  f.Click("Btn_StartStop");
+  f.AwaitReceiving();
+  EXPECT_EQ(f.Script->Read([](TCaptureScript& s) { return s.Target.Ip; }), "::1");
 }
 
 TEST(Win32MainForm, AFailedCaptureShowsItsLinesThenItsBox) {

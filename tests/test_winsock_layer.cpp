@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "capture/UnitThreadSniffer.h"
+#include "capture/WinSock2.h"
 
 namespace {
 
@@ -68,6 +69,30 @@ TEST(WinsockLayer, FailureTextsNameTheCaseInEnglish) {
 TEST(WinsockLayer, HostAddressesAreDottedQuads) {
   for (const std::string& address : HostAddresses())
     EXPECT_EQ(std::count(address.begin(), address.end(), '.'), 3) << address;
+}
+
+// Loopback is up on every host: its IPv4 address is listed with the adapter's name. Each
+// address is one that Winsock reads back, an IPv6 link-local one with its interface's index.
+TEST(WinsockLayer, InterfaceAddressesHoldLoopback) {
+  const std::vector<TInterfaceAddress> listed = InterfaceAddresses();
+  bool loopback = false;
+  for (const TInterfaceAddress& entry : listed) {
+    SCOPED_TRACE(entry.Address + " (" + entry.Interface + ")");
+    EXPECT_FALSE(entry.Interface.empty());
+    if (entry.Address == "127.0.0.1") loopback = true;
+    const std::size_t zone = entry.Address.find('%');
+    const std::string address = entry.Address.substr(0, zone);
+    in6_addr parsed{};
+    const bool v6 = ::inet_pton(AF_INET6, address.c_str(), &parsed) == 1;
+    EXPECT_TRUE(v6 || ::inet_pton(AF_INET, address.c_str(), &parsed) == 1);
+    EXPECT_EQ(zone != std::string::npos, v6 && IN6_IS_ADDR_LINKLOCAL(&parsed));
+    if (zone != std::string::npos) {
+      const std::string index = entry.Address.substr(zone + 1);
+      EXPECT_FALSE(index.empty());
+      EXPECT_EQ(index.find_first_not_of("0123456789"), std::string::npos);
+    }
+  }
+  EXPECT_TRUE(loopback);
 }
 
 TEST(WinsockLayer, WakeAndCloseAreHarmlessAtAnyTime) {

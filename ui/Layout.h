@@ -18,6 +18,7 @@ enum class TControlKind {
   GroupBox,
   Label,
   Edit,
+  ComboBox,  // an edit with a drop-down list
   RadioButton,
   SpinButtons,
   CheckBox,
@@ -46,7 +47,7 @@ inline constexpr TLayoutEntry kMainFormLayout[] = {
     {"GroupBox1", TControlKind::GroupBox, "PanelBottom", 8, 10, 874, 45, " Trace TCP ", 1, false},
     {"Label1", TControlKind::Label, "GroupBox1", 5, 16, 128, 13, "Adressse IP carte reseau :", -1,
      false},
-    {"EditIp", TControlKind::Edit, "GroupBox1", 138, 14, 121, 25, "EditIp", 6, false},
+    {"EditIp", TControlKind::ComboBox, "GroupBox1", 138, 14, 121, 25, "EditIp", 6, false},
     {"Touslesports", TControlKind::RadioButton, "GroupBox1", 271, 16, 90, 17, "Tous les ports", 0,
      true},
     {"PortStartPortEnd", TControlKind::RadioButton, "GroupBox1", 363, 16, 41, 17, "De", 1, false},

@@ -44,6 +44,24 @@ std::string TMainController::FormCreate() {
   return last;
 }
 
+std::vector<std::string> TMainController::EditIpDropDown() {
+  FAddressList = FServices.InterfaceAddresses();
+  // An IPv6 address is the only kind whose text holds a colon.
+  std::stable_partition(FAddressList.begin(), FAddressList.end(), [](const auto& entry) {
+    return entry.Address.find(':') == std::string::npos;
+  });
+  std::vector<std::string> entries;
+  entries.reserve(FAddressList.size());
+  for (const TInterfaceAddress& entry : FAddressList)
+    entries.push_back(entry.Address + " (" + entry.Interface + ")");
+  return entries;
+}
+
+std::optional<std::string> TMainController::EditIpSelect(std::size_t index) const {
+  if (index >= FAddressList.size()) return std::nullopt;
+  return FAddressList[index].Address;
+}
+
 void TMainController::Btn_StartStopClick() {
   if (FRunning) {
     Stop();

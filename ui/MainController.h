@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -53,11 +54,12 @@ class TMainView {
   ~TMainView() = default;
 };
 
-// What the window asks of the platform: a capture layer for each Start, and the host's
-// addresses.
+// What the window asks of the platform: a capture layer for each Start, the host's addresses
+// and its interfaces' addresses.
 struct TCaptureServices {
   std::function<std::unique_ptr<TCaptureLayer>()> MakeLayer = MakePlatformCaptureLayer;
   std::function<std::vector<std::string>()> HostAddresses = ::HostAddresses;
+  std::function<std::vector<TInterfaceAddress>()> InterfaceAddresses = ::InterfaceAddresses;
 };
 
 // The line that stands where datagrams were dropped.
@@ -91,6 +93,13 @@ class TMainController {
   // The window's creation: the stopped state, and the address the field starts with, the last
   // of the host's list or an empty text.
   std::string FormCreate();
+
+  // The address list opens: the host's interfaces read afresh, one entry per address, IPv4
+  // first, then IPv6, each "address (interface)".
+  std::vector<std::string> EditIpDropDown();
+  // An entry of the list last opened is chosen: the text the field then holds, the address
+  // alone; nothing for an index the list does not have.
+  std::optional<std::string> EditIpSelect(std::size_t index) const;
 
   bool Running() const { return FRunning; }
   const std::shared_ptr<TPileTrameTCP>& Pile() const { return FPile; }
@@ -134,7 +143,8 @@ class TMainController {
   std::shared_ptr<TPileTrameTCP> FPile;
   std::shared_ptr<TTramePool> FPool;
   bool FRunning = false;
-  std::shared_ptr<TSnifferControl> FSniffer;  // the capture of the last Start
-  std::vector<TStopping> FStopping;           // stopped, still handing over
-  std::vector<TPileItem> FTaken;              // scratch for the drain
+  std::shared_ptr<TSnifferControl> FSniffer;    // the capture of the last Start
+  std::vector<TStopping> FStopping;             // stopped, still handing over
+  std::vector<TPileItem> FTaken;                // scratch for the drain
+  std::vector<TInterfaceAddress> FAddressList;  // as the address list last showed them
 };

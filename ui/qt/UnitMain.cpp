@@ -1,6 +1,7 @@
 #include "ui/qt/UnitMain.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 
 #include "ui/Layout.h"
 #include "ui/LocaleSeparators.h"
@@ -44,6 +46,18 @@ QCheckBox* CheckBox(QWidget* parent, TControlName name) {
   box->setChecked(LayoutOf(name).Checked);
   return box;
 }
+
+// An editable combo box that tells before its list opens, so that the list can be filled then.
+class TDropDownBox : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> OnDropDown;
+
+  void showPopup() override {
+    if (OnDropDown) OnDropDown();
+    QComboBox::showPopup();
+  }
+};
 
 // Each handler keeps what it raises from the toolkit's frames: the default handler shows it.
 template <class F>
@@ -102,7 +116,14 @@ void TMainForm::CreateBottomPanel() {
 void TMainForm::CreateAddressGroup() {
   GroupBox1 = Placed(new QGroupBox(CaptionOf("GroupBox1"), PanelBottom), "GroupBox1");
   Label1 = Placed(new QLabel(CaptionOf("Label1"), GroupBox1), "Label1");
-  EditIp = Placed(new QLineEdit(CaptionOf("EditIp"), GroupBox1), "EditIp");
+  auto* address = Placed(new TDropDownBox(GroupBox1), "EditIp");
+  // Typed as into a plain edit: no completion from the list, no entry added by Enter.
+  address->setEditable(true);
+  address->setInsertPolicy(QComboBox::NoInsert);
+  address->setCompleter(nullptr);
+  address->setEditText(CaptionOf("EditIp"));
+  address->OnDropDown = [this] { EditIpDropDown(); };
+  EditIp = address;
   Touslesports = Placed(new QRadioButton(CaptionOf("Touslesports"), GroupBox1), "Touslesports");
   Touslesports->setChecked(LayoutOf("Touslesports").Checked);
   PortStartPortEnd =
@@ -117,6 +138,7 @@ void TMainForm::CreateAddressGroup() {
   UpDown2->SetAssociate(EndPort);
   StartPort->installEventFilter(this);
   EndPort->installEventFilter(this);
+  connect(EditIp, &QComboBox::activated, this, &TMainForm::EditIpSelect);
   connect(Touslesports, &QRadioButton::clicked, this, &TMainForm::TouslesportsClick);
   connect(PortStartPortEnd, &QRadioButton::clicked, this, &TMainForm::PortStartPortEndClick);
 }
@@ -183,7 +205,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMainForm::FormCreate() {
-  EditIp->setText(QString::fromStdString(FController.FormCreate()));
+  EditIp->setEditText(QString::fromStdString(FController.FormCreate()));
   ReadLocaleSeparators();
 }
 
@@ -197,6 +219,25 @@ void TMainForm::Btn_StartStopClick() {
 
 void TMainForm::TimerInDataTimer() {
   Handle([this] { FController.TimerInDataTimer(); });
+}
+
+// Filling the list would make its first entry the field's text: what was typed stays.
+void TMainForm::EditIpDropDown() {
+  const QString typed = EditIp->currentText();
+  QStringList entries;
+  for (const std::string& entry : FController.EditIpDropDown())
+    entries << QString::fromStdString(entry);
+  EditIp->clear();
+  EditIp->addItems(entries);
+  EditIp->setCurrentIndex(-1);
+  EditIp->setEditText(typed);
+}
+
+// The box has just put the whole entry into the field.
+void TMainForm::EditIpSelect(int index) {
+  if (index < 0) return;
+  if (const auto address = FController.EditIpSelect(static_cast<std::size_t>(index)))
+    EditIp->setEditText(QString::fromStdString(*address));
 }
 
 void TMainForm::AppendLines(std::span<const std::string> lines) {
@@ -243,8 +284,8 @@ bool TMainForm::StartPortKeyPress(const QKeyEvent& key) {
 }
 
 TStartTexts TMainForm::StartTexts() const {
-  return {EditIp->text().toStdString(), Touslesports->isChecked(), StartPort->text().toStdString(),
-          EndPort->text().toStdString()};
+  return {EditIp->currentText().toStdString(), Touslesports->isChecked(),
+          StartPort->text().toStdString(), EndPort->text().toStdString()};
 }
 
 TDisplayOptions TMainForm::DisplayOptions() const {

@@ -9,6 +9,7 @@
 #include "ui/MainController.h"
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QGroupBox;
 class QKeyEvent;
@@ -58,6 +59,8 @@ class TMainForm : public QWidget, private TMainView {
   void FormCreate();
   void FormDestroy();
   void Btn_StartStopClick();
+  void EditIpDropDown();
+  void EditIpSelect(int index);
   void TouslesportsClick();
   void PortStartPortEndClick();
   // False when the key's character is discarded before the edit sees it.
@@ -77,7 +80,7 @@ class TMainForm : public QWidget, private TMainView {
   QFrame* PanelBottom = nullptr;
   QGroupBox* GroupBox1 = nullptr;
   QLabel* Label1 = nullptr;
-  QLineEdit* EditIp = nullptr;
+  QComboBox* EditIp = nullptr;
   QRadioButton* Touslesports = nullptr;
   QRadioButton* PortStartPortEnd = nullptr;
   QLineEdit* StartPort = nullptr;

@@ -12,7 +12,12 @@ namespace {
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT_PTR kSoonTimer = 2;
 constexpr UINT kDrainNow = WM_APP + 1;
+// An entry of the address list was chosen (wParam: its index); the box puts the entry's text
+// into its field after it tells, so the address replaces it once the box is done.
+constexpr UINT kAddressChosen = WM_APP + 2;
 constexpr const wchar_t* kPanelClass = L"TPanel";
+// The address list's height when it opens, at 96 DPI: about ten entries.
+constexpr int kDropDownHeight = 140;
 
 int IdOf(const TLayoutEntry& entry) {
   return TMainForm::kFirstControlId + static_cast<int>(&entry - kMainFormLayout);
@@ -28,6 +33,13 @@ int DpiOf(HWND window) {
   const int dpi = ::GetDeviceCaps(dc, LOGPIXELSX);
   ::ReleaseDC(window, dc);
   return dpi;
+}
+
+std::wstring WindowText(HWND window) {
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
 }
 
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
@@ -140,6 +152,10 @@ HWND TMainForm::CreateControl(const TLayoutEntry& entry) {
       style |= ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP;
       ex_style = WS_EX_CLIENTEDGE;
       break;
+    case TControlKind::ComboBox:
+      type = L"COMBOBOX";
+      style |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP | WS_GROUP;
+      break;
     case TControlKind::RadioButton:
       // One group of two, so that checking one clears the other.
       style |= BS_AUTORADIOBUTTON | WS_TABSTOP | (entry.TabOrder == 0 ? WS_GROUP : 0);
@@ -216,11 +232,32 @@ void TMainForm::ApplyDpi() {
   for (std::size_t row = 0; row < kControlCount; ++row) {
     const TLayoutEntry& entry = kMainFormLayout[row];
     if (entry.Kind == TControlKind::LogView || entry.Kind == TControlKind::Panel) continue;
+    if (entry.Kind == TControlKind::ComboBox) {
+      FitComboBox(FControls[row], entry);
+      continue;
+    }
     ::MoveWindow(FControls[row], Scale(entry.Left), Scale(entry.Top), Scale(entry.Width),
                  Scale(entry.Height), TRUE);
   }
   CutOverlaps();
   Layout();
+}
+
+// A combo box's height is that of its open list; its field's height is set apart, and the
+// field's frame adds to it. The field is made as high as the table's row.
+void TMainForm::FitComboBox(HWND box, const TLayoutEntry& entry) {
+  ::MoveWindow(box, Scale(entry.Left), Scale(entry.Top), Scale(entry.Width),
+               Scale(entry.Height + kDropDownHeight), TRUE);
+  const int wanted = Scale(entry.Height);
+  const auto height = [box] {
+    RECT rect;
+    ::GetWindowRect(box, &rect);
+    return static_cast<int>(rect.bottom - rect.top);
+  };
+  // Measured rather than read back: wine's answer to CB_GETITEMHEIGHT is not what was set.
+  ::SendMessageW(box, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), wanted);
+  const int frame = height() - wanted;
+  ::SendMessageW(box, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), std::max(1, wanted - frame));
 }
 
 // The log view fills what the panel leaves; the first group grows with the width.
@@ -283,6 +320,10 @@ LRESULT TMainForm::Handle(UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_COMMAND: {
       const int id = LOWORD(w);
+      if (id == IdOf(LayoutOf("EditIp"))) {
+        EditIpNotified(HIWORD(w));
+        return 0;
+      }
       if (HIWORD(w) != BN_CLICKED) break;
       if (id == IdOf(LayoutOf("Btn_StartStop"))) Btn_StartStopClick();
       if (id == IdOf(LayoutOf("Touslesports"))) TouslesportsClick();
@@ -292,6 +333,9 @@ LRESULT TMainForm::Handle(UINT message, WPARAM w, LPARAM l) {
     case WM_TIMER:
       if (w == kSoonTimer) ::KillTimer(FWindow, kSoonTimer);
       if (w == kTickTimer || w == kSoonTimer) TimerInDataTimer();
+      return 0;
+    case kAddressChosen:
+      EditIpSelect(static_cast<int>(w));
       return 0;
     case kDrainNow:
       // Input waits behind posted messages: under a flood it goes first, the slice after it.
@@ -367,6 +411,71 @@ void TMainForm::TimerInDataTimer() {
   FController.TimerInDataTimer();
 }
 
+// What the box tells of its list. Opened from the keyboard, the box puts the entry that begins
+// with the field's text into the field; closed without a choice, the field gets its text back.
+// Chosen, with a click, the arrow keys or Enter on the open list, the entry's address goes into
+// the field. The box also tells of an end of selection when it merely loses the focus.
+void TMainForm::EditIpNotified(WORD code) {
+  const HWND box = Control("EditIp");
+  const auto choose = [&] {
+    if (const auto index = ::SendMessageW(box, CB_GETCURSEL, 0, 0); index >= 0) {
+      FEntryChosen = true;
+      ::PostMessageW(FWindow, kAddressChosen, static_cast<WPARAM>(index), 0);
+    }
+  };
+  switch (code) {
+    case CBN_DROPDOWN:
+      FTextBeforeList = WindowText(box);
+      FEntryChosen = false;
+      FListOpen = true;
+      EditIpDropDown();
+      break;
+    case CBN_SELCHANGE:
+      choose();
+      break;
+    case CBN_SELENDOK:
+      if (FListOpen) choose();
+      break;
+    case CBN_CLOSEUP:
+      FListOpen = false;
+      if (!FEntryChosen) ::SetWindowTextW(box, FTextBeforeList.c_str());
+      break;
+    default:
+      break;
+  }
+}
+
+void TMainForm::EditIpDropDown() {
+  const HWND box = Control("EditIp");
+  // Entry by entry: emptying the list at once would empty the field too.
+  while (::SendMessageW(box, CB_GETCOUNT, 0, 0) > 0)
+    ::SendMessageW(box, CB_DELETESTRING, 0, 0);
+  HDC dc = ::GetDC(box);
+  const HGDIOBJ old_font = ::SelectObject(dc, FFont);
+  LONG widest = 0;
+  for (const std::string& entry : FController.EditIpDropDown()) {
+    const std::wstring text = TApplication::FromUtf8(entry);
+    ::SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    widest = std::max(widest, size.cx);
+  }
+  ::SelectObject(dc, old_font);
+  ::ReleaseDC(box, dc);
+  // The list as wide as its widest entry, with room for its scroll bar.
+  const int margins = 2 * ::GetSystemMetrics(SM_CXEDGE) + ::GetSystemMetrics(SM_CXVSCROLL);
+  ::SendMessageW(box, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(widest + margins + Scale(6)), 0);
+}
+
+void TMainForm::EditIpSelect(int index) {
+  if (index < 0) return;
+  if (const auto address = FController.EditIpSelect(static_cast<std::size_t>(index))) {
+    const HWND box = Control("EditIp");
+    ::SetWindowTextW(box, TApplication::Wide(*address).c_str());
+    ::SendMessageW(box, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
+  }
+}
+
 void TMainForm::AppendLines(std::span<const std::string> lines) {
   Ecr->AppendLines(lines);
 }
@@ -437,10 +546,7 @@ bool TMainForm::Checked(HWND control) const {
 }
 
 std::string TMainForm::TextOf(HWND control) const {
-  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(
-      ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-  return TApplication::Narrow(text);
+  return TApplication::Narrow(WindowText(control));
 }
 
 TStartTexts TMainForm::StartTexts() const {

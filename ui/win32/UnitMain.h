@@ -64,12 +64,16 @@ class TMainForm : private TMainView {
   // top: the earlier one is cut away there.
   void CutOverlaps();
   void ApplyDpi();
+  void FitComboBox(HWND box, const TLayoutEntry& entry);
   void Layout();
   int Scale(int pixels) const { return ::MulDiv(pixels, FDpi, 96); }
 
   void FormCreate();
   void FormDestroy();
   void Btn_StartStopClick();
+  void EditIpDropDown();
+  void EditIpSelect(int index);
+  void EditIpNotified(WORD code);
   void TouslesportsClick();
   void PortStartPortEndClick();
   // True when the edit may take the character; the editing shortcuts are done here.
@@ -96,4 +100,9 @@ class TMainForm : private TMainView {
   int FDpi = 96;
   HFONT FFont = nullptr;
   HWND FFocus = nullptr;  // given back when the window is activated again
+  // The address field's text when its list opened, whether the list is open, and whether an
+  // entry was chosen since it opened.
+  std::wstring FTextBeforeList;
+  bool FListOpen = false;
+  bool FEntryChosen = false;
 };
