@@ -204,6 +204,8 @@ class MainFormTest : public QObject {
                            << "";
     QTest::newRow("empty") << ""
                            << "'' is not a valid integer value.";
+    QTest::newRow("reversed") << "90"
+                              << "'90' is greater than '81'";  // no full stop after a quote
     QTest::newRow("pasted_nul") << QString::fromUtf8(
                                        "8\0"
                                        "0",

@@ -74,6 +74,9 @@ void TMainController::Btn_StartStopClick() {
   if (!texts.AllPorts) {
     port_start = StrToPort(texts.StartPort);
     port_end = StrToPort(texts.EndPort);
+    // Such a range holds no port: the capture would never show a line.
+    if (port_start > port_end)
+      throw EConvertError("'" + texts.StartPort + "' is greater than '" + texts.EndPort + "'");
   }
   TDrained result;
   FinishStopping(true);

@@ -106,8 +106,9 @@ class TMainController {
 
   // The button. Stopping asks the capture to end and shows the first lines of its hand-over.
   // Starting first converts the port texts, raising EConvertError for a text that does not
-  // convert, with nothing changed; then finishes the ending of earlier captures and shows
-  // their last lines, so that nothing of them comes after the new capture's; then starts.
+  // convert or for a range whose start is above its end, with nothing changed; then finishes
+  // the ending of earlier captures and shows their last lines, so that nothing of them comes
+  // after the new capture's; then starts.
   void Btn_StartStopClick();
 
   // One slice of the drain: the oldest records become lines, drop markers their own line. A
