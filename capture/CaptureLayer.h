@@ -64,3 +64,7 @@ struct TInterfaceAddress {
 // Every IPv4 and IPv6 address of the host's interfaces that are up, loopback included, in the
 // system's order, read afresh at each call.
 std::vector<TInterfaceAddress> InterfaceAddresses();
+
+// True when the program runs as root (on Linux, its effective user is 0): dropping its
+// capabilities then does not contain it. Always false on Windows.
+bool RunsAsRoot();

@@ -2,6 +2,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <unistd.h>
 
 #include "capture/CaptureLayer.h"
 
@@ -50,4 +51,8 @@ std::vector<TInterfaceAddress> InterfaceAddresses() {
     if (!address.empty()) addresses.push_back({std::move(address), entry.ifa_name});
   });
   return addresses;
+}
+
+bool RunsAsRoot() {
+  return ::geteuid() == 0;
 }

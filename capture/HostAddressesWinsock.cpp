@@ -79,3 +79,7 @@ std::vector<TInterfaceAddress> InterfaceAddresses() {
   }
   return addresses;
 }
+
+bool RunsAsRoot() {
+  return false;
+}

@@ -8,7 +8,7 @@
 #include "ui/MainController.h"
 
 // The window's services over a scripted capture layer, on a host with the given addresses on
-// its interface "eth0" beside loopback.
+// its interface "eth0" beside loopback, for a window that does not run as root.
 inline TCaptureServices ScriptedServices(std::shared_ptr<TCaptureScript> script,
                                          std::vector<std::string> host = {"10.0.0.1"}) {
   TCaptureServices services;
@@ -20,5 +20,6 @@ inline TCaptureServices ScriptedServices(std::shared_ptr<TCaptureScript> script,
       interfaces.push_back({address, "eth0"});
     return interfaces;
   };
+  services.RunsAsRoot = [] { return false; };
   return services;
 }

@@ -308,6 +308,28 @@ TEST(MainController, TheAddressList) {
   EXPECT_EQ(front.Controller.EditIpSelect(0), std::nullopt);
 }
 
+// A window run as root opens its log with one line that says so, before any capture's.
+TEST(MainController, AWindowRunAsRootSaysSoFirst) {
+  for (const bool root : {true, false}) {
+    TCaptureServices services = ScriptedServices(std::make_shared<TCaptureScript>());
+    services.RunsAsRoot = [root] { return root; };
+    TFront front(services);
+    EXPECT_EQ(front.Controller.FormCreate(), "10.0.0.1");
+    front.Click();
+    front.Queue("x1");
+    front.Tick();
+    front.Click();
+    front.Settle();
+    std::vector<std::string> expected{"x1"};
+    if (root)
+      expected.insert(expected.begin(),
+                      "*** Quorvel runs as root: members of the group quorvel capture without "
+                      "it ***");
+    EXPECT_EQ(front.Lines, expected) << root;
+    EXPECT_TRUE(front.Errors.empty());
+  }
+}
+
 TEST(MainController, LocalIpIsTheLastOfTheHostsList) {
   const auto script = std::make_shared<TCaptureScript>();
   TFront two(ScriptedServices(script, {"10.0.0.1", "192.168.1.7"}));

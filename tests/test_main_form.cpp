@@ -40,9 +40,10 @@ struct TFixture {
   std::unique_ptr<TMainForm> Form;
   std::vector<TBox> Boxes;
 
-  explicit TFixture(std::uint64_t capacity = TMainForm::kLogCapacity) {
+  explicit TFixture(std::uint64_t capacity = TMainForm::kLogCapacity, bool root = false) {
     TCaptureServices services = ScriptedServices(Script);
     services.InterfaceAddresses = [interfaces = Interfaces] { return *interfaces; };
+    services.RunsAsRoot = [root] { return root; };
     Form = std::make_unique<TMainForm>(std::move(services), capacity);
     static_cast<TApplication*>(qApp)->SetBoxHook([this](QMessageBox& box) {
       Boxes.push_back(
@@ -287,6 +288,12 @@ class MainFormTest : public QObject {
     QCOMPARE(box->currentText(), QString("fe80::1%eth0"));
     f.Click("Btn_StartStop");
     QTRY_COMPARE(f.Target().Ip, std::string("fe80::1%eth0"));
+  }
+
+  void AWindowRunAsRootSaysSoFirst() {
+    TFixture f(TMainForm::kLogCapacity, true);
+    QCOMPARE(f.Lines(), QStringList{"*** Quorvel runs as root: members of the group quorvel "
+                                    "capture without it ***"});
   }
 
   void PortEditsTakeDigitsAndBackspaceOnly() {

@@ -9,6 +9,10 @@ namespace {
 
 constexpr std::size_t kTakeAtOnce = 256;
 constexpr const char* kViewFull = "RichEdit line insertion error";
+// A window run as root is not contained by the capabilities it drops: it says so first.
+constexpr const char* kRootLine =
+    "*** Quorvel runs as root: members of the group " QUORVEL_CAPTURE_GROUP
+    " capture without it ***";
 
 }  // namespace
 
@@ -37,6 +41,10 @@ TMainController::~TMainController() {
 }
 
 std::string TMainController::FormCreate() {
+  if (FServices.RunsAsRoot()) {
+    const std::string line = kRootLine;
+    FView.AppendLines({&line, 1});
+  }
   FView.ShowRunning(false);
   std::string last;
   for (const std::string& address : FServices.HostAddresses())

@@ -54,12 +54,13 @@ class TMainView {
   ~TMainView() = default;
 };
 
-// What the window asks of the platform: a capture layer for each Start, the host's addresses
-// and its interfaces' addresses.
+// What the window asks of the platform: a capture layer for each Start, the host's addresses,
+// its interfaces' addresses, and whether the window runs as root.
 struct TCaptureServices {
   std::function<std::unique_ptr<TCaptureLayer>()> MakeLayer = MakePlatformCaptureLayer;
   std::function<std::vector<std::string>()> HostAddresses = ::HostAddresses;
   std::function<std::vector<TInterfaceAddress>()> InterfaceAddresses = ::InterfaceAddresses;
+  std::function<bool()> RunsAsRoot = ::RunsAsRoot;
 };
 
 // The line that stands where datagrams were dropped.
@@ -90,8 +91,8 @@ class TMainController {
   TMainController(const TMainController&) = delete;
   TMainController& operator=(const TMainController&) = delete;
 
-  // The window's creation: the stopped state, and the address the field starts with, the last
-  // of the host's list or an empty text.
+  // The window's creation: the log's first line when the window runs as root, the stopped
+  // state, and the address the field starts with, the last of the host's list or an empty text.
   std::string FormCreate();
 
   // The address list opens: the host's interfaces read afresh, one entry per address, IPv4
