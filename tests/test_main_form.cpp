@@ -1,9 +1,11 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -311,6 +313,45 @@ class MainFormTest : public QObject {
     QTest::keyClick(edit, Qt::Key_Escape);
     QTest::keyClick(edit, Qt::Key_Tab);
     QCOMPARE(edit->text(), QString("12"));
+  }
+
+  // The editing shortcuts act in a port field; a paste by key stays out, the context menu's
+  // paste is left as it is (Start refuses what does not convert).
+  void PortEditsEditingShortcuts() {
+    TFixture f;
+    f.Click("PortStartPortEnd");
+    auto* edit = f.Get<QLineEdit>("StartPort");
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    // With Ctrl held, X11 and Wayland send the control character as the key's text.
+    const auto control = [edit](Qt::Key key, char16_t typed) {
+      QTest::sendKeyEvent(QTest::Click, edit, key, QString(QChar(typed)), Qt::ControlModifier);
+    };
+    edit->setText("8080");
+    control(Qt::Key_A, 0x01);
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QCOMPARE(edit->text(), QString(""));
+    edit->setText("8080");
+    control(Qt::Key_A, 0x01);
+    control(Qt::Key_C, 0x03);
+    QCOMPARE(clipboard->text(), QString("8080"));
+    QCOMPARE(edit->text(), QString("8080"));
+    clipboard->setText("12ab");
+    edit->end(false);
+    control(Qt::Key_V, 0x16);
+    QCOMPARE(edit->text(), QString("8080"));
+    control(Qt::Key_A, 0x01);
+    control(Qt::Key_X, 0x18);
+    QCOMPARE(edit->text(), QString(""));
+    QCOMPARE(clipboard->text(), QString("8080"));
+    clipboard->setText("12ab");
+    const std::unique_ptr<QMenu> menu(edit->createStandardContextMenu());
+    const QList<QAction*> actions = menu->actions();
+    const auto paste = std::find_if(actions.begin(), actions.end(), [](QAction* action) {
+      return action->text().startsWith(QStringLiteral("&Paste"));
+    });
+    QVERIFY(paste != actions.end());
+    (*paste)->trigger();
+    QCOMPARE(edit->text(), QString("12ab"));
   }
 
   void RadioButtonsEnableThePortEdits() {
