@@ -3,9 +3,9 @@
 # Usage: scripts/deps.sh [build|test|run]   (default: test, which is everything)
 set -euo pipefail
 
-build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libpcap-dev libgtest-dev
-                libgmock-dev libbenchmark-dev fonts-liberation fonts-wine libcap2-bin
-                dpkg-dev util-linux passwd)
+build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6svg6 libpcap-dev
+                libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation fonts-wine
+                libcap2-bin dpkg-dev util-linux passwd)
 test_packages=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64 iproute2 tcpdump xvfb
                xauth imagemagick x11-utils xdotool mount xclip python3)
 

@@ -443,6 +443,18 @@ class MainFormTest : public QObject {
     QCOMPARE(f.Get("PanelBottom")->geometry().bottom(), f.Form->height() - 1);
   }
 
+  // Docks group the window with its desktop entry: on Wayland by the entry's name, on X11 by
+  // the class, which Qt takes from the application's name.
+  void DesktopIdentity() {
+    QCOMPARE(QGuiApplication::desktopFileName(), QString("quorvel"));
+    QFile entry(QStringLiteral(QUORVEL_SOURCE_DIR "/data/quorvel.desktop"));
+    QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(entry.readAll()).split('\n');
+    QCOMPARE(lines.filter(QRegularExpression("^StartupWMClass=")),
+             QStringList{"StartupWMClass=" + QCoreApplication::applicationName()});
+    QVERIFY(!QApplication::windowIcon().pixmap(48).isNull());
+  }
+
   void ExceptionBox() {
     const auto box = TApplication::CreateExceptionBox("'' is not a valid integer value");
     QCOMPARE(box->windowTitle(), QString("Rivezava REV"));

@@ -9,8 +9,9 @@
 
 class QMessageBox;
 
-// The application with its default handler: what an event handler raises is shown in a modal
-// box titled with the application's title. Handlers catch what they raise and pass it here;
+// The application with its identity on the desktop (its windows' class, its desktop entry, its
+// icon) and its default handler: what an event handler raises is shown in a modal box titled
+// with the application's title. Handlers catch what they raise and pass it here;
 // notify only keeps a last resort, since exceptions must not cross Qt's own frames.
 class TApplication : public QApplication {
   Q_OBJECT
