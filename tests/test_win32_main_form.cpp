@@ -204,10 +204,19 @@ TEST(Win32MainForm, TabOrderFocusAndOverlaps) {
 
 TEST(Win32MainForm, WideningGrowsTheLogAndTheFirstGroupOnly) {
   TFixture f;
+  ::ShowWindow(f.Form->Handle(), SW_SHOWNORMAL);
+  Pump(200ms);  // painted
   RECT outer;
   ::GetWindowRect(f.Form->Handle(), &outer);
   ::SetWindowPos(f.Form->Handle(), nullptr, 0, 0, outer.right - outer.left + 200,
                  outer.bottom - outer.top + 100, SWP_NOMOVE | SWP_NOZORDER);
+  // The whole panel is painted again, not only what the widening uncovered: its old right
+  // edge and the first group's would stay on the screen.
+  RECT panel, update;
+  ::GetClientRect(f.Get("PanelBottom"), &panel);
+  ASSERT_TRUE(::GetUpdateRect(f.Get("PanelBottom"), &update, FALSE));
+  EXPECT_EQ(update.left, panel.left);
+  EXPECT_EQ(update.right, panel.right);
   const auto size = [&](const char* name) {
     RECT rect;
     ::GetWindowRect(f.Get(name), &rect);

@@ -65,6 +65,9 @@ void TMainForm::RegisterClasses() {
     form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     form.lpszClassName = TMainForm::kClassName;
     WNDCLASSEXW panel = form;
+    // Resized, the panel paints itself and its controls again whole: what a resize uncovers
+    // alone would leave its old bevel and the old edges of the groups inside it on the screen.
+    panel.style = CS_HREDRAW | CS_VREDRAW;
     panel.lpfnWndProc = &TMainForm::PanelProc;
     panel.hIcon = nullptr;
     panel.lpszClassName = kPanelClass;
