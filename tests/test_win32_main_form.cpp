@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "DatagramFixtures.h"
@@ -233,6 +234,48 @@ TEST(Win32MainForm, WideningGrowsTheLogAndTheFirstGroupOnly) {
   ::GetClientRect(f.Form->Handle(), &client);
   EXPECT_GE(client.right, 721);
   EXPECT_GE(client.bottom, 200);
+}
+
+// Whatever the DPI, the window opens within its monitor's work area: centred at its full size
+// where that fits, else as large as the work area, never below its smallest size.
+// test_win32_dpi runs it at 96, 120 and 144 DPI (QUORVEL_EXPECTED_DPI) on a 1280 x 1024 screen.
+TEST(Win32MainForm, OpensWithinItsMonitorsWorkArea) {
+  TFixture f;
+  const HWND window = f.Form->Handle();
+  const int dpi = static_cast<int>(::GetDpiForWindow(window));
+  if (const char* expected = std::getenv("QUORVEL_EXPECTED_DPI")) {
+    ASSERT_EQ(dpi, std::atoi(expected)) << "wine did not take the DPI asked for";
+  }
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ASSERT_TRUE(::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
+  const RECT& area = monitor.rcWork;
+  RECT outer, client;
+  ::GetWindowRect(window, &outer);
+  ::GetClientRect(window, &client);
+  SCOPED_TRACE(::testing::Message()
+               << dpi << " DPI, work area " << area.left << "," << area.top << " to " << area.right
+               << "," << area.bottom << ", window " << outer.left << "," << outer.top << " to "
+               << outer.right << "," << outer.bottom);
+  EXPECT_GE(outer.left, area.left);
+  EXPECT_GE(outer.top, area.top);
+  EXPECT_LE(outer.right, area.right);
+  EXPECT_LE(outer.bottom, area.bottom);
+  EXPECT_GE(client.right, ::MulDiv(721, dpi, 96));
+  EXPECT_GE(client.bottom, ::MulDiv(200, dpi, 96));
+  const SIZE frame{(outer.right - outer.left) - client.right,
+                   (outer.bottom - outer.top) - client.bottom};
+  const SIZE full{::MulDiv(940, dpi, 96), ::MulDiv(685, dpi, 96)};
+  if (full.cx + frame.cx <= area.right - area.left)
+    EXPECT_EQ(client.right, full.cx);
+  else
+    EXPECT_EQ(outer.right - outer.left, area.right - area.left);
+  if (full.cy + frame.cy <= area.bottom - area.top)
+    EXPECT_EQ(client.bottom, full.cy);
+  else
+    EXPECT_EQ(outer.bottom - outer.top, area.bottom - area.top);
+  EXPECT_LE(std::abs((outer.left - area.left) - (area.right - outer.right)), 1);
+  EXPECT_LE(std::abs((outer.top - area.top) - (area.bottom - outer.bottom)), 1);
 }
 
 TEST(Win32MainForm, StartStopAndTheDrainKeepOrder) {

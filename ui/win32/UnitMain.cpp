@@ -45,10 +45,17 @@ std::wstring WindowText(HWND window) {
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 
-// The outer size of a window whose client area has the given size.
-SIZE OuterSize(int width, int height) {
+// The outer size of a window whose client area has the given size, with the frame the
+// system draws at that DPI (Windows 10's per-monitor sizes, where the system has them).
+SIZE OuterSize(int width, int height, int dpi) {
+  using TAdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  static const auto adjust = reinterpret_cast<TAdjustForDpi>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"user32"), "AdjustWindowRectExForDpi")));
   RECT rect{0, 0, width, height};
-  ::AdjustWindowRectEx(&rect, kStyle, FALSE, kExStyle);
+  if (adjust)
+    adjust(&rect, kStyle, FALSE, kExStyle, static_cast<UINT>(dpi));
+  else
+    ::AdjustWindowRectEx(&rect, kStyle, FALSE, kExStyle);
   return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
@@ -89,13 +96,7 @@ TMainForm::TMainForm(TCaptureServices services, std::uint64_t log_capacity, bool
   CreateBottomPanel();
   SetTabOrder();
   ApplyDpi();
-  // Centred on the screen's work area.
-  const SIZE outer = OuterSize(Scale(kClientWidth), Scale(kClientHeight));
-  RECT area;
-  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  ::SetWindowPos(FWindow, nullptr, area.left + (area.right - area.left - outer.cx) / 2,
-                 area.top + (area.bottom - area.top - outer.cy) / 2, outer.cx, outer.cy,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+  PlaceInWorkArea();
   FFocus = Control("Btn_StartStop");
   FormCreate();
 }
@@ -103,6 +104,25 @@ TMainForm::TMainForm(TCaptureServices services, std::uint64_t log_capacity, bool
 TMainForm::~TMainForm() {
   if (FWindow && ::IsWindow(FWindow)) ::DestroyWindow(FWindow);
   if (FFont) ::DeleteObject(FFont);
+}
+
+// Centred in its monitor's work area where it fits; where it does not, as large as the work
+// area, but never below its smallest size, its top left corner then in the work area.
+void TMainForm::PlaceInWorkArea() {
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ::GetMonitorInfoW(::MonitorFromWindow(FWindow, MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT& area = monitor.rcWork;
+  const SIZE wanted = OuterSize(Scale(kClientWidth), Scale(kClientHeight), FDpi);
+  const SIZE smallest = OuterSize(Scale(kMinClientWidth), Scale(kMinClientHeight), FDpi);
+  const auto fit = [](LONG wanted, LONG smallest, LONG room) {
+    return std::max(std::min(wanted, room), smallest);
+  };
+  const LONG width = fit(wanted.cx, smallest.cx, area.right - area.left);
+  const LONG height = fit(wanted.cy, smallest.cy, area.bottom - area.top);
+  ::SetWindowPos(FWindow, nullptr, area.left + std::max(0L, (area.right - area.left - width) / 2),
+                 area.top + std::max(0L, (area.bottom - area.top - height) / 2), width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TMainForm::CreateLogView(std::uint64_t capacity) {
@@ -352,7 +372,7 @@ LRESULT TMainForm::Handle(UINT message, WPARAM w, LPARAM l) {
       Layout();
       return 0;
     case WM_GETMINMAXINFO: {
-      const SIZE smallest = OuterSize(Scale(kMinClientWidth), Scale(kMinClientHeight));
+      const SIZE smallest = OuterSize(Scale(kMinClientWidth), Scale(kMinClientHeight), FDpi);
       reinterpret_cast<MINMAXINFO*>(l)->ptMinTrackSize = {smallest.cx, smallest.cy};
       return 0;
     }

@@ -64,6 +64,7 @@ class TMainForm : private TMainView {
   // top: the earlier one is cut away there.
   void CutOverlaps();
   void ApplyDpi();
+  void PlaceInWorkArea();
   void FitComboBox(HWND box, const TLayoutEntry& entry);
   void Layout();
   int Scale(int pixels) const { return ::MulDiv(pixels, FDpi, 96); }
