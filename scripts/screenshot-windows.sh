@@ -1,12 +1,24 @@
 #!/usr/bin/env bash
-# Runs the Windows program, build-mingw/bin/quorvel.exe, under wine on a virtual display and
-# saves a screenshot of the screen. With --start it presses Start first: under wine, which has
-# no raw IP socket, that ends in the failure box.
-# Usage: scripts/screenshot-windows.sh [--start] [output.png]
+# Runs the Windows program, build-mingw/bin/quorvel.exe, under wine on a virtual 1280 x 1024
+# screen and saves a screenshot of the screen. --dpi N runs it at N DPI (wine's LogPixels, 96
+# unless given), in a wine prefix of the script's own. --list opens the address list first.
+# --start presses Start first: under wine, which has no raw IP socket, that ends in the
+# failure box.
+# Usage: scripts/screenshot-windows.sh [--dpi N] [--list] [--start] [output.png]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+dpi=96
+list=false
 start=false
-if [[ ${1:-} == --start ]]; then start=true; shift; fi
+while [[ ${1:-} == --* ]]; do
+  case $1 in
+    --dpi) dpi=$2; shift 2 ;;
+    --list) list=true; shift ;;
+    --start) start=true; shift ;;
+    *) echo "unknown option $1" >&2; exit 2 ;;
+  esac
+done
+[[ $dpi =~ ^[0-9]+$ ]] || { echo "--dpi takes a number" >&2; exit 2; }
 output=${1:-screenshot-windows.png}
 program=build-mingw/bin/quorvel.exe
 if [[ ! -f $program ]]; then
@@ -18,12 +30,16 @@ display=:$((90 + RANDOM % 100))
 pids=()
 cleanup() { kill "${pids[@]}" 2>/dev/null || true; }
 trap cleanup EXIT
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
 export DISPLAY=$display WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX=$PWD/build-mingw/wineprefix
-/usr/lib/wine/wine64 "$program" >/dev/null 2>&1 &
+# The DPI is the prefix's: not the tests' prefix, which must stay at 96.
+export WINEPREFIX=$PWD/build-mingw/wineprefix-screenshot
+wine=/usr/lib/wine/wine64
+"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+  >/dev/null 2>&1
+"$wine" "$program" >/dev/null 2>&1 &
 pids+=($!)
 window=""
 for _ in $(seq 1 60); do
@@ -31,10 +47,19 @@ for _ in $(seq 1 60); do
   sleep 0.5
 done
 sleep 1
+if $list && [[ -n $window ]]; then
+  # The address field, 64 pixels at 96 DPI above the client area's bottom (the window has no
+  # frame on a display without a window manager), then F4.
+  read -r height < <(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: [0-9]*x//p')
+  xdotool mousemove --window "$window" $((206 * dpi / 96)) $((height - 64 * dpi / 96)) click 1
+  sleep 0.3
+  xdotool key F4
+  sleep 1
+fi
 if $start && [[ -n $window ]]; then
   # The button has the focus when the window opens: Space presses it.
   xdotool windowfocus --sync "$window" key space
   sleep 2
 fi
 import -window root "$output"
-echo "saved $output"
+echo "saved $output ($dpi DPI)"
