@@ -44,6 +44,11 @@ for dll in $imports; do
     *) echo "quorvel.exe needs $dll, which Windows does not ship"; exit 1 ;;
   esac
 done
+# A release without debug sections.
+if x86_64-w64-mingw32-objdump -h build-mingw/bin/quorvel.exe | grep -q '\.debug_'; then
+  echo "quorvel.exe carries debug sections"
+  exit 1
+fi
 ctest --test-dir build-mingw --output-on-failure
 
 step "fuzzing the decoder and the capture stream's reader, ${fuzz_seconds} s each"
