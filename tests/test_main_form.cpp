@@ -279,17 +279,18 @@ class MainFormTest : public QObject {
     QCOMPARE(box->count(), 3);
     QCOMPARE(box->currentText(), QString("1"));
 
-    f.Interfaces->push_back({"fe80::1%eth0", "eth0"});
+    f.Interfaces->push_back({"fe80::a00:27ff:fe4e:66a1%enp0s31f6", "enp0s31f6"});
     box->showPopup();
     QTRY_VERIFY(list->isVisible());
     QCOMPARE(box->count(), 4);
-    QCOMPARE(box->itemText(3), QString("fe80::1%eth0 (eth0)"));
+    QCOMPARE(box->itemText(3), QString("fe80::a00:27ff:fe4e:66a1%enp0s31f6 (enp0s31f6)"));
+    QVERIFY(list->viewport()->width() >= list->sizeHintForColumn(0));  // no entry cut short
     QTest::keyClick(list, Qt::Key_End);
     QTest::keyClick(list, Qt::Key_Return);
     QTRY_VERIFY(!list->isVisible());
-    QCOMPARE(box->currentText(), QString("fe80::1%eth0"));
+    QCOMPARE(box->currentText(), QString("fe80::a00:27ff:fe4e:66a1%enp0s31f6"));
     f.Click("Btn_StartStop");
-    QTRY_COMPARE(f.Target().Ip, std::string("fe80::1%eth0"));
+    QTRY_COMPARE(f.Target().Ip, std::string("fe80::a00:27ff:fe4e:66a1%enp0s31f6"));
   }
 
   void AWindowRunAsRootSaysSoFirst() {

@@ -1,5 +1,6 @@
 #include "ui/qt/UnitMain.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -231,6 +232,10 @@ void TMainForm::EditIpDropDown() {
   EditIp->addItems(entries);
   EditIp->setCurrentIndex(-1);
   EditIp->setEditText(typed);
+  // The list as wide as its widest entry, with room for its frame and scroll bar.
+  QAbstractItemView* list = EditIp->view();
+  list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                        list->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 }
 
 // The box has just put the whole entry into the field.
