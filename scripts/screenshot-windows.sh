@@ -26,13 +26,18 @@ if [[ ! -f $program ]]; then
   exit 1
 fi
 
-display=:$((90 + RANDOM % 100))
 pids=()
-cleanup() { kill "${pids[@]}" 2>/dev/null || true; }
+work=$(mktemp -d)
+cleanup() {
+  kill "${pids[@]}" 2>/dev/null || true
+  rm -rf "$work"
+}
 trap cleanup EXIT
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# A display number no other server holds, as the server itself tells it.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
-sleep 1
+for _ in $(seq 1 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+display=:$(<"$work/display")
 export DISPLAY=$display WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The DPI is the prefix's: not the tests' prefix, which must stay at 96.
 export WINEPREFIX=$PWD/build-mingw/wineprefix-screenshot

@@ -16,21 +16,24 @@ if [[ ! -x build/bin/quorvel ]]; then
   exit 1
 fi
 
-display=:$((90 + RANDOM % 100))
 a=quorvel-shot-a-$$
 b=quorvel-shot-b-$$
 pids=()
+work=$(mktemp -d)
 cleanup() {
   kill "${pids[@]}" 2>/dev/null || true
+  rm -rf "$work"
   if $traffic; then
     ip netns del "$a" 2>/dev/null || true
     ip netns del "$b" 2>/dev/null || true
   fi
 }
 trap cleanup EXIT
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# A display number no other server holds, as the server itself tells it.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
-sleep 1
+for _ in $(seq 1 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+display=:$(<"$work/display")
 
 run=()
 if $traffic; then
