@@ -123,7 +123,7 @@ void TMainForm::CreateAddressGroup() {
   address->setInsertPolicy(QComboBox::NoInsert);
   address->setCompleter(nullptr);
   address->setEditText(CaptionOf("EditIp"));
-  address->OnDropDown = [this] { EditIpDropDown(); };
+  address->OnDropDown = [this] { Handle([this] { EditIpDropDown(); }); };
   EditIp = address;
   Touslesports = Placed(new QRadioButton(CaptionOf("Touslesports"), GroupBox1), "Touslesports");
   Touslesports->setChecked(LayoutOf("Touslesports").Checked);
@@ -139,7 +139,8 @@ void TMainForm::CreateAddressGroup() {
   UpDown2->SetAssociate(EndPort);
   StartPort->installEventFilter(this);
   EndPort->installEventFilter(this);
-  connect(EditIp, &QComboBox::activated, this, &TMainForm::EditIpSelect);
+  connect(EditIp, &QComboBox::activated, this,
+          [this](int index) { Handle([this, index] { EditIpSelect(index); }); });
   connect(Touslesports, &QRadioButton::clicked, this, &TMainForm::TouslesportsClick);
   connect(PortStartPortEnd, &QRadioButton::clicked, this, &TMainForm::PortStartPortEndClick);
 }
