@@ -1,56 +1,25 @@
 #include "capture/DecodeDatagram.h"
 
-#include <array>
-#include <bit>
 #include <cstring>
 #include <exception>
 
+#include "capture/AddressText.h"
 #include "capture/BoundedReader.h"
 #include "capture/DateTime.h"
 
 namespace {
 
 constexpr std::size_t kMinIpHeader = 20;
+constexpr std::size_t kIpv6Header = 40;
 constexpr std::size_t kMinTcpHeader = 20;
 constexpr std::uint8_t kProtocolTcp = 6;
 
-// The decimal text of every byte value followed by a dot, packed into a word, first character
-// lowest, and its length with the dot.
-struct TByteTexts {
-  std::uint32_t Packed[256];
-  std::uint8_t Length[256];
-  constexpr TByteTexts() : Packed(), Length() {
-    for (unsigned value = 0; value < 256; ++value) {
-      char text[4] = {};
-      std::uint8_t n = 0;
-      if (value >= 100) text[n++] = static_cast<char>('0' + value / 100);
-      if (value >= 10) text[n++] = static_cast<char>('0' + value / 10 % 10);
-      text[n++] = static_cast<char>('0' + value % 10);
-      text[n++] = '.';
-      for (unsigned i = 0; i < n; ++i)
-        Packed[value] |= static_cast<std::uint32_t>(static_cast<unsigned char>(text[i])) << 8 * i;
-      Length[value] = n;
-    }
-  }
-};
-constexpr TByteTexts kByteTexts;
-
-// Dotted decimal without leading zeros. The text is put together in a register: bytes stored
-// one by one and read back as words would stall the processor on every address.
-void AssignDottedQuad(TIpText& out, std::span<const std::uint8_t> address) {
-  unsigned __int128 text = 0;
-  unsigned length = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    const std::uint8_t value = address[i];
-    text |= static_cast<unsigned __int128>(kByteTexts.Packed[value]) << (8 * length);
-    length += kByteTexts.Length[value];
-  }
-  // The first character is the lowest byte, which is the first in memory here.
-  static_assert(std::endian::native == std::endian::little);
-  std::array<char, 16> packed;
-  std::memcpy(packed.data(), &text, 16);
-  out.AssignPadded(packed, length - 1);  // without the last dot
-}
+// IPv6 next-header values the decoder walks past.
+constexpr std::uint8_t kHopByHop = 0;
+constexpr std::uint8_t kRouting = 43;
+constexpr std::uint8_t kFragment = 44;
+constexpr std::uint8_t kAuthentication = 51;
+constexpr std::uint8_t kDestinationOptions = 60;
 
 // The header orders the flags FIN (bit 0) up to URG (bit 5); the record holds them reversed.
 TDrapeauxTCP TranslateFlags(std::uint8_t header_flags) {
@@ -65,20 +34,12 @@ bool InRange(std::uint16_t port, std::uint16_t start, std::uint16_t end) {
   return start <= port && port <= end;
 }
 
-}  // namespace
-
-bool DecodeDatagram(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
-                    std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame) {
-  TBoundedReader in(received);
-  if (!in.Holds(0, kMinIpHeader)) return false;
-  if (in.U8(9) != kProtocolTcp) return false;
-
-  const std::size_t ihl = in.U8(0) & 0x0Fu;
-  if (ihl < 5) return false;
-  // A later fragment starts with payload, not with a TCP header.
-  if ((in.BeU16(6) & 0x1FFFu) != 0) return false;
-
-  const std::size_t t = ihl * 4;
+// The TCP segment at `t`, whose datagram ends at `end`, into `trame`, once `in` held all it
+// read; `addresses(trame)` writes the end points' addresses. Both IP versions end here.
+template <class F>
+bool DecodeSegment(TBoundedReader& in, std::size_t t, std::size_t end, std::uint16_t FPortStart,
+                   std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame,
+                   F&& addresses) {
   if (!in.Holds(t, kMinTcpHeader)) return false;
   const std::uint16_t source_port = in.BeU16(t);
   const std::uint16_t dest_port = in.BeU16(t + 2);
@@ -89,9 +50,6 @@ bool DecodeDatagram(std::span<const std::uint8_t> received, std::uint16_t FPortS
   if (data_offset < 5) return false;
   const TDrapeauxTCP flags = TranslateFlags(in.U8(t + 13));
 
-  // Segmentation offload hands over datagrams whose total length reads 0.
-  const std::size_t total_length = in.BeU16(2);
-  const std::size_t end = total_length == 0 || total_length > in.Size() ? in.Size() : total_length;
   const std::size_t p = t + data_offset * 4;
   std::span<const std::uint8_t> payload;
   if (p < end) payload = in.Bytes(p, end - p);
@@ -100,9 +58,8 @@ bool DecodeDatagram(std::span<const std::uint8_t> received, std::uint16_t FPortS
   try {
     trame.Date =
         unix_microseconds != 0 ? LocalDateTimeFromUnixMicroseconds(unix_microseconds) : LocalNow();
-    AssignDottedQuad(trame.Source.Ip, in.Bytes(12, 4));
+    addresses(trame);
     trame.Source.Port = source_port;
-    AssignDottedQuad(trame.Dest.Ip, in.Bytes(16, 4));
     trame.Dest.Port = dest_port;
     trame.Drapeaux = flags;
     // Payload text ends at the first zero byte.
@@ -118,6 +75,94 @@ bool DecodeDatagram(std::span<const std::uint8_t> received, std::uint16_t FPortS
     return false;
   }
   return true;
+}
+
+bool DecodeIpv4(TBoundedReader& in, std::uint16_t FPortStart, std::uint16_t FPortEnd,
+                std::int64_t unix_microseconds, TTrameTCP& trame) {
+  if (in.U8(9) != kProtocolTcp) return false;
+
+  const std::size_t ihl = in.U8(0) & 0x0Fu;
+  if (ihl < 5) return false;
+  // A later fragment starts with payload, not with a TCP header.
+  if ((in.BeU16(6) & 0x1FFFu) != 0) return false;
+
+  // Segmentation offload hands over datagrams whose total length reads 0.
+  const std::size_t total_length = in.BeU16(2);
+  const std::size_t end = total_length == 0 || total_length > in.Size() ? in.Size() : total_length;
+  return DecodeSegment(in, ihl * 4, end, FPortStart, FPortEnd, unix_microseconds, trame,
+                       [&in](TTrameTCP& t) {
+                         AssignIpv4Text(t.Source.Ip, in.Bytes(12, 4).data());
+                         AssignIpv4Text(t.Dest.Ip, in.Bytes(16, 4).data());
+                       });
+}
+
+// The fixed header, then the extension headers in whatever order and number they come, up to
+// the TCP header. Every read, the walk's included, stays within the payload length the header
+// gives: a header that claims more than the datagram holds ends the walk.
+bool DecodeIpv6(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
+                std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame) {
+  if (received.size() < kIpv6Header) return false;
+  // A payload length of 0 without a jumbo option cannot be true of a datagram that carries
+  // anything: the receive offload hands over merged segments beyond 64 KiB (BIG TCP) that way,
+  // their length being the socket buffer's alone. As for IPv4, what was received is then all
+  // there is to go by; a jumbogram, whose payload length also reads 0, is read the same way.
+  // Otherwise a datagram cut by the capture ends where the capture ends, and bytes after the
+  // payload (padding) are not part of it.
+  const std::size_t payload_length = std::size_t{received[4]} << 8 | received[5];
+  const std::size_t declared = kIpv6Header + payload_length;
+  TBoundedReader in(payload_length == 0 || declared > received.size() ? received
+                                                                      : received.first(declared));
+
+  std::uint8_t next = in.U8(6);
+  std::size_t at = kIpv6Header;
+  for (;;) {
+    switch (next) {
+      case kProtocolTcp:
+        return DecodeSegment(in, at, in.Size(), FPortStart, FPortEnd, unix_microseconds, trame,
+                             [&in](TTrameTCP& t) {
+                               AssignIpv6Text(t.Source.Ip, in.Bytes(8, 16).data());
+                               AssignIpv6Text(t.Dest.Ip, in.Bytes(24, 16).data());
+                             });
+      case kHopByHop:
+      case kRouting:
+      case kDestinationOptions:
+        // Each of these is at least eight bytes, its length counting eight-byte units beyond
+        // the first.
+        if (!in.Holds(at, 8)) return false;
+        next = in.U8(at);
+        at += (std::size_t{in.U8(at + 1)} + 1) * 8;
+        break;
+      case kFragment:
+        if (!in.Holds(at, 8)) return false;
+        // A later fragment starts with payload, not with a header; a first fragment is read
+        // for what it holds.
+        if ((in.BeU16(at + 2) & 0xFFF8u) != 0) return false;
+        next = in.U8(at);
+        at += 8;
+        break;
+      case kAuthentication:
+        // Its length counts four-byte units, beyond the first two.
+        if (!in.Holds(at, 8)) return false;
+        next = in.U8(at);
+        at += (std::size_t{in.U8(at + 1)} + 2) * 4;
+        break;
+      default:
+        // Encrypted (ESP), no next header, or anything this program does not know: nothing
+        // here can be read as TCP.
+        return false;
+    }
+  }
+}
+
+}  // namespace
+
+bool DecodeDatagram(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
+                    std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame) {
+  TBoundedReader in(received);
+  if (!in.Holds(0, kMinIpHeader)) return false;
+  if ((in.U8(0) >> 4) == 6)
+    return DecodeIpv6(received, FPortStart, FPortEnd, unix_microseconds, trame);
+  return DecodeIpv4(in, FPortStart, FPortEnd, unix_microseconds, trame);
 }
 
 std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received,

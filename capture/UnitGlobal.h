@@ -7,13 +7,14 @@
 #include <string>
 #include <string_view>
 
-// The dotted-decimal text of an IPv4 address, held in place rather than on the heap: a record
-// is filled for every captured segment, and its two addresses were most of the cost.
+// The text of an IP address, held in place rather than on the heap: a record is filled for
+// every captured segment, and its two addresses were most of the cost. IPv4 in dotted decimal,
+// IPv6 in its canonical form (RFC 5952), which never needs more than 39 characters.
 class TIpText {
  public:
-  static constexpr std::size_t kMaxLength = 15;  // "255.255.255.255"
+  static constexpr std::size_t kMaxLength = 39;  // "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"
 
-  constexpr TIpText() = default;
+  TIpText() { FBytes[kMaxLength] = 0; }
   // A longer text is cut; no address is longer.
   TIpText(std::string_view text) { Assign(text.data(), text.size()); }
   TIpText(const char* text) : TIpText(std::string_view(text)) {}
@@ -22,6 +23,14 @@ class TIpText {
   // sixteen characters, so that a text put together in registers is stored whole.
   void AssignPadded(const std::array<char, 16>& text, std::size_t length) {
     std::memcpy(FBytes, text.data(), 16);
+    FBytes[kMaxLength] = static_cast<char>(std::min(length, kMaxLength));
+  }
+
+  // Lets `write` put the text in place, which spares a copy: it is given room for
+  // kMaxLength + 1 characters, whose last then holds the length it returns.
+  template <class F>
+  void WriteInPlace(F&& write) {
+    const std::size_t length = write(FBytes);
     FBytes[kMaxLength] = static_cast<char>(std::min(length, kMaxLength));
   }
 
@@ -39,10 +48,12 @@ class TIpText {
     FBytes[kMaxLength] = static_cast<char>(length);
   }
 
-  char FBytes[kMaxLength + 1] = {};  // the text, then its length
+  // The text, then its length. Nothing past the length is ever read, so a new text sets only
+  // the length: clearing the rest would cost every new record.
+  char FBytes[kMaxLength + 1];
 };
 
-// One end of a connection: dotted-decimal IPv4 text and a port in host order.
+// One end of a connection: the address's text and a port in host order.
 struct TIpPort {
   TIpText Ip;
   std::uint16_t Port = 0;
@@ -86,6 +97,10 @@ class TDrapeauxTCP {
 // One captured TCP segment. Date is a local date-time: whole days since 30 December 1899,
 // the fraction being the time of day. Data is the payload as 8-bit text.
 struct TTrameTCP {
+  // Provided, so that a new record, value-initialized, is not first cleared whole: every field
+  // gets its value below, and the addresses' text, most of the record, needs none.
+  TTrameTCP() {}
+
   double Date = 0.0;
   TIpPort Source;
   TIpPort Dest;

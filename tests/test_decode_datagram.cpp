@@ -159,6 +159,140 @@ std::vector<TDecodeCase> DecodeCases() {
   };
 }
 
+std::vector<std::uint8_t> Shaped6(void (*edit)(TDatagram6Shape&)) {
+  TDatagram6Shape shape;
+  edit(shape);
+  return BuildDatagram6(shape);
+}
+
+std::vector<std::uint8_t> WithExtensions(std::vector<TExtensionHeader> extensions,
+                                         std::uint8_t upper_layer = kNextTcp) {
+  TDatagram6Shape shape = With6Payload("ext");
+  shape.Extensions = std::move(extensions);
+  shape.UpperLayer = upper_layer;
+  return BuildDatagram6(shape);
+}
+
+// Every kind of extension header the walk passes, in an order no sender would use.
+const std::vector<TExtensionHeader> kChain = {
+    Extension(kNextHopByHop, 8),        Extension(kNextDestinationOptions, 16),
+    Extension(kNextRouting, 24),        FragmentHeader(0, true),
+    Extension(kNextAuthentication, 24), Extension(kNextDestinationOptions, 8),
+    Extension(kNextHopByHop, 16)};
+constexpr std::size_t kChainSize = 8 + 16 + 24 + 8 + 24 + 8 + 16;
+
+const TExpected kSyn6{"fd00::2", 1025, "fd00::1", 80, 16, ""};
+const TExpected kExt6{"fd00::2", 1025, "fd00::1", 80, 2 | 4, "ext"};
+
+std::vector<TDecodeCase> Decode6Cases() {
+  const std::vector<std::uint8_t> syn = BuildDatagram6(TDatagram6Shape{});
+  return {
+      {"v6_syn", syn, 1, 65535, kSyn6},
+      {"v6_payload_and_tcp_options", Shaped6([](TDatagram6Shape& s) {
+         s = With6Payload("GET /");
+         s.DataOffset = 8;
+       }),
+       1, 65535, TExpected{"fd00::2", 1025, "fd00::1", 80, 2 | 4, "GET /"}},
+      {"v6_hop_by_hop", WithExtensions({Extension(kNextHopByHop, 8)}), 1, 65535, kExt6},
+      {"v6_routing", WithExtensions({Extension(kNextRouting, 24)}), 1, 65535, kExt6},
+      {"v6_destination_options", WithExtensions({Extension(kNextDestinationOptions, 16)}), 1,
+       65535, kExt6},
+      {"v6_authentication", WithExtensions({Extension(kNextAuthentication, 12)}), 1, 65535, kExt6},
+      {"v6_first_fragment", WithExtensions({FragmentHeader(0, true)}), 1, 65535, kExt6},
+      {"v6_later_fragment", WithExtensions({FragmentHeader(185, false)}), 1, 65535, {}},
+      {"v6_later_fragment_more_to_come", WithExtensions({FragmentHeader(1, true)}), 1, 65535, {}},
+      {"v6_chain_of_every_kind", WithExtensions(kChain), 1, 65535, kExt6},
+      {"v6_later_fragment_deep_in_chain",
+       WithExtensions(
+           {Extension(kNextHopByHop, 8), Extension(kNextRouting, 24), FragmentHeader(3, true)}),
+       1,
+       65535,
+       {}},
+      {"v6_udp", Shaped6([](TDatagram6Shape& s) { s.UpperLayer = kNextUdp; }), 1, 65535, {}},
+      {"v6_esp", WithExtensions({}, kNextEsp), 1, 65535, {}},
+      {"v6_esp_after_options",
+       WithExtensions({Extension(kNextHopByHop, 8)}, kNextEsp),
+       1,
+       65535,
+       {}},
+      {"v6_no_next_header",
+       WithExtensions({Extension(kNextDestinationOptions, 8)}, kNextNone),
+       1,
+       65535,
+       {}},
+      {"v6_unknown_next_header", WithExtensions({Extension(kNextHopByHop, 8)}, 253), 1, 65535, {}},
+      {"v6_header_length_past_end",
+       WithExtensions({Extension(kNextHopByHop, 8, 255)}),
+       1,
+       65535,
+       {}},
+      {"v6_authentication_length_past_end",
+       WithExtensions({Extension(kNextAuthentication, 12, 200)}),
+       1,
+       65535,
+       {}},
+      {"v6_extension_past_payload_length",
+       Shaped6([](TDatagram6Shape& s) {
+         s.Extensions = {Extension(kNextDestinationOptions, 16)};
+         s.PayloadLength = 8;
+       }),
+       1,
+       65535,
+       {}},
+      {"v6_payload_length_inside_tcp_header",
+       Shaped6([](TDatagram6Shape& s) { s.PayloadLength = 19; }),
+       1,
+       65535,
+       {}},
+      {"v6_payload_length_ends_payload", Shaped6([](TDatagram6Shape& s) {
+         s = With6Payload("abcdef");
+         s.PayloadLength = 23;
+       }),
+       1, 65535, TExpected{"fd00::2", 1025, "fd00::1", 80, 2 | 4, "abc"}},
+      {"v6_padding_after_payload", Shaped6([](TDatagram6Shape& s) {
+         s = With6Payload("ok");
+         s.Padding = 6;
+       }),
+       1, 65535, TExpected{"fd00::2", 1025, "fd00::1", 80, 2 | 4, "ok"}},
+      {"v6_payload_length_beyond_received", Truncated(BuildDatagram6(With6Payload("abcdef")), 63),
+       1, 65535, TExpected{"fd00::2", 1025, "fd00::1", 80, 2 | 4, "abc"}},
+      {"v6_offload_zero_payload_length", Shaped6([](TDatagram6Shape& s) {
+         s = With6Payload("whole burst");
+         s.Extensions = {Extension(kNextHopByHop, 8)};
+         s.PayloadLength = 0;
+       }),
+       1, 65535, TExpected{"fd00::2", 1025, "fd00::1", 80, 2 | 4, "whole burst"}},
+      {"v6_ipv4_mapped", Shaped6([](TDatagram6Shape& s) {
+         s.Source = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 1};
+         s.Dest = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+       }),
+       1, 65535, TExpected{"::ffff:192.0.2.1", 1025, "2001:db8::1:0:0:1", 80, 16, ""}},
+      {"v6_longest_addresses", Shaped6([](TDatagram6Shape& s) {
+         s.Source.fill(0xff);
+         s.Dest.fill(0);
+       }),
+       1, 65535, TExpected{"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", 1025, "::", 80, 16, ""}},
+      {"v6_range_matches_source", Shaped6([](TDatagram6Shape& s) {
+         std::swap(s.Source, s.Dest);
+         s.SourcePort = 80;
+         s.DestPort = 1025;
+         s.Flags = 0x12;
+       }),
+       80, 80, TExpected{"fd00::1", 80, "fd00::2", 1025, 2 | 16, ""}},
+      {"v6_range_matches_neither", syn, 443, 443, {}},
+      {"v6_start_above_end", syn, 100, 50, {}},
+      {"v6_all_flags", Shaped6([](TDatagram6Shape& s) { s.Flags = 0x3F; }), 1, 65535,
+       TExpected{"fd00::2", 1025, "fd00::1", 80, 63, ""}},
+      {"v6_data_offset_below_five",
+       Shaped6([](TDatagram6Shape& s) { s.DataOffset = 4; }),
+       1,
+       65535,
+       {}},
+      {"v6_short_fixed_header", Truncated(syn, 39), 1, 65535, {}},
+      {"v6_truncated_tcp_header", Truncated(syn, 59), 1, 65535, {}},
+  };
+}
+
 class DecodeDatagramTest : public testing::TestWithParam<TDecodeCase> {};
 
 TEST_P(DecodeDatagramTest, YieldsTheExpectedRecord) {
@@ -182,6 +316,8 @@ TEST_P(DecodeDatagramTest, YieldsTheExpectedRecord) {
 
 INSTANTIATE_TEST_SUITE_P(Datagrams, DecodeDatagramTest, testing::ValuesIn(DecodeCases()),
                          [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Ipv6Datagrams, DecodeDatagramTest, testing::ValuesIn(Decode6Cases()),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(DecodeDatagram, ReadsOnlyTheReceivedBytes) {
   // Each prefix of a datagram, copied to a buffer of exactly its size, so that the sanitizer
@@ -197,13 +333,30 @@ TEST(DecodeDatagram, ReadsOnlyTheReceivedBytes) {
   }
 }
 
+// The same for IPv6 through every kind of extension header: a prefix cut in any header is
+// dropped, one cut in the payload keeps what it holds.
+TEST(DecodeDatagram, ReadsOnlyTheReceivedBytesOfAnIpv6Chain) {
+  const std::vector<std::uint8_t> whole = WithExtensions(kChain);
+  const std::size_t payload_at = 40 + kChainSize + 20;
+  ASSERT_EQ(whole.size(), payload_at + 3);
+  for (std::size_t size = 0; size <= whole.size(); ++size) {
+    std::vector<std::uint8_t> prefix(whole.begin(), whole.begin() + static_cast<long>(size));
+    const auto trame = DecodeDatagram(prefix, 1, 65535);
+    EXPECT_EQ(trame != nullptr, size >= payload_at) << "prefix of " << size << " bytes";
+    if (trame) {
+      EXPECT_EQ(trame->Data, std::string("ext").substr(0, size - payload_at));
+    }
+  }
+}
+
 // A record the window released is filled again: nothing of what it held before remains.
 TEST(DecodeDatagram, AFilledRecordKeepsNothingOfItsPast) {
-  TTrameTCP trame{12345.0,
-                  {"255.255.255.255", 1},
-                  {"10.10.10.10", 2},
-                  TDrapeauxTCP(63),
-                  std::string(500, 'x')};
+  TTrameTCP trame;
+  trame.Date = 12345.0;
+  trame.Source = {"255.255.255.255", 1};
+  trame.Dest = {"10.10.10.10", 2};
+  trame.Drapeaux = TDrapeauxTCP(63);
+  trame.Data = std::string(500, 'x');
   TDatagramShape shape = WithPayload("", 0x02);
   shape.Source = {1, 2, 3, 4};
   ASSERT_TRUE(DecodeDatagram(BuildDatagram(shape), 1, 65535, 1'796'616'631'250'000, trame));
@@ -212,6 +365,15 @@ TEST(DecodeDatagram, AFilledRecordKeepsNothingOfItsPast) {
   EXPECT_EQ(trame.Drapeaux, TDrapeauxTCP(16));
   EXPECT_EQ(trame.Data, "");
   EXPECT_NE(trame.Date, 12345.0);
+  // From the longest IPv6 text to a short IPv4 one, and back to a short IPv6 one.
+  TDatagram6Shape longest;
+  longest.Source.fill(0xab);
+  ASSERT_TRUE(DecodeDatagram(BuildDatagram6(longest), 1, 65535, 0, trame));
+  EXPECT_EQ(trame.Source.Ip, "abab:abab:abab:abab:abab:abab:abab:abab");
+  ASSERT_TRUE(DecodeDatagram(BuildDatagram(shape), 1, 65535, 0, trame));
+  EXPECT_EQ(trame.Source, (TIpPort{"1.2.3.4", 1025}));
+  ASSERT_TRUE(DecodeDatagram(BuildDatagram6(TDatagram6Shape{}), 1, 65535, 0, trame));
+  EXPECT_EQ(trame.Source, (TIpPort{"fd00::2", 1025}));
 }
 
 std::string DottedDecimal(const std::array<std::uint8_t, 4>& address) {
