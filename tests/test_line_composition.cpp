@@ -21,6 +21,13 @@ TTrameTCP Trame(std::uint8_t flags, std::string data = "",
   return t;
 }
 
+TTrameTCP Trame6(std::uint8_t flags) {
+  TTrameTCP t = Trame(flags);
+  t.Source = {"fd00::2", 45678};
+  t.Dest = {"fd00::1", 8080};
+  return t;
+}
+
 TTrameTCP Reply(std::uint8_t flags, std::string data) {
   TTrameTCP t = Trame(flags, std::move(data));
   std::swap(t.Source, t.Dest);
@@ -103,6 +110,21 @@ TEST_F(LineCompositionTest, GoldenLines) {
          return t;
        }(),
        Columns(false, true, false), "255.255.255.255:65535 =>         1.2.3.4:0 "},
+      {"ipv6_syn_all_columns",
+       Trame6(kSYN),
+       {},
+       "07/12/2026 04:10:31       [fd00::2]:45678 =>       [fd00::1]:8080                 SYN    "
+       " "},
+      {"ipv6_wider_than_the_column",
+       [] {
+         TTrameTCP t = Trame(kRST);
+         t.Source = {"2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff", 443};
+         t.Dest = {"::1", 1};
+         return t;
+       }(),
+       Columns(false, true, false),
+       "[2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff]:443 =>           [::1]:1 "},
+      {"ipv6_filtered_as_ipv4", Trame6(kSYN), AcceptOnly(kACK), std::nullopt},
       {"final_lf_kept", Trame(kPSH, "abc\n"), Columns(false, false, false), "abc\n"},
       {"final_cr_kept", Trame(kPSH, "abc\r"), Columns(false, false, false), "abc\r"},
       {"only_one_crlf_removed", Trame(kPSH, "abc\r\n\r\n"), Columns(false, false, false),

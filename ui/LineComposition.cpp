@@ -1,5 +1,6 @@
 #include "ui/LineComposition.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "capture/DateTime.h"
@@ -57,8 +58,28 @@ void AppendDate(std::string& out, double date) {
   out.push_back(' ');
 }
 
+// The address column's width; a longer address is never cut.
+constexpr std::size_t kAddressWidth = 15;
+
+// An IPv6 address stands in square brackets, as in a URL, so that its port stands apart. The
+// column holds PadLeft(text, kAddressWidth) of what is shown, written in place.
+bool Bracketed(std::string_view ip) {
+  return ip.find(':') != std::string_view::npos;
+}
+
+std::size_t EndPointSize(const TIpPort& end_point) {
+  const std::string_view ip = end_point.Ip;
+  return std::max(kAddressWidth, ip.size() + (Bracketed(ip) ? 2 : 0)) + 6;  // ":65535"
+}
+
 void AppendEndPoint(std::string& out, const TIpPort& end_point) {
-  out += PadLeft(end_point.Ip, 15);
+  const std::string_view ip = end_point.Ip;
+  const bool bracketed = Bracketed(ip);
+  const std::size_t shown = ip.size() + (bracketed ? 2 : 0);
+  if (shown < kAddressWidth) out.append(kAddressWidth - shown, ' ');
+  if (bracketed) out.push_back('[');
+  out += ip;
+  if (bracketed) out.push_back(']');
   out.push_back(':');
   AppendDecimal(out, end_point.Port);
 }
@@ -99,7 +120,8 @@ std::optional<std::string> ComposeLine(const TTrameTCP& trame, const TDisplayOpt
   if (payload.size() > 1 && payload.ends_with("\r\n")) payload.remove_suffix(2);
 
   std::string line;
-  line.reserve(20 + 44 + 24 + payload.size());
+  line.reserve(20 + EndPointSize(trame.Source) + 4 + EndPointSize(trame.Dest) + 1 + 24 +
+               payload.size());
   if (options.ShowDate) AppendDate(line, trame.Date);
   if (options.ShowAddresses) {
     AppendEndPoint(line, trame.Source);
