@@ -14,5 +14,6 @@ enum class TLinkType {
   BsdLoopback,   // 4-byte address family, host or network order
 };
 
-// Where the IPv4 datagram starts in `frame`, or nothing when the frame carries no IPv4.
+// Where the IP datagram (IPv4 or IPv6) starts in `frame`, or nothing when the frame carries
+// neither, or a datagram whose version is not the one the link layer announces.
 std::optional<std::size_t> IpDatagramOffset(TLinkType type, std::span<const std::uint8_t> frame);
