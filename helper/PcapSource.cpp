@@ -1,17 +1,15 @@
 #include "helper/PcapSource.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <linux/if_packet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <optional>
-#include <string_view>
+
+#include "helper/CaptureAddress.h"
+#include "helper/CaptureFilter.h"
 
 namespace {
 
@@ -41,32 +39,6 @@ std::optional<TLinkType> LinkTypeOf(int dlt) {
   }
 }
 
-// Exactly the decoder's own test: a port within the range at either end, compared unsigned,
-// so that a reversed range passes nothing; and never a later fragment.
-std::string FilterFor(std::uint16_t start, std::uint16_t end) {
-  char text[256];
-  std::snprintf(text, sizeof text,
-                "ip and tcp and ip[6:2] & 0x1fff = 0 and "
-                "((tcp[0:2] >= %u and tcp[0:2] <= %u) or (tcp[2:2] >= %u and tcp[2:2] <= %u))",
-                unsigned{start}, unsigned{end}, unsigned{start}, unsigned{end});
-  return text;
-}
-
-std::optional<std::string> DeviceHolding(in_addr_t address) {
-  std::optional<std::string> device;
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return device;
-  for (const ifaddrs* entry = list; entry && !device; entry = entry->ifa_next) {
-    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
-    const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-    if (in->sin_addr.s_addr != address) continue;
-    const std::string_view name = entry->ifa_name;
-    device = std::string(name.substr(0, name.find(':')));  // a label names its device
-  }
-  ::freeifaddrs(list);
-  return device;
-}
-
 }  // namespace
 
 TPcapSource::~TPcapSource() {
@@ -84,8 +56,10 @@ bool TPcapSource::Open() {
 }
 
 bool TPcapSource::Bind(const std::string& ip) {
-  const in_addr_t address = ::inet_addr(ip.c_str());
-  const std::optional<std::string> device = DeviceHolding(address);
+  // Only a text with ':', which is IPv6, can fail to read; IPv4 is read as inet_addr reads it.
+  const std::optional<TCaptureAddress> address = ParseCaptureAddress(ip);
+  if (!address) return Fail(EINVAL, "not an IPv6 address");
+  const std::optional<std::string> device = DeviceHolding(*address);
   if (!device) return Fail(EADDRNOTAVAIL, "no interface holds this address");
   char errbuf[PCAP_ERRBUF_SIZE] = "";
   FHandle = ::pcap_create(device->c_str(), errbuf);
@@ -108,12 +82,12 @@ bool TPcapSource::ReceiveAll(std::uint16_t port_start, std::uint16_t port_end) {
   if (!link) {
     return Fail(EPROTONOSUPPORT, std::string("link type ") +
                                      ::pcap_datalink_val_to_name(::pcap_datalink(FHandle)) +
-                                     " carries no IPv4 this program can read");
+                                     " carries no IPv4 or IPv6 this program can read");
   }
   FLinkType = *link;
 
   bpf_program program{};
-  const std::string filter = FilterFor(port_start, port_end);
+  const std::string filter = CaptureFilter(port_start, port_end);
   if (::pcap_compile(FHandle, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0)
     return Fail(EINVAL, ::pcap_geterr(FHandle));
   const int set = ::pcap_setfilter(FHandle, &program);

@@ -10,9 +10,10 @@
 #include "capture/CaptureTypes.h"
 #include "helper/LinkLayer.h"
 
-// A libpcap capture on the device that holds an IPv4 address: a packet socket with its
-// receive ring, in promiscuous mode, with a kernel filter that matches the decoder's test
-// exactly. Non-blocking once activated: the caller polls Descriptor().
+// A libpcap capture on the device that holds an IPv4 or IPv6 address, of both families: a
+// packet socket with its receive ring, in promiscuous mode, with a kernel filter that lets
+// through what the decoder may keep (CaptureFilter). Non-blocking once activated: the caller
+// polls Descriptor().
 class TPcapSource {
  public:
   // The ring hands a partly filled block over after this long; a lone datagram thus leaves
@@ -30,7 +31,8 @@ class TPcapSource {
   // The set-up steps; each returns false with Error() telling why.
   // Asks for a packet socket first, so that missing rights are told before anything else.
   bool Open();
-  // `ip` is converted as inet_addr converts it.
+  // `ip` as ParseCaptureAddress reads it: IPv4 as inet_addr reads it, or IPv6 with an
+  // optional zone.
   bool Bind(const std::string& ip);
   bool ReceiveAll(std::uint16_t port_start, std::uint16_t port_end);
 
