@@ -68,24 +68,46 @@ class TNetns {
   std::string FName;
 };
 
-// Two namespaces joined by a veth pair: 10.199.0.1 on "qv-a" in A, 10.199.0.2 on "qv-b" in B.
+// Two namespaces joined by a veth pair: on "qv-a" in A, 10.199.0.1 and fd00::1; on "qv-b" in
+// B, 10.199.0.2 and fd00::2; either family may be left out.
 struct TVethLab {
   static constexpr const char* kAddressA = "10.199.0.1";
   static constexpr const char* kAddressB = "10.199.0.2";
+  static constexpr const char* kAddress6A = "fd00::1";
+  static constexpr const char* kAddress6B = "fd00::2";
   static constexpr const char* kDeviceA = "qv-a";
   static constexpr const char* kDeviceB = "qv-b";
 
   TNetns A{"a"};
   TNetns B{"b"};
 
-  TVethLab() {
-    const bool ok = A.Exec(std::string("ip link add ") + kDeviceA + " type veth peer name " +
-                           kDeviceB + " netns " + B.Name()) &&
-                    A.Exec(std::string("ip addr add ") + kAddressA + "/24 dev " + kDeviceA) &&
-                    B.Exec(std::string("ip addr add ") + kAddressB + "/24 dev " + kDeviceB) &&
-                    A.Exec(std::string("ip link set ") + kDeviceA + " up") &&
-                    B.Exec(std::string("ip link set ") + kDeviceB + " up");
+  explicit TVethLab(bool ipv4 = true, bool ipv6 = true) {
+    bool ok = A.Exec(std::string("ip link add ") + kDeviceA + " type veth peer name " + kDeviceB +
+                     " netns " + B.Name());
+    if (ipv4) {
+      ok = ok && A.Exec(std::string("ip addr add ") + kAddressA + "/24 dev " + kDeviceA) &&
+           B.Exec(std::string("ip addr add ") + kAddressB + "/24 dev " + kDeviceB);
+    }
+    // Without duplicate address detection, usable as soon as the link is up.
+    if (ipv6) {
+      ok =
+          ok &&
+          A.Exec(std::string("ip -6 addr add ") + kAddress6A + "/64 dev " + kDeviceA + " nodad") &&
+          B.Exec(std::string("ip -6 addr add ") + kAddress6B + "/64 dev " + kDeviceB + " nodad");
+    }
+    ok = ok && A.Exec(std::string("ip link set ") + kDeviceA + " up") &&
+         B.Exec(std::string("ip link set ") + kDeviceB + " up");
     if (!ok) throw std::runtime_error("cannot set up the veth pair");
+  }
+
+  // No IPv6 on the link at all, not even link-local addresses and their multicast reports,
+  // which the capture's filter lets through for the decoder to judge: for a test that counts
+  // every datagram the kernel drops.
+  void DisableIpv6() const {
+    const bool ok =
+        A.Exec(std::string("sysctl -w net.ipv6.conf.") + kDeviceA + ".disable_ipv6=1") &&
+        B.Exec(std::string("sysctl -w net.ipv6.conf.") + kDeviceB + ".disable_ipv6=1");
+    if (!ok) throw std::runtime_error("cannot disable IPv6 on the veth pair");
   }
 };
 

@@ -87,13 +87,13 @@ class TTcpdump {
   pid_t FChild = -1;
 };
 
-// One datagram of a capture file, IPv4 header first.
+// One datagram of a capture file, IP header first.
 struct TPcapRecord {
   std::int64_t UnixMicroseconds = 0;
   std::vector<std::uint8_t> Datagram;
 };
 
-// The IPv4 datagrams of a classic pcap file (tcpdump -w) on Ethernet, in order.
+// The IP datagrams (IPv4 and IPv6) of a classic pcap file (tcpdump -w) on Ethernet, in order.
 inline std::vector<TPcapRecord> ReadPcapFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};

@@ -2,6 +2,7 @@
 // test creates for itself.
 #include <gtest/gtest.h>
 
+#include <net/if.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -83,15 +84,31 @@ TEST_F(LiveCapture, VethExchangeSeenOnceInEachDirection) {
   ExpectWholeExchangeOnce(records, TVethLab::kAddressA, TVethLab::kAddressB);
 }
 
-TEST_F(LiveCapture, LoopbackExchangeSeenOnce) {
-  TNetns ns("lo");
-  auto control = StartIn(ns, "127.0.0.1");
-  EXPECT_EQ(Exchange(ns, ns, "127.0.0.1"), "200 OK\r\n");
+// Loopback holds 127.0.0.1 and ::1: either picks it, and it shows both families, each
+// segment once.
+TEST_F(LiveCapture, LoopbackShowsBothFamiliesWhicheverAddressPicksIt) {
+  for (const char* typed : {"127.0.0.1", "::1"}) {
+    TNetns ns("lo");
+    auto control = StartIn(ns, typed);
+    EXPECT_EQ(Exchange(ns, ns, "127.0.0.1"), "200 OK\r\n");
+    EXPECT_EQ(Exchange(ns, ns, "::1"), "200 OK\r\n");
+    const auto records = StopAndCollect(*control);
+    for (const char* ip : {"127.0.0.1", "::1"}) {
+      EXPECT_EQ(Count(records, ip, kSYN), 1) << typed << " shows " << ip;
+      EXPECT_EQ(Count(records, ip, kSYN | kACK), 1) << typed << " shows " << ip;
+      EXPECT_EQ(Count(records, ip, kACK | kPSH, "GET /index\r\n"), 1) << typed << " shows " << ip;
+      EXPECT_EQ(Count(records, ip, kACK | kPSH, "200 OK\r\n"), 1) << typed << " shows " << ip;
+    }
+  }
+}
+
+// An interface without IPv4: its IPv6 address picks it.
+TEST_F(LiveCapture, AnIpv6OnlyInterface) {
+  TVethLab lab(false, true);
+  auto control = StartIn(lab.A, TVethLab::kAddress6A);
+  EXPECT_EQ(Exchange(lab.A, lab.B, TVethLab::kAddress6B), "200 OK\r\n");
   const auto records = StopAndCollect(*control);
-  EXPECT_EQ(Count(records, "127.0.0.1", kSYN), 1);
-  EXPECT_EQ(Count(records, "127.0.0.1", kSYN | kACK), 1);
-  EXPECT_EQ(Count(records, "127.0.0.1", kACK | kPSH, "GET /index\r\n"), 1);
-  EXPECT_EQ(Count(records, "127.0.0.1", kACK | kPSH, "200 OK\r\n"), 1);
+  ExpectWholeExchangeOnce(records, TVethLab::kAddress6A, TVethLab::kAddress6B);
 }
 
 TEST_F(LiveCapture, OnePortRangeKeepsBothDirections) {
@@ -109,12 +126,44 @@ TEST_F(LiveCapture, RangeOutsideTheExchangeKeepsNothing) {
   EXPECT_TRUE(StopAndCollect(*control).empty());
 }
 
-TEST_F(LiveCapture, BindToAnAddressNoInterfaceHolds) {
-  TNetns ns("bind");
-  auto control = ns.Run([&] { return TThreadSniffer::Create(FPile, "10.9.9.9", 1, 65535); });
-  ASSERT_TRUE(control->WaitEnded(5s));
-  EXPECT_EQ(control->Failure(),
-            "Capture on '10.9.9.9' failed at bind: no interface holds this address (error 99)");
+// The address picks the interface that holds it in this namespace, a link-local one by its
+// zone when one is given; the window quotes the address as typed.
+TEST_F(LiveCapture, TheAddressPicksTheInterface) {
+  TVethLab lab;
+  ASSERT_TRUE(
+      lab.A.Exec(std::string("ip -6 addr add fe80::a/64 dev ") + TVethLab::kDeviceA + " nodad"));
+  const unsigned index = lab.A.Run([] { return ::if_nametoindex(TVethLab::kDeviceA); });
+  ASSERT_NE(index, 0u);
+  const std::string no_interface = "no interface holds this address (error 99)";
+  const struct {
+    std::string Typed;
+    std::string Failure;  // at bind; empty when the capture starts
+  } cases[] = {
+      {TVethLab::kAddressA, ""},
+      {TVethLab::kAddress6A, ""},
+      {"FD00:0::1", ""},
+      {"fe80::a", ""},
+      {"fe80::a%qv-a", ""},
+      {"fe80::a%" + std::to_string(index), ""},
+      {"fe80::a%lo", no_interface},
+      {"fe80::a%" + std::to_string(index + 100), no_interface},
+      {"::5", no_interface},
+      {TVethLab::kAddress6B, no_interface},  // the other namespace's
+      {"10.9.9.9", no_interface},
+      {"fd00::zz", "not an IPv6 address (error 22)"},
+  };
+  for (const auto& c : cases) {
+    auto control = lab.A.Run([&] { return TThreadSniffer::Create(FPile, c.Typed, 1, 65535); });
+    if (c.Failure.empty()) {
+      ASSERT_TRUE(control->WaitReceiving(5s)) << c.Typed << ": " << control->Failure();
+      control->Terminate();
+      EXPECT_TRUE(control->WaitEnded(5s)) << c.Typed;
+      EXPECT_EQ(control->Failure(), "") << c.Typed;
+    } else {
+      ASSERT_TRUE(control->WaitEnded(5s)) << c.Typed;
+      EXPECT_EQ(control->Failure(), "Capture on '" + c.Typed + "' failed at bind: " + c.Failure);
+    }
+  }
 }
 
 TEST_F(LiveCapture, StopOnAQuietInterfaceEndsPromptly) {
