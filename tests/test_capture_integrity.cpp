@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "ControllerFront.h"
 #include "FloodGenerator.h"
@@ -59,11 +60,12 @@ class CaptureIntegrity : public testing::Test {
  protected:
   void SetUp() override {
     if (auto reason = NetnsUnavailable()) GTEST_SKIP() << *reason;
+    FLab.emplace();
     FFront.Texts = {TVethLab::kAddressA, true, "", ""};
   }
 
   void Start() {
-    FLab.A.Run([&] { FFront.Click(); });
+    FLab->A.Run([&] { FFront.Click(); });
     ASSERT_TRUE(FFront.Controller.Running()) << ::testing::PrintToString(FFront.Errors);
     ASSERT_TRUE(FSetUps->Await(++FStarts)) << "the capture was never set up";
   }
@@ -90,7 +92,7 @@ class CaptureIntegrity : public testing::Test {
     return -1;
   }
 
-  TVethLab FLab;
+  std::optional<TVethLab> FLab;  // made once the test may run
   std::shared_ptr<TSetUps> FSetUps = std::make_shared<TSetUps>();
   int FStarts = 0;
   TFront FFront{ObservedServices(FSetUps)};
@@ -108,11 +110,11 @@ TEST_F(CaptureIntegrity, StopRightAfterAnExchangeLosesNothing) {
   FFront.Options = TDisplayOptions{};
   // tcpdump too loses what its ring holds when stopped, unless it hands each packet over.
   TTcpdump tcpdump(
-      FLab.A, {"-i", TVethLab::kDeviceA, "--immediate-mode", "-U", "-w", FFile, "tcp port 8080"},
+      FLab->A, {"-i", TVethLab::kDeviceA, "--immediate-mode", "-U", "-w", FFile, "tcp port 8080"},
       FFile + ".out");
   for (int round = 0; round < 2; ++round) {
     Start();
-    EXPECT_EQ(Exchange(FLab.A, FLab.B, TVethLab::kAddressB), "200 OK\r\n");
+    EXPECT_EQ(Exchange(FLab->A, FLab->B, TVethLab::kAddressB), "200 OK\r\n");
     Stop();
   }
   std::this_thread::sleep_for(200ms);
@@ -131,11 +133,11 @@ TEST_F(CaptureIntegrity, AnIpv6AddressShowsBothFamiliesAsTcpdumpSawThem) {
   FFront.Options = TDisplayOptions{};
   FFront.Texts.Ip = TVethLab::kAddress6A;
   TTcpdump tcpdump(
-      FLab.A, {"-i", TVethLab::kDeviceA, "--immediate-mode", "-U", "-w", FFile, "tcp port 8080"},
+      FLab->A, {"-i", TVethLab::kDeviceA, "--immediate-mode", "-U", "-w", FFile, "tcp port 8080"},
       FFile + ".out");
   Start();
-  EXPECT_EQ(Exchange(FLab.A, FLab.B, TVethLab::kAddress6B), "200 OK\r\n");
-  EXPECT_EQ(Exchange(FLab.A, FLab.B, TVethLab::kAddressB), "200 OK\r\n");
+  EXPECT_EQ(Exchange(FLab->A, FLab->B, TVethLab::kAddress6B), "200 OK\r\n");
+  EXPECT_EQ(Exchange(FLab->A, FLab->B, TVethLab::kAddressB), "200 OK\r\n");
   Stop();
   std::this_thread::sleep_for(200ms);
   tcpdump.Stop();
@@ -155,10 +157,10 @@ TEST_F(CaptureIntegrity, AnIpv6AddressShowsBothFamiliesAsTcpdumpSawThem) {
 // Stop in the middle of a flood: every segment tcpdump saw before the click is in the log,
 // once, in order, and the log holds nothing else, nor what came well after the click.
 TEST_F(CaptureIntegrity, StopDuringAFloodDeliversEverySegmentBeforeIt) {
-  TTcpdump tcpdump(FLab.A, {"-i", TVethLab::kDeviceA, "-w", FFile, "tcp port 5001"},
+  TTcpdump tcpdump(FLab->A, {"-i", TVethLab::kDeviceA, "-w", FFile, "tcp port 5001"},
                    FFile + ".out");
   Start();
-  TFlood flood(FLab.B, TVethLab::kDeviceB, 100'000, 1500ms, kFloodPort);
+  TFlood flood(FLab->B, TVethLab::kDeviceB, 100'000, 1500ms, kFloodPort);
   std::this_thread::sleep_for(700ms);
   const std::int64_t click = NowMicroseconds();
   Stop();
@@ -195,9 +197,9 @@ TEST_F(CaptureIntegrity, StopDuringAFloodDeliversEverySegmentBeforeIt) {
 TEST_F(CaptureIntegrity, AFailingCaptureShowsAllItCapturedFirst) {
   Start();
   {
-    TFlood flood(FLab.B, TVethLab::kDeviceB, 200'000, 1000ms, kFloodPort);
+    TFlood flood(FLab->B, TVethLab::kDeviceB, 200'000, 1000ms, kFloodPort);
     std::this_thread::sleep_for(500ms);
-    ASSERT_TRUE(FLab.A.Exec(std::string("ip link del ") + TVethLab::kDeviceA));
+    ASSERT_TRUE(FLab->A.Exec(std::string("ip link del ") + TVethLab::kDeviceA));
   }
   for (int i = 0; i < 500 && FFront.Errors.empty(); ++i) {
     FFront.Tick();
@@ -218,13 +220,13 @@ TEST_F(CaptureIntegrity, AFailingCaptureShowsAllItCapturedFirst) {
 // The capture is held up for two seconds during a flood: the ring overflows, and each marker
 // stands at the gap it reports, which it measures exactly.
 TEST_F(CaptureIntegrity, DropMarkersStandAtTheGap) {
-  FLab.DisableIpv6();  // the flood's segments are then all the kernel can drop
+  FLab->DisableIpv6();  // the flood's segments are then all the kernel can drop
   Start();
   const pid_t helper = HelperPid();
   ASSERT_GT(helper, 0);
   std::uint64_t sent = 0;
   {
-    TFlood flood(FLab.B, TVethLab::kDeviceB, 0, 3000ms, kFloodPort);
+    TFlood flood(FLab->B, TVethLab::kDeviceB, 0, 3000ms, kFloodPort);
     std::this_thread::sleep_for(300ms);
     ::kill(helper, SIGSTOP);
     std::this_thread::sleep_for(2000ms);
