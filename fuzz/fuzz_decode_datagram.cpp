@@ -1,13 +1,29 @@
 // Feeds arbitrary bytes to the decoder and composes a line from whatever it yields. The
 // first four bytes give the port range, the rest is the received datagram; the same bytes
-// read as a link-layer frame of each kind give the frame's datagram too.
+// read as a link-layer frame of each kind give the frame's datagram too. An IPv6 record's
+// addresses must read back, through the C library, to the datagram's own.
+#include <arpa/inet.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
-#include "capture/UnitThreadSniffer.h"
+#include "capture/DecodeDatagram.h"
 #include "helper/LinkLayer.h"
 #include "ui/LineComposition.h"
+
+namespace {
+
+void ReadsBack(const TIpText& text, const std::uint8_t* address) {
+  char written[TIpText::kMaxLength + 1] = {};
+  std::memcpy(written, text.View().data(), text.size());
+  in6_addr read{};
+  if (::inet_pton(AF_INET6, written, &read) != 1 || std::memcmp(&read, address, 16) != 0)
+    __builtin_trap();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
@@ -17,6 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& [low, high] :
        {std::pair{start, end}, std::pair<std::uint16_t, std::uint16_t>{1, 65535}}) {
     const auto trame = DecodeDatagram(received, low, high);
+    if (trame && (received[0] >> 4) == 6) {
+      ReadsBack(trame->Source.Ip, received.data() + 8);
+      ReadsBack(trame->Dest.Ip, received.data() + 24);
+    }
     if (trame) {
       TDisplayOptions options;
       (void)ComposeLine(*trame, options);
