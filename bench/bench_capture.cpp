@@ -1,11 +1,12 @@
-// A flood of TCP segments through a veth, captured by TThreadSniffer through the capture
-// helper with a consumer draining the queue as the window does, beside tcpdump writing to
-// /dev/null with the same filter on the same flood. CPU counts the helper and this process
-// together, and how old segments were when the consumer took them (median, 99th percentile,
-// worst; its own pauses of 10 ms included).
-// Needs root. Usage: bench_capture [--rounds N] [seconds per run] [rates per second,
-// 0 for the generator's maximum...]. This machine's neighbours make single runs vary by a
-// fifth: each round runs both captures in turn, and the medians of the rounds are compared.
+// A flood of TCP segments through a veth, over IPv4 and then over IPv6, captured by
+// TThreadSniffer through the capture helper with a consumer draining the queue as the window
+// does, beside tcpdump writing to /dev/null with the same filter on the same flood. The IPv4
+// flood is captured on the interface's IPv4 address, the IPv6 one on its IPv6 address. CPU counts
+// the helper and this process together, and how old segments were when the consumer took them
+// (median, 99th percentile, worst; its own pauses of 10 ms included). Needs root. Usage:
+// bench_capture [--rounds N] [seconds per run] [rates per second, 0 for the generator's
+// maximum...]. This machine's neighbours make single runs vary by a fifth: each round runs both
+// captures in turn, and the medians of the rounds are compared.
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -35,12 +36,13 @@ struct TRun {
   double AgeMs[3] = {-1, -1, -1};
 };
 
-TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration) {
+TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration,
+                bool ipv6) {
   auto pile = std::make_shared<TPileTrameTCP>();
   auto pool = std::make_shared<TTramePool>();
-  auto control = lab.A.Run([&] {
-    return TThreadSniffer::Create(pile, TVethLab::kAddressA, kPort, kPort, nullptr, pool);
-  });
+  const char* address = ipv6 ? TVethLab::kAddress6A : TVethLab::kAddressA;
+  auto control = lab.A.Run(
+      [&] { return TThreadSniffer::Create(pile, address, kPort, kPort, nullptr, pool); });
   control->WaitReceiving(5s);
   std::atomic<bool> draining{true};
   std::uint64_t captured = 0, dropped = 0;
@@ -69,7 +71,7 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
   const double helper_before = ProcessCpuSeconds(helper);
-  TFlood flood(lab.B, TVethLab::kDeviceB, rate, duration, kPort);
+  TFlood flood(lab.B, TVethLab::kDeviceB, rate, duration, kPort, ipv6);
   TRun run;
   run.Sent = flood.Wait().Sent;
   std::this_thread::sleep_for(200ms);
@@ -125,10 +127,11 @@ void MeasureLoneSegment(const TVethLab& lab) {
               delays[delays.size() / 2], delays.back());
 }
 
-TRun RunTcpdump(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration) {
+TRun RunTcpdump(const TVethLab& lab, std::uint64_t rate, std::chrono::milliseconds duration,
+                bool ipv6) {
   TTcpdump tcpdump(lab.A, {"-i", TVethLab::kDeviceA, "-w", "/dev/null", "tcp port 5001"},
                    "/tmp/quorvel-bench-tcpdump");
-  TFlood flood(lab.B, TVethLab::kDeviceB, rate, duration, kPort);
+  TFlood flood(lab.B, TVethLab::kDeviceB, rate, duration, kPort, ipv6);
   TRun run;
   run.Sent = flood.Wait().Sent;
   std::this_thread::sleep_for(200ms);
@@ -149,10 +152,10 @@ double Median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void Print(const char* who, std::uint64_t rate, const TRun& run, double seconds) {
+void Print(const char* who, bool ipv6, std::uint64_t rate, const TRun& run, double seconds) {
   const auto per_segment = [&](double cpu) { return PerSegment(run, cpu); };
   std::printf(
-      "%-9s %9s %10llu %10llu %9llu %11.0f %10.0f", who,
+      "%-9s %4s %9s %10llu %10llu %9llu %11.0f %10.0f", who, ipv6 ? "6" : "4",
       rate ? std::to_string(rate).c_str() : "max", static_cast<unsigned long long>(run.Sent),
       static_cast<unsigned long long>(run.Captured), static_cast<unsigned long long>(run.Dropped),
       static_cast<double>(run.Captured) / seconds, per_segment(run.CpuSeconds));
@@ -180,26 +183,28 @@ int main(int argc, char** argv) {
   const auto duration = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
   TVethLab lab;
   MeasureLoneSegment(lab);
-  std::printf("%-9s %9s %10s %10s %9s %11s %10s\n", "capture", "rate/s", "sent", "captured",
-              "dropped", "captured/s", "cpu ns/seg");
+  std::printf("%-9s %4s %9s %10s %10s %9s %11s %10s\n", "capture", "ip", "rate/s", "sent",
+              "captured", "dropped", "captured/s", "cpu ns/seg");
   std::vector<std::uint64_t> rates = {50'000, 100'000, 200'000, 400'000, 0};
   if (argc > first + 1) rates.clear();
   for (int i = first + 1; i < argc; ++i)
     rates.push_back(std::strtoull(argv[i], nullptr, 10));
-  for (const std::uint64_t rate : rates) {
-    std::vector<double> ours, theirs, ratios;
-    for (int round = 0; round < rounds; ++round) {
-      const TRun quorvel = RunQuorvel(lab, rate, duration);
-      const TRun tcpdump = RunTcpdump(lab, rate, duration);
-      Print("quorvel", rate, quorvel, seconds);
-      Print("tcpdump", rate, tcpdump, seconds);
-      ours.push_back(PerSegment(quorvel, quorvel.CpuSeconds));
-      theirs.push_back(PerSegment(tcpdump, tcpdump.CpuSeconds));
-      if (theirs.back() > 0) ratios.push_back(ours.back() / theirs.back());
+  for (const bool ipv6 : {false, true}) {
+    for (const std::uint64_t rate : rates) {
+      std::vector<double> ours, theirs, ratios;
+      for (int round = 0; round < rounds; ++round) {
+        const TRun quorvel = RunQuorvel(lab, rate, duration, ipv6);
+        const TRun tcpdump = RunTcpdump(lab, rate, duration, ipv6);
+        Print("quorvel", ipv6, rate, quorvel, seconds);
+        Print("tcpdump", ipv6, rate, tcpdump, seconds);
+        ours.push_back(PerSegment(quorvel, quorvel.CpuSeconds));
+        theirs.push_back(PerSegment(tcpdump, tcpdump.CpuSeconds));
+        if (theirs.back() > 0) ratios.push_back(ours.back() / theirs.back());
+      }
+      if (rounds > 1 && !ratios.empty())
+        std::printf("median of %d rounds, IPv%c: quorvel %.0f ns, tcpdump %.0f ns, ratio %.2f\n",
+                    rounds, ipv6 ? '6' : '4', Median(ours), Median(theirs), Median(ratios));
     }
-    if (rounds > 1 && !ratios.empty())
-      std::printf("median of %d rounds: quorvel %.0f ns, tcpdump %.0f ns, ratio %.2f\n", rounds,
-                  Median(ours), Median(theirs), Median(ratios));
   }
   return 0;
 }

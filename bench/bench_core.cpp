@@ -47,6 +47,43 @@ void BM_DecodeRetained(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeRetained)->Arg(0)->Arg(1460);
 
+std::vector<std::uint8_t> Datagram6(std::size_t payload_size,
+                                    std::vector<TExtensionHeader> extensions = {}) {
+  TDatagram6Shape shape = With6Payload(std::string(payload_size, 'q'));
+  shape.DataOffset = 8;
+  shape.Source = {0x20, 0x01, 0x0d, 0xb8, 0x12, 0x34, 0, 0, 0, 0, 0, 0, 0xab, 0xcd, 0, 0x2};
+  shape.Dest = {0x20, 0x01, 0x0d, 0xb8, 0x12, 0x34, 0, 0, 0, 0, 0, 0, 0xab, 0xcd, 0, 0x1};
+  shape.Extensions = std::move(extensions);
+  return BuildDatagram6(shape);
+}
+
+void BM_Decode6Retained(benchmark::State& state) {
+  const auto bytes = Datagram6(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(DecodeDatagram(bytes, 1, 65535));
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+BENCHMARK(BM_Decode6Retained)->Arg(0)->Arg(1460);
+
+// Through a hop-by-hop and a destination options header.
+void BM_Decode6RetainedAfterExtensions(benchmark::State& state) {
+  const auto bytes =
+      Datagram6(0, {Extension(kNextHopByHop, 8), Extension(kNextDestinationOptions, 16)});
+  for (auto _ : state)
+    benchmark::DoNotOptimize(DecodeDatagram(bytes, 1, 65535));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_Decode6RetainedAfterExtensions);
+
+void BM_Decode6RejectedByPortRange(benchmark::State& state) {
+  const auto bytes = Datagram6(1460);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(DecodeDatagram(bytes, 443, 443));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_Decode6RejectedByPortRange);
+
 // Baseline: copying the datagram's bytes into a fresh string, as the decoder's payload does.
 void BM_BaselineMemcpy(benchmark::State& state) {
   const auto bytes = Datagram(static_cast<std::size_t>(state.range(0)));
@@ -68,6 +105,16 @@ void BM_ComposeLineAllColumns(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ComposeLineAllColumns);
+
+void BM_ComposeLine6AllColumns(benchmark::State& state) {
+  SetDateTimeSeparators("/", ":");
+  const auto trame = DecodeDatagram(Datagram6(100), 1, 65535);
+  const TDisplayOptions options;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ComposeLine(*trame, options));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ComposeLine6AllColumns);
 
 // Baseline: a copy of a string as long as the composed line.
 void BM_BaselineLineCopy(benchmark::State& state) {

@@ -30,9 +30,10 @@ struct TFloodResult {
 
 class TFlood {
  public:
-  // Starts sending `rate` segments per second (0: as fast as possible) for `duration`.
+  // Starts sending `rate` segments per second (0: as fast as possible) for `duration`, over
+  // IPv4 from 10.199.0.2 to 10.199.0.1, or over IPv6 from fd00::2 to fd00::1.
   TFlood(const TNetns& ns, const std::string& device, std::uint64_t rate,
-         std::chrono::milliseconds duration, std::uint16_t dest_port) {
+         std::chrono::milliseconds duration, std::uint16_t dest_port, bool ipv6 = false) {
     std::fflush(stdout);
     int fds[2];
     if (::pipe(fds) != 0) throw std::runtime_error("pipe");
@@ -43,7 +44,8 @@ class TFlood {
       // would hide from the helper that its window closed it.
       ::close_range(3, static_cast<unsigned>(fds[1]) - 1, 0);
       ::close_range(static_cast<unsigned>(fds[1]) + 1, ~0u, 0);
-      const std::uint64_t sent = ns.Run([&] { return Send(device, rate, duration, dest_port); });
+      const std::uint64_t sent =
+          ns.Run([&] { return Send(device, rate, duration, dest_port, ipv6); });
       (void)!::write(fds[1], &sent, sizeof sent);
       ::_exit(0);
     }
@@ -65,7 +67,8 @@ class TFlood {
 
  private:
   static std::uint64_t Send(const std::string& device, std::uint64_t rate,
-                            std::chrono::milliseconds duration, std::uint16_t dest_port) {
+                            std::chrono::milliseconds duration, std::uint16_t dest_port,
+                            bool ipv6) {
     const int fd = ::socket(AF_PACKET, SOCK_RAW, 0);
     sockaddr_ll where{};
     where.sll_family = AF_PACKET;
@@ -75,13 +78,23 @@ class TFlood {
     int bypass = 1;
     ::setsockopt(fd, SOL_PACKET, PACKET_QDISC_BYPASS, &bypass, sizeof bypass);
 
-    TDatagramShape shape = WithPayload(std::string(64, 'f'));
-    shape.Source = {10, 199, 0, 2};
-    shape.Dest = {10, 199, 0, 1};
-    shape.SourcePort = 40000;
-    shape.DestPort = dest_port;
     std::vector<std::uint8_t> frame = {0x02, 0, 0, 0, 0, 0x99, 0x02, 0, 0, 0, 0, 0x02, 0x08, 0};
-    const std::vector<std::uint8_t> datagram = BuildDatagram(shape);
+    std::vector<std::uint8_t> datagram;
+    if (ipv6) {
+      TDatagram6Shape shape = With6Payload(std::string(64, 'f'));
+      shape.SourcePort = 40000;
+      shape.DestPort = dest_port;
+      datagram = BuildDatagram6(shape);  // fd00::2 to fd00::1
+      frame[12] = 0x86;
+      frame[13] = 0xDD;
+    } else {
+      TDatagramShape shape = WithPayload(std::string(64, 'f'));
+      shape.Source = {10, 199, 0, 2};
+      shape.Dest = {10, 199, 0, 1};
+      shape.SourcePort = 40000;
+      shape.DestPort = dest_port;
+      datagram = BuildDatagram(shape);
+    }
     frame.insert(frame.end(), datagram.begin(), datagram.end());
 
     constexpr int kBatch = 32;
