@@ -34,12 +34,13 @@ bool InRange(std::uint16_t port, std::uint16_t start, std::uint16_t end) {
   return start <= port && port <= end;
 }
 
-// The TCP segment at `t`, whose datagram ends at `end`, into `trame`, once `in` held all it
-// read; `addresses(trame)` writes the end points' addresses. Both IP versions end here.
-template <class F>
-bool DecodeSegment(TBoundedReader& in, std::size_t t, std::size_t end, std::uint16_t FPortStart,
-                   std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame,
-                   F&& addresses) {
+// The TCP segment at `t` into `trame`, once `in` held all it read: `end()` tells where its
+// datagram ends, asked only of a segment the port range keeps, and `addresses(trame)` writes
+// the end points' addresses. Both IP versions end here.
+template <class E, class F>
+bool DecodeSegment(TBoundedReader& in, std::size_t t, E&& end_of_datagram,
+                   std::uint16_t FPortStart, std::uint16_t FPortEnd,
+                   std::int64_t unix_microseconds, TTrameTCP& trame, F&& addresses) {
   if (!in.Holds(t, kMinTcpHeader)) return false;
   const std::uint16_t source_port = in.BeU16(t);
   const std::uint16_t dest_port = in.BeU16(t + 2);
@@ -50,6 +51,7 @@ bool DecodeSegment(TBoundedReader& in, std::size_t t, std::size_t end, std::uint
   if (data_offset < 5) return false;
   const TDrapeauxTCP flags = TranslateFlags(in.U8(t + 13));
 
+  const std::size_t end = end_of_datagram();
   const std::size_t p = t + data_offset * 4;
   std::span<const std::uint8_t> payload;
   if (p < end) payload = in.Bytes(p, end - p);
@@ -86,9 +88,11 @@ bool DecodeIpv4(TBoundedReader& in, std::uint16_t FPortStart, std::uint16_t FPor
   // A later fragment starts with payload, not with a TCP header.
   if ((in.BeU16(6) & 0x1FFFu) != 0) return false;
 
-  // Segmentation offload hands over datagrams whose total length reads 0.
-  const std::size_t total_length = in.BeU16(2);
-  const std::size_t end = total_length == 0 || total_length > in.Size() ? in.Size() : total_length;
+  const auto end = [&in] {
+    // Segmentation offload hands over datagrams whose total length reads 0.
+    const std::size_t total_length = in.BeU16(2);
+    return total_length == 0 || total_length > in.Size() ? in.Size() : total_length;
+  };
   return DecodeSegment(in, ihl * 4, end, FPortStart, FPortEnd, unix_microseconds, trame,
                        [&in](TTrameTCP& t) {
                          AssignIpv4Text(t.Source.Ip, in.Bytes(12, 4).data());
@@ -118,11 +122,12 @@ bool DecodeIpv6(std::span<const std::uint8_t> received, std::uint16_t FPortStart
   for (;;) {
     switch (next) {
       case kProtocolTcp:
-        return DecodeSegment(in, at, in.Size(), FPortStart, FPortEnd, unix_microseconds, trame,
-                             [&in](TTrameTCP& t) {
-                               AssignIpv6Text(t.Source.Ip, in.Bytes(8, 16).data());
-                               AssignIpv6Text(t.Dest.Ip, in.Bytes(24, 16).data());
-                             });
+        return DecodeSegment(
+            in, at, [&in] { return in.Size(); }, FPortStart, FPortEnd, unix_microseconds, trame,
+            [&in](TTrameTCP& t) {
+              AssignIpv6Text(t.Source.Ip, in.Bytes(8, 16).data());
+              AssignIpv6Text(t.Dest.Ip, in.Bytes(24, 16).data());
+            });
       case kHopByHop:
       case kRouting:
       case kDestinationOptions:
