@@ -34,9 +34,9 @@ bool InRange(std::uint16_t port, std::uint16_t start, std::uint16_t end) {
   return start <= port && port <= end;
 }
 
-// The TCP segment at `t` into `trame`, once `in` held all it read: `end()` tells where its
-// datagram ends, asked only of a segment the port range keeps, and `addresses(trame)` writes
-// the end points' addresses. Both IP versions end here.
+// The TCP segment at `t` into `trame`, once `in` held all it read: `end_of_datagram()` tells
+// where its datagram ends, asked only of a segment the port range keeps, and `addresses(trame)`
+// writes the end points' addresses. Both IP versions end here.
 template <class E, class F>
 bool DecodeSegment(TBoundedReader& in, std::size_t t, E&& end_of_datagram,
                    std::uint16_t FPortStart, std::uint16_t FPortEnd,
@@ -105,14 +105,16 @@ bool DecodeIpv4(TBoundedReader& in, std::uint16_t FPortStart, std::uint16_t FPor
 // gives: a header that claims more than the datagram holds ends the walk.
 bool DecodeIpv6(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
                 std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame) {
-  if (received.size() < kIpv6Header) return false;
-  // A payload length of 0 without a jumbo option cannot be true of a datagram that carries
-  // anything: the receive offload hands over merged segments beyond 64 KiB (BIG TCP) that way,
-  // their length being the socket buffer's alone. As for IPv4, what was received is then all
-  // there is to go by; a jumbogram, whose payload length also reads 0, is read the same way.
-  // Otherwise a datagram cut by the capture ends where the capture ends, and bytes after the
-  // payload (padding) are not part of it.
-  const std::size_t payload_length = std::size_t{received[4]} << 8 | received[5];
+  TBoundedReader fixed(received);
+  if (!fixed.Holds(0, kIpv6Header)) return false;
+  // A payload length of 0 cannot be true of a datagram that carries a TCP segment or a header
+  // leading to one (only "no next header" may be empty, and it is dropped anyway): the receive
+  // offload hands over merged segments beyond 64 KiB (BIG TCP) that way, without a jumbo
+  // option, their length being the socket buffer's alone. As for IPv4, what was received is
+  // then all there is to go by, and every read stays within it; a jumbogram, whose payload
+  // length also reads 0, is read the same way. Otherwise a datagram cut by the capture ends
+  // where the capture ends, and bytes after the payload (padding) are not part of it.
+  const std::size_t payload_length = fixed.BeU16(4);
   const std::size_t declared = kIpv6Header + payload_length;
   TBoundedReader in(payload_length == 0 || declared > received.size() ? received
                                                                       : received.first(declared));
