@@ -6,7 +6,8 @@
 // window, as a capture stream. It ends, after handing over what the system had already
 // captured, when its standard input closes or on SIGTERM; at once when its output closes. It
 // never waits on its output: a window that does not read holds up only the capture, and a
-// stop while the window does not read waits at most half a second for it.
+// stop waits for the window as long as it reads, but at most half a second for a window that
+// has stopped reading.
 //
 // It trusts nothing it is given: the environment is cleared before anything could read it,
 // every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly, a
@@ -47,9 +48,9 @@ constexpr std::size_t kMaxAddressText = 255;
 // Once this long has passed after a moment, every block of the ring that holds a datagram
 // seen before that moment has been handed over by the kernel.
 constexpr std::int64_t kSettleMicroseconds = (2 * TPcapSource::kBlockTimeoutMs + 10) * 1000;
-// After a stop, how long the window may take to read what is left: less than the window
-// itself waits for the end of the stream, and short enough that a helper asked to end while
-// nobody reads it leaves promiscuous mode within a second.
+// After a stop, how long the window may go without taking anything of what is left: short
+// enough that a helper asked to end while nobody reads it leaves promiscuous mode within a
+// second; while the window reads, what the capture holds is all handed over.
 constexpr std::int64_t kHandOverMicroseconds = 500'000;
 
 [[noreturn]] void Usage(const char* why) {
@@ -316,7 +317,8 @@ class TRelay {
       EmitPendingDrop();
     WriteDrops();
     FOut.End();
-    FlushBy(FStopAt != 0 ? FHandOverBy : MonotonicMicroseconds() + kHandOverMicroseconds);
+    if (FHandOverBy == 0) FHandOverBy = MonotonicMicroseconds() + kHandOverMicroseconds;
+    FlushWhileTaken();
     FSource.Close();  // after the window has all: unmapping the ring takes a while
   }
 
@@ -331,6 +333,8 @@ class TRelay {
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
       if (n <= 0) std::_Exit(0);  // the window is gone
       FSent += static_cast<std::size_t>(n);
+      // The window takes what is handed over: it may have all of it.
+      if (FHandOverBy != 0) FHandOverBy = MonotonicMicroseconds() + kHandOverMicroseconds;
       if (FSent < bytes.size()) return;  // a short write: the pipe is full
     }
     FOut.Clear();
@@ -338,12 +342,13 @@ class TRelay {
   }
 
   // What is left, as long as the window takes it before `deadline` (monotonic).
-  void FlushBy(std::int64_t deadline) {
+  // Writes what is left for as long as the window goes on taking it.
+  void FlushWhileTaken() {
     for (Write(); Unsent(); Write()) {
       const std::int64_t now = MonotonicMicroseconds();
-      if (now >= deadline) return;
+      if (now >= FHandOverBy) return;
       pollfd out{1, POLLOUT, 0};
-      if (::poll(&out, 1, MillisecondsUntil(deadline, now)) < 0 && errno != EINTR) return;
+      if (::poll(&out, 1, MillisecondsUntil(FHandOverBy, now)) < 0 && errno != EINTR) return;
       if (out.revents & (POLLERR | POLLHUP)) std::_Exit(0);  // the window is gone
     }
   }
@@ -359,7 +364,9 @@ class TRelay {
   std::deque<TPendingDrop> FPending;
   std::uint64_t FDropsHere = 0;  // due before the next datagram
   std::int64_t FStopAt = 0;
-  std::int64_t FHandOverBy = 0;  // monotonic, once a stop is asked
+  // Monotonic, once a stop is asked or the capture ends: when the window will have gone too
+  // long without taking anything.
+  std::int64_t FHandOverBy = 0;
   bool FSawAfterStop = false;
   std::int64_t FDrainBegan = 0;  // monotonic
   bool FGather = false;
