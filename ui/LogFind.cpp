@@ -83,43 +83,43 @@ void TLogFinder::SetNeedle(std::u16string_view needle, bool match_case) {
   FMatchCase = match_case;
   FUnits.clear();
   bool possible = true;
+  const auto add = [](TUnit& unit, std::string_view bytes) {
+    if (unit.Count == kMostVariants || bytes.size() > 4) return;
+    TUnit::TVariant& variant = unit.Variants[unit.Count++];
+    std::copy(bytes.begin(), bytes.end(), variant.Bytes);
+    variant.Length = static_cast<std::uint8_t>(bytes.size());
+  };
   for (const char32_t c : CodePoints(needle)) {
-    std::vector<std::string>& variants = FUnits.emplace_back();
+    TUnit& unit = FUnits.emplace_back();
     if (FCodePage.IsUtf8()) {
-      const bool surrogate = c >= 0xD800 && c < 0xE000;
-      possible = possible && !surrogate;
-      for (const char32_t variant : match_case ? std::u32string(1, c) : CaseVariants(c))
-        AppendUtf8(variants.emplace_back(), variant);
+      possible = possible && !(c >= 0xD800 && c < 0xE000);
+      for (const char32_t variant : match_case ? std::u32string(1, c) : CaseVariants(c)) {
+        std::string bytes;
+        AppendUtf8(bytes, variant);
+        add(unit, bytes);
+      }
       continue;
     }
     const std::optional<unsigned char> byte =
         c < 0x10000 ? FCodePage.ByteOf(static_cast<char16_t>(c)) : std::nullopt;
     possible = possible && byte;
     if (!byte) continue;
-    variants.emplace_back(1, static_cast<char>(*byte));
+    add(unit, std::string(1, static_cast<char>(*byte)));
     for (unsigned other = 0; other < 256 && !match_case; ++other) {
       if (other != *byte &&
           FCodePage.Folded(static_cast<unsigned char>(other)) == FCodePage.Folded(*byte))
-        variants.emplace_back(1, static_cast<char>(other));
+        add(unit, std::string(1, static_cast<char>(other)));
     }
   }
   if (!possible) FUnits.clear();  // it finds nothing
   FShortest = 0;
-  for (const std::vector<std::string>& variants : FUnits) {
-    std::size_t shortest = variants.front().size();
-    for (const std::string& variant : variants)
-      shortest = std::min(shortest, variant.size());
+  for (const TUnit& unit : FUnits) {
+    std::size_t shortest = 4;
+    for (std::size_t i = 0; i < unit.Count; ++i)
+      shortest = std::min<std::size_t>(shortest, unit.Variants[i].Length);
     FShortest += shortest;
   }
-  FAnchorCount = 0;
-  if (!FUnits.empty()) {
-    for (const std::string& variant : FUnits.front()) {
-      const auto last = static_cast<unsigned char>(variant.back());
-      if (std::find(FAnchors, FAnchors + FAnchorCount, last) != FAnchors + FAnchorCount) continue;
-      // No character has more case variants than that.
-      if (FAnchorCount < kMostAnchors) FAnchors[FAnchorCount++] = last;
-    }
-  }
+  ChooseAnchor();
   FSearching = false;
   FFound.reset();
   FBlockCounts.clear();
@@ -127,42 +127,93 @@ void TLogFinder::SetNeedle(std::u16string_view needle, bool match_case) {
   FTailCount = 0;
 }
 
-bool TLogFinder::MatchesRest(std::string_view line, std::size_t at, std::size_t& end) const {
-  for (std::size_t unit = 1; unit < FUnits.size(); ++unit) {
-    bool matched = false;
-    // A character's sequences are whole characters, none the start of another.
-    for (const std::string& variant : FUnits[unit]) {
-      if (line.size() - at >= variant.size() &&
-          std::memcmp(line.data() + at, variant.data(), variant.size()) == 0) {
-        at += variant.size();
-        matched = true;
-        break;
-      }
-    }
-    if (!matched) return false;
+// The character whose last bytes are the rarest in a sample of the newest lines: most lines
+// then hold none of them, and are passed over at the speed of the byte scan.
+void TLogFinder::ChooseAnchor() {
+  FAnchorUnit = 0;
+  FAnchorCount = 0;
+  if (FUnits.empty()) return;
+  std::uint64_t seen[256] = {};
+  std::size_t sampled = 0;
+  for (std::uint64_t line = FText.LineCount(); line > 0 && sampled < 65536;) {
+    const std::string_view bytes = Line(--line);
+    for (const char c : bytes)
+      ++seen[static_cast<unsigned char>(c)];
+    sampled += bytes.size() + 1;
   }
-  end = at;
-  return true;
+  std::uint64_t rarest = UINT64_MAX;
+  for (std::size_t u = 0; u < FUnits.size(); ++u) {
+    std::uint64_t count = 0;
+    for (std::size_t i = 0; i < FUnits[u].Count; ++i) {
+      const TUnit::TVariant& variant = FUnits[u].Variants[i];
+      count += seen[static_cast<unsigned char>(variant.Bytes[variant.Length - 1])];
+    }
+    if (count < rarest) rarest = count, FAnchorUnit = u;
+  }
+  const TUnit& anchor = FUnits[FAnchorUnit];
+  for (std::size_t i = 0; i < anchor.Count; ++i) {
+    const auto last =
+        static_cast<unsigned char>(anchor.Variants[i].Bytes[anchor.Variants[i].Length - 1]);
+    if (std::find(FAnchors, FAnchors + FAnchorCount, last) == FAnchors + FAnchorCount)
+      FAnchors[FAnchorCount++] = last;
+  }
 }
 
-// Each sequence of the first character is found by its last byte; in UTF-8 text a sequence that
-// matches whole starts a character, so that the matches come left to right.
+bool TLogFinder::TUnit::EndsAt(std::string_view line, std::size_t end, std::size_t& start) const {
+  for (std::size_t i = 0; i < Count; ++i) {
+    const TVariant& variant = Variants[i];
+    if (variant.Length > end) continue;
+    const char* at = line.data() + end - variant.Length;
+    std::size_t k = 0;
+    while (k < variant.Length && at[k] == variant.Bytes[k])
+      ++k;
+    if (k == variant.Length) {
+      start = end - variant.Length;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TLogFinder::TUnit::StartsAt(std::string_view line, std::size_t at, std::size_t& end) const {
+  for (std::size_t i = 0; i < Count; ++i) {
+    const TVariant& variant = Variants[i];
+    if (line.size() - at < variant.Length) continue;
+    const char* bytes = line.data() + at;
+    std::size_t k = 0;
+    while (k < variant.Length && bytes[k] == variant.Bytes[k])
+      ++k;
+    if (k == variant.Length) {
+      end = at + variant.Length;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Found by its anchor character's last byte, a match is read from there both ways. In UTF-8
+// text every sequence that matches is whole characters, so that each anchor found gives at most
+// one match and later anchors give later matches: the first that starts at `from` or after is
+// the leftmost.
 std::size_t TLogFinder::Find(std::string_view line, std::size_t from, std::size_t& end) const {
   if (FUnits.empty() || line.size() < FShortest || from > line.size() - FShortest)
     return std::string_view::npos;
-  const std::vector<std::string>& first = FUnits.front();
+  const TUnit& anchor = FUnits[FAnchorUnit];
   for (std::size_t at = from;; ++at) {
     at = FindAnchor(line, at, FAnchors, FAnchorCount);
     if (at == std::string_view::npos) return at;
-    for (const std::string& variant : first) {
-      if (static_cast<unsigned char>(variant.back()) != static_cast<unsigned char>(line[at]) ||
-          at + 1 < from + variant.size())
-        continue;
-      const std::size_t begin = at + 1 - variant.size();
-      if (std::memcmp(line.data() + begin, variant.data(), variant.size()) == 0 &&
-          MatchesRest(line, at + 1, end))
-        return begin;
-    }
+    std::size_t start = 0;
+    if (!anchor.EndsAt(line, at + 1, start)) continue;
+    bool matched = true;
+    for (std::size_t unit = FAnchorUnit; matched && unit-- > 0;)
+      matched = FUnits[unit].EndsAt(line, start, start);
+    if (!matched || start < from) continue;
+    std::size_t after = at + 1;
+    for (std::size_t unit = FAnchorUnit + 1; matched && unit < FUnits.size(); ++unit)
+      matched = FUnits[unit].StartsAt(line, after, after);
+    if (!matched) continue;
+    end = after;
+    return start;
   }
 }
 

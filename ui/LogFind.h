@@ -74,24 +74,39 @@ class TLogFinder {
  private:
   static constexpr std::uint64_t kBlock = 4096;  // lines per counted block
 
-  static constexpr std::size_t kMostAnchors = 4;
+  static constexpr std::size_t kMostVariants = 4;  // no character has more case variants
+
+  // A character of the needle: the byte sequences that may stand for it, each whole
+  // characters of the text, none the start or the end of another.
+  struct TUnit {
+    struct TVariant {
+      char Bytes[4];
+      std::uint8_t Length;
+    };
+    TVariant Variants[kMostVariants];
+    std::size_t Count = 0;
+    // A sequence that ends at `end`: where it starts.
+    bool EndsAt(std::string_view line, std::size_t end, std::size_t& start) const;
+    // A sequence that starts at `at`: where it ends.
+    bool StartsAt(std::string_view line, std::size_t at, std::size_t& end) const;
+  };
 
   // The first match that starts at or after `from`, and in `end` where it ends; or npos.
   std::size_t Find(std::string_view line, std::size_t from, std::size_t& end) const;
-  bool MatchesRest(std::string_view line, std::size_t at, std::size_t& end) const;
   std::size_t Count(std::string_view line) const;
   std::string_view Line(std::uint64_t line) const;
+  void ChooseAnchor();
 
   const TLogText& FText;
   const TCodePage& FCodePage;
   std::u16string FNeedle;
   bool FMatchCase = false;
-  // The needle, a character at a time: the byte sequences that each may match.
-  std::vector<std::vector<std::string>> FUnits;
+  std::vector<TUnit> FUnits;  // empty: nothing can match
   std::size_t FShortest = 0;  // bytes of the shortest match
-  // The last bytes of the first character's sequences: the search looks for these first,
-  // since in UTF-8 a lead byte is shared by a whole script.
-  unsigned char FAnchors[kMostAnchors] = {};
+  // The character looked for first, by the last bytes of its sequences: the one whose bytes
+  // are rarest in the log's newest lines. Its neighbours are matched from it both ways.
+  std::size_t FAnchorUnit = 0;
+  unsigned char FAnchors[kMostVariants] = {};
   std::size_t FAnchorCount = 0;
   mutable std::string FScratch;
 
