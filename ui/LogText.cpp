@@ -128,15 +128,28 @@ void TLogText::Write(std::string_view bytes) {
   }
 }
 
+// Most of a line is ASCII without tabs: such runs are summed eight bytes at a time, in four
+// sums, which the processor adds side by side.
 float TLogText::WidthOf(std::string_view bytes) const {
+  const float* ascii = FAdvances->Ascii();
+  const char* data = bytes.data();
   float x = 0;
   for (std::size_t at = 0; at < bytes.size();) {
-    const auto byte = static_cast<unsigned char>(bytes[at]);
-    if (byte < 0x80) {  // ASCII reads as itself in every code page the log reads
-      x = FAdvances->After(x, byte);
-      ++at;
-      continue;
+    float sums[4] = {0, 0, 0, 0};
+    for (std::uint64_t word; at + 8 <= bytes.size(); at += 8) {
+      std::memcpy(&word, data + at, 8);
+      const std::uint64_t tabs = word ^ (kOnes * '\t');
+      if ((word & kHighs) || ((tabs - kOnes) & ~tabs & kHighs)) break;
+      for (int i = 0; i < 8; ++i)
+        sums[i % 4] += ascii[(word >> (8 * i)) & 0xFF];
     }
+    for (; at < bytes.size(); ++at) {
+      const auto byte = static_cast<unsigned char>(data[at]);
+      if (byte >= 0x80 || byte == '\t') break;
+      sums[0] += ascii[byte];
+    }
+    x += (sums[0] + sums[1]) + (sums[2] + sums[3]);
+    if (at == bytes.size()) break;
     const TCodePage::TCharacter c = FCodePage->At(bytes, at);
     x = FAdvances->After(x, c.Code);
     at += c.Length;

@@ -24,6 +24,8 @@ class TAdvances {
   void Set(TMeasure measure, float tab_width);
 
   float TabWidth() const { return FTabWidth; }
+  // The widths of the ASCII characters, by code.
+  const float* Ascii() const { return FAscii; }
   float Of(char32_t c) const { return c < 0x80 ? FAscii[c] : Measured(c); }
   // Where the next character starts once `c` is drawn at `x`, from the line's start.
   float After(float x, char32_t c) const {
