@@ -417,6 +417,7 @@ TEST(LogSave, WritesTheLinesAsShownInUtf8) {
   Append(model, {"GET / caf\xC3\xA9", "\xE9t\xE9 \x80", "tab\there \x01\x7F", ""});
   for (const auto& [line_break, name] : {std::pair{"\n", "lf.txt"}, {"\r\n", "crlf.txt"}}) {
     const std::filesystem::path path = f.Folder / name;
+    std::ofstream(path) << std::string(1000, '#');  // longer: what it held goes
     TLogSave save(model.Text(), model.CodePage(), path, line_break);
     Append(model, {"after the save began"});  // not written: not there when it began
     while (save.Continue(std::chrono::nanoseconds(0))) {

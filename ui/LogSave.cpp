@@ -66,13 +66,18 @@ TLogSave::TLogSave(const TLogText& text, const TCodePage& code_page, std::filesy
       FLineBreak(line_break),
       FLines(text.LineCount()) {
 #ifdef _WIN32
+  // Not emptied as it opens, but cut to what was written as it closes: a file emptied to
+  // nothing is written out whole as it closes on some file systems (ext4), which would stall
+  // the last slice for as long.
   const HANDLE file = ::CreateFileW(FPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) Fail(LastError());
   FFile = file;
   FRemovable = ::GetFileType(file) == FILE_TYPE_DISK;
 #else
-  FFile = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Not emptied as it opens, but cut to what was written as it closes: a file emptied to
+  // nothing is written out whole as it closes on ext4, which would stall the last slice.
+  FFile = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (FFile < 0) Fail(LastError());
   // Never remove what is not a plain file, such as a device chosen as the place to save.
   struct stat status {};
@@ -117,15 +122,18 @@ void TLogSave::Flush() {
 #endif
     data += written;
     left -= static_cast<std::size_t>(written);
+    FWritten += static_cast<std::uint64_t>(written);
   }
   FBuffer.clear();
 }
 
 void TLogSave::Close() {
 #ifdef _WIN32
+  if (!::SetEndOfFile(static_cast<HANDLE>(FFile))) Fail(LastError());
   const bool closed = ::CloseHandle(static_cast<HANDLE>(FFile)) != 0;
   FFile = nullptr;
 #else
+  if (FRemovable && ::ftruncate(FFile, static_cast<off_t>(FWritten)) != 0) Fail(LastError());
   // A file system may report a failed write only now.
   const bool closed = ::close(FFile) == 0;
   FFile = -1;

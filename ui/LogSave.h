@@ -55,6 +55,7 @@ class TLogSave {
   const std::string FLineBreak;
   const std::uint64_t FLines;  // the lines there when it began
   std::uint64_t FNext = 0;
+  std::uint64_t FWritten = 0;  // bytes
   std::string FBuffer;
   std::string FScratch;
   bool FDone = false;
