@@ -8,19 +8,21 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include "ui/LogTexts.h"
+
 TFindBar::TFindBar(QWidget* parent)
     : QWidget(parent),
       FText(new QLineEdit(this)),
-      FMatchCase(new QCheckBox(QStringLiteral("Respecter la casse"), this)),
-      FPrevious(new QPushButton(QStringLiteral("Précédent"), this)),
-      FNext(new QPushButton(QStringLiteral("Suivant"), this)),
+      FMatchCase(new QCheckBox(QString::fromUtf8(TLogTexts::kMatchCase), this)),
+      FPrevious(new QPushButton(QString::fromUtf8(TLogTexts::kPrevious), this)),
+      FNext(new QPushButton(QString::fromUtf8(TLogTexts::kNext), this)),
       FStatus(new QLabel(this)),
       FClose(new QToolButton(this)) {
   setObjectName(QStringLiteral("FindBar"));
   setAutoFillBackground(true);
   setBackgroundRole(QPalette::Window);
   FText->setObjectName(QStringLiteral("FindText"));
-  FText->setPlaceholderText(QStringLiteral("Rechercher"));
+  FText->setPlaceholderText(QString::fromUtf8(TLogTexts::kFindPlaceholder));
   FText->setClearButtonEnabled(true);
   FMatchCase->setObjectName(QStringLiteral("FindCase"));
   FPrevious->setObjectName(QStringLiteral("FindPrevious"));
@@ -31,7 +33,7 @@ TFindBar::TFindBar(QWidget* parent)
   FNext->setAutoDefault(false);
   FClose->setObjectName(QStringLiteral("FindClose"));
   FClose->setText(QStringLiteral("\u2715"));
-  FClose->setToolTip(QStringLiteral("Fermer (Échap)"));
+  FClose->setToolTip(QString::fromUtf8(TLogTexts::kClose) + " (Échap)");
   for (QWidget* control : {static_cast<QWidget*>(FText), static_cast<QWidget*>(FMatchCase),
                            static_cast<QWidget*>(FPrevious), static_cast<QWidget*>(FNext),
                            static_cast<QWidget*>(FClose)})

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "ui/LogTexts.h"
 #include "ui/VisibleText.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/FindBar.h"
@@ -54,7 +55,7 @@ TLogView::TLogView(std::uint64_t capacity, QWidget* parent)
   font.setStyleStrategy(QFont::PreferNoShaping);
   font.setKerning(false);
   setFont(font);
-  setAccessibleName(QStringLiteral("Journal"));
+  setAccessibleName(QString::fromUtf8(TLogTexts::kName));
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setFocusPolicy(Qt::StrongFocus);
@@ -85,8 +86,9 @@ TLogView::TLogView(std::uint64_t capacity, QWidget* parent)
   shortcut(QKeySequence(Qt::Key_F3), [this] { FindNext(true); });
   shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(false); });
   FAskSavePath = [this](const QString& proposed) {
-    return QFileDialog::getSaveFileName(this, QStringLiteral("Enregistrer le journal"), proposed,
-                                        QStringLiteral("Texte (*.txt);;Tous les fichiers (*)"));
+    return QFileDialog::getSaveFileName(this, QString::fromUtf8(TLogTexts::kSaveTitle), proposed,
+                                        QString::fromUtf8(TLogTexts::kTextFiles) + " (*.txt);;" +
+                                            QString::fromUtf8(TLogTexts::kAllFiles) + " (*)");
   };
   ReadLocale();
   UpdateMetrics();
@@ -492,23 +494,23 @@ void TLogView::mouseDoubleClickEvent(QMouseEvent* event) {
 
 std::unique_ptr<QMenu> TLogView::ContextMenu() {
   auto menu = std::make_unique<QMenu>(this);
-  QAction* copy = menu->addAction(QStringLiteral("Copier"), this, &TLogView::Copy);
+  QAction* copy = menu->addAction(QString::fromUtf8(TLogTexts::kCopy), this, &TLogView::Copy);
   copy->setShortcut(QKeySequence::Copy);
   copy->setEnabled(HasSelection());
   menu->addSeparator();
-  QAction* all = menu->addAction(QStringLiteral("Tout sélectionner"), this, &TLogView::SelectAll);
+  QAction* all =
+      menu->addAction(QString::fromUtf8(TLogTexts::kSelectAll), this, &TLogView::SelectAll);
   all->setShortcut(QKeySequence::SelectAll);
   all->setEnabled(FModel.LineCount() > 0);
   menu->addSeparator();
-  QAction* find = menu->addAction(QStringLiteral("Rechercher..."), this, &TLogView::OpenFind);
+  QAction* find = menu->addAction(QString::fromUtf8(TLogTexts::kFind), this, &TLogView::OpenFind);
   find->setShortcut(QKeySequence::Find);
   menu->addSeparator();
-  QAction* save =
-      menu->addAction(QStringLiteral("Enregistrer le journal..."), this, &TLogView::SaveLog);
+  QAction* save = menu->addAction(QString::fromUtf8(TLogTexts::kSave), this, &TLogView::SaveLog);
   save->setShortcut(QKeySequence::Save);
   save->setEnabled(!FSave);
   QAction* clear =
-      menu->addAction(QStringLiteral("Effacer le journal"), this, &TLogView::ClearLog);
+      menu->addAction(QString::fromUtf8(TLogTexts::kClear), this, &TLogView::ClearLog);
   clear->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   return menu;
 }

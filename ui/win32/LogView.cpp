@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "ui/LogTexts.h"
 #include "ui/VisibleText.h"
 #include "ui/win32/Application.h"
 
@@ -60,7 +61,7 @@ TLogView::TLogView(HWND parent, int id, std::uint64_t capacity) : FModel(capacit
   }();
   (void)registered;
   // The window text names the view for screen readers.
-  ::CreateWindowExW(WS_EX_CLIENTEDGE, kClassName, L"Journal",
+  ::CreateWindowExW(WS_EX_CLIENTEDGE, kClassName, TApplication::FromUtf8(TLogTexts::kName).c_str(),
                     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL |
                         WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
                     0, 0, 0, 0, parent, reinterpret_cast<HMENU>(INT_PTR{id}),
@@ -74,11 +75,15 @@ TLogView::TLogView(HWND parent, int id, std::uint64_t capacity) : FModel(capacit
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = FWindow;
-    dialog.lpstrFilter = L"Texte (*.txt)\0*.txt\0Tous les fichiers (*.*)\0*.*\0";
+    const std::wstring filter =
+        TApplication::FromUtf8(TLogTexts::kTextFiles) + std::wstring(L" (*.txt)\0*.txt\0", 15) +
+        TApplication::FromUtf8(TLogTexts::kAllFiles) + std::wstring(L" (*.*)\0*.*\0", 11);
+    const std::wstring title = TApplication::FromUtf8(TLogTexts::kSaveTitle);
+    dialog.lpstrFilter = filter.c_str();
     dialog.lpstrFile = file;
     dialog.nMaxFile = static_cast<DWORD>(std::size(file));
     dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    dialog.lpstrTitle = L"Enregistrer le journal";
+    dialog.lpstrTitle = title.c_str();
     dialog.lpstrDefExt = L"txt";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
     return ::GetSaveFileNameW(&dialog) ? std::wstring(file) : std::wstring();
@@ -165,25 +170,27 @@ void TLogView::CreateFindBar() {
   struct TPart {
     int Id;
     const wchar_t* Type;
-    const wchar_t* Text;
+    const char* Text;  // UTF-8
     DWORD Style;
     DWORD ExStyle;
   };
   const TPart parts[] = {
-      {kFindText, L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
-      {kFindCase, L"BUTTON", L"Respecter la casse", BS_AUTOCHECKBOX | WS_TABSTOP, 0},
-      {kFindPrevious, L"BUTTON", L"Précédent", BS_PUSHBUTTON | WS_TABSTOP, 0},
-      {kFindNext, L"BUTTON", L"Suivant", BS_PUSHBUTTON | WS_TABSTOP, 0},
-      {kFindStatus, L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, 0},
-      {kFindClose, L"BUTTON", L"Fermer", BS_PUSHBUTTON | WS_TABSTOP, 0},
-      {kSaveStrip, L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, 0},
+      {kFindText, L"EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
+      {kFindCase, L"BUTTON", TLogTexts::kMatchCase, BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+      {kFindPrevious, L"BUTTON", TLogTexts::kPrevious, BS_PUSHBUTTON | WS_TABSTOP, 0},
+      {kFindNext, L"BUTTON", TLogTexts::kNext, BS_PUSHBUTTON | WS_TABSTOP, 0},
+      {kFindStatus, L"STATIC", "", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, 0},
+      {kFindClose, L"BUTTON", TLogTexts::kClose, BS_PUSHBUTTON | WS_TABSTOP, 0},
+      {kSaveStrip, L"STATIC", "", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, 0},
   };
   for (const TPart& part : parts)
-    ::CreateWindowExW(part.ExStyle, part.Type, part.Text, WS_CHILD | part.Style, 0, 0, 0, 0,
-                      FWindow, reinterpret_cast<HMENU>(INT_PTR{part.Id}), TApplication::Instance(),
+    ::CreateWindowExW(part.ExStyle, part.Type, TApplication::FromUtf8(part.Text).c_str(),
+                      WS_CHILD | part.Style, 0, 0, 0, 0, FWindow,
+                      reinterpret_cast<HMENU>(INT_PTR{part.Id}), TApplication::Instance(),
                       nullptr);
+  const std::wstring cue = TApplication::FromUtf8(TLogTexts::kFindPlaceholder);
   ::SendMessageW(FindControl(kFindText), EM_SETCUEBANNER, TRUE,
-                 reinterpret_cast<LPARAM>(L"Rechercher"));
+                 reinterpret_cast<LPARAM>(cue.c_str()));
   for (int id : {kFindText, kFindCase, kFindPrevious, kFindNext, kFindClose})
     ::SetWindowSubclass(FindControl(id), &TLogView::FindBarProc, 1,
                         reinterpret_cast<DWORD_PTR>(this));
@@ -650,17 +657,18 @@ bool TLogView::OnKey(WPARAM key) {
 
 HMENU TLogView::CreateContextMenu() const {
   HMENU menu = ::CreatePopupMenu();
-  ::AppendMenuW(menu, MF_STRING | (FModel.HasSelection() ? 0 : MF_GRAYED), kCopyCommand,
-                L"Copier\tCtrl+C");
+  const auto add = [menu](UINT flags, int command, const char* text, const wchar_t* keys) {
+    const std::wstring item = TApplication::FromUtf8(text) + L"\t" + keys;
+    ::AppendMenuW(menu, MF_STRING | flags, static_cast<UINT_PTR>(command), item.c_str());
+  };
+  add(FModel.HasSelection() ? 0 : MF_GRAYED, kCopyCommand, TLogTexts::kCopy, L"Ctrl+C");
   ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING | (FModel.LineCount() > 0 ? 0 : MF_GRAYED), kSelectAllCommand,
-                L"Tout sélectionner\tCtrl+A");
+  add(FModel.LineCount() > 0 ? 0 : MF_GRAYED, kSelectAllCommand, TLogTexts::kSelectAll, L"Ctrl+A");
   ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING, kFindCommand, L"Rechercher...\tCtrl+F");
+  add(0, kFindCommand, TLogTexts::kFind, L"Ctrl+F");
   ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING | (FSave ? MF_GRAYED : 0), kSaveCommand,
-                L"Enregistrer le journal...\tCtrl+S");
-  ::AppendMenuW(menu, MF_STRING, kClearCommand, L"Effacer le journal\tCtrl+L");
+  add(FSave ? MF_GRAYED : 0, kSaveCommand, TLogTexts::kSave, L"Ctrl+S");
+  add(0, kClearCommand, TLogTexts::kClear, L"Ctrl+L");
   return menu;
 }
 
