@@ -609,6 +609,39 @@ TEST(Win32MainForm, TheLogViewSpeaksFrenchAndShowsItsFocus) {
   EXPECT_EQ(info.hwndCaret, nullptr);
 }
 
+// Matches are drawn in the system's highlight colours, whatever they are: a high-contrast
+// theme's too.
+TEST(Win32MainForm, MatchesTakeTheSystemsHighlightColours) {
+  TFixture f;
+  const int element = COLOR_HIGHLIGHT;
+  const COLORREF before = ::GetSysColor(element);
+  const COLORREF chosen = RGB(0, 128, 64);
+  ASSERT_TRUE(::SetSysColors(1, &element, &chosen));
+  ::ShowWindow(f.Form->Handle(), SW_SHOWNORMAL);
+  f.Script->Add(BuildDatagram(WithPayload("MMMMMMMMMM needle MMMMMMMMMM")));
+  f.Click("Btn_StartStop");
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 1; }));
+  const HWND view = f.Get("Ecr");
+  ::SendMessageW(view, WM_COMMAND, TLogView::kFindCommand, 0);
+  ::SetWindowTextW(::GetDlgItem(view, TLogView::kFindText), L"M");
+  ASSERT_TRUE(Pump([&] {
+    wchar_t status[64] = L"";
+    ::GetWindowTextW(::GetDlgItem(view, TLogView::kFindStatus), status, 64);
+    return std::wstring_view(status) == L"1 sur 20";
+  }));
+  ::RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  const TLogModel& model = f.Form->LogView().Model();
+  const std::string_view line = model.Line(0);
+  const std::size_t last = line.rfind('M');  // a match, not the selected one
+  const int x = static_cast<int>((model.XOf(line, last) + model.XOf(line, last + 1)) / 2);
+  HDC dc = ::GetDC(view);
+  // The band's top row, above the glyph.
+  const COLORREF pixel = ::GetPixel(dc, x, 0);
+  ::ReleaseDC(view, dc);
+  ::SetSysColors(1, &element, &before);
+  EXPECT_EQ(pixel, chosen);
+}
+
 // Ctrl+S writes the lines as shown, in UTF-8, ended by CR LF; a save can be cancelled, and a
 // save that fails shows the default handler's box with the path and the system's reason.
 TEST(Win32MainForm, SaveTheLog) {
