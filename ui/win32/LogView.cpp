@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
 
 #include "ui/LogTexts.h"
 #include "ui/VisibleText.h"
@@ -86,7 +87,14 @@ TLogView::TLogView(HWND parent, int id, std::uint64_t capacity) : FModel(capacit
     dialog.lpstrTitle = title.c_str();
     dialog.lpstrDefExt = L"txt";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
-    return ::GetSaveFileNameW(&dialog) ? std::wstring(file) : std::wstring();
+    // The dialog's library is loaded only when asked for: it brings the print spooler's,
+    // which looks for a printing service on the network as it loads (under wine, at least).
+    static const auto ask = reinterpret_cast<BOOL(WINAPI*)(OPENFILENAMEW*)>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(
+            ::LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
+            "GetSaveFileNameW")));
+    if (!ask) throw std::runtime_error("the system's save dialog is not there");
+    return ask(&dialog) ? std::wstring(file) : std::wstring();
   };
   CreateFindBar();
   ReadLocale();
