@@ -132,23 +132,27 @@ void TLogText::Write(std::string_view bytes) {
 // sums, which the processor adds side by side.
 float TLogText::WidthOf(std::string_view bytes) const {
   const float* ascii = FAdvances->Ascii();
-  const char* data = bytes.data();
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   float x = 0;
   for (std::size_t at = 0; at < bytes.size();) {
-    float sums[4] = {0, 0, 0, 0};
+    float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
     for (std::uint64_t word; at + 8 <= bytes.size(); at += 8) {
       std::memcpy(&word, data + at, 8);
       const std::uint64_t tabs = word ^ (kOnes * '\t');
       if ((word & kHighs) || ((tabs - kOnes) & ~tabs & kHighs)) break;
-      for (int i = 0; i < 8; ++i)
-        sums[i % 4] += ascii[(word >> (8 * i)) & 0xFF];
+      const unsigned char* b = data + at;
+      s0 += ascii[b[0]];
+      s1 += ascii[b[1]];
+      s2 += ascii[b[2]];
+      s3 += ascii[b[3]];
+      s0 += ascii[b[4]];
+      s1 += ascii[b[5]];
+      s2 += ascii[b[6]];
+      s3 += ascii[b[7]];
     }
-    for (; at < bytes.size(); ++at) {
-      const auto byte = static_cast<unsigned char>(data[at]);
-      if (byte >= 0x80 || byte == '\t') break;
-      sums[0] += ascii[byte];
-    }
-    x += (sums[0] + sums[1]) + (sums[2] + sums[3]);
+    for (; at < bytes.size() && data[at] < 0x80 && data[at] != '\t'; ++at)
+      s0 += ascii[data[at]];
+    x += (s0 + s1) + (s2 + s3);
     if (at == bytes.size()) break;
     const TCodePage::TCharacter c = FCodePage->At(bytes, at);
     x = FAdvances->After(x, c.Code);
