@@ -1,7 +1,11 @@
 // The log view against QPlainTextEdit: appending a million composed lines in batches, the
-// memory each line holds, and painting a full viewport with ten million lines held.
+// memory each line holds (ASCII, and a payload of mixed Cyrillic and ASCII read as UTF-8),
+// painting a full viewport with ten million lines held, saving those ten million lines in
+// slices as the view does, and clearing them, with the process's resident size before the
+// lines came, with them and after the clear.
 // Run offscreen: QT_QPA_PLATFORM=offscreen bench_log_view
 #include <malloc.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -9,7 +13,10 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,11 +38,18 @@ struct TAppendResult {
   double BytesPerLine;
 };
 
+double ResidentMb() {
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
 template <class F>
-TAppendResult MeasureAppend(int total, F&& append_batch) {
+TAppendResult MeasureAppend(int total, F&& append_batch,
+                            std::string (*compose)(unsigned long long) = ComposedLine) {
   std::vector<std::string> batch(kBatch);
   for (int i = 0; i < kBatch; ++i)
-    batch[i] = ComposedLine(i);
+    batch[i] = compose(i);
   malloc_trim(0);
   const std::size_t before = HeapInUse();
   QElapsedTimer timer;
@@ -75,6 +89,16 @@ int main(int argc, char** argv) {
                 ours.LinesPerSecond, ours.BytesPerLine);
   }
   {
+    TLogView view(std::uint64_t{1} << 30);
+    view.resize(940, 585);
+    const TAppendResult ours = MeasureAppend(
+        total, [&](const std::vector<std::string>& batch) { view.AppendLines(batch); },
+        ComposedCyrillicLine);
+    std::printf(
+        "TLogView        append %9.0f lines/s  memory %6.1f bytes/line (Cyrillic, UTF-8)\n",
+        ours.LinesPerSecond, ours.BytesPerLine);
+  }
+  {
     QPlainTextEdit edit;
     edit.resize(940, 585);
     edit.setReadOnly(true);
@@ -91,6 +115,8 @@ int main(int argc, char** argv) {
                 theirs.LinesPerSecond, theirs.BytesPerLine);
   }
   for (const int lines : {10'000, 10'000'000}) {
+    malloc_trim(0);
+    const double resident_before = ResidentMb();
     TLogView view(std::uint64_t{4} << 30);
     view.resize(940, 585);
     view.show();
@@ -106,6 +132,33 @@ int main(int argc, char** argv) {
         "TLogView paint 940x585 with %8d lines: %.2f ms in the middle, "
         "%.2f ms scrolled anywhere\n",
         lines, middle, anywhere);
+    if (lines < 10'000'000) continue;
+    // The save as the view runs it: 10 ms slices, the file written between them.
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / "quorvel-bench.txt";
+    const auto start = std::chrono::steady_clock::now();
+    double longest = 0;
+    {
+      TLogSave save(view.Model().Text(), view.Model().CodePage(), file, "\n");
+      for (bool more = true; more;) {
+        const auto before = std::chrono::steady_clock::now();
+        more = save.Continue(std::chrono::milliseconds(10));
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(
+                                        std::chrono::steady_clock::now() - before)
+                                        .count());
+      }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("TLogView save %d lines (%.0f MB): %.2f s, longest slice %.1f ms\n", lines,
+                static_cast<double>(std::filesystem::file_size(file)) / 1e6, seconds, longest);
+    std::filesystem::remove(file);
+    const double resident_with = ResidentMb();
+    view.ClearLog();
+    std::printf(
+        "TLogView clear: resident %.0f MB before the lines, %.0f MB with them, "
+        "%.0f MB after the clear\n",
+        resident_before, resident_with, ResidentMb());
   }
   return 0;
 }

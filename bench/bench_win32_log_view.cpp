@@ -1,9 +1,13 @@
 // The Win32 log view: appending a million composed lines in batches, the memory each line
-// holds, and one full repaint of a 940x585 view with ten million lines held. Run it under
-// wine on a display (cmake/wine-run.sh does both): the figures sit beside bench_log_view's.
+// holds, one full repaint of a 940x585 view with ten million lines held, saving those lines in
+// slices as the view does (CR LF), and clearing them, with the memory committed before the
+// lines came, with them and after the clear. Run it under wine on a display
+// (cmake/wine-run.sh does both): the figures sit beside bench_log_view's.
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -76,6 +80,7 @@ int main() {
                 bytes);
   }
   for (const int lines : {10'000, 10'000'000}) {
+    const SIZE_T before = PrivateBytes();
     THost host;
     for (int done = 0; done < lines; done += kBatch)
       host.View.AppendLines(batch);
@@ -92,6 +97,30 @@ int main() {
     }
     std::printf("Win32 TLogView paint 940x585 with %8d lines: %.2f ms a repaint, worst %.2f ms\n",
                 lines, total / kPaints, worst);
+    if (lines < 10'000'000) continue;
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / "quorvel-bench.txt";
+    const LARGE_INTEGER start = Now();
+    double longest = 0;
+    {
+      TLogSave save(host.View.Model().Text(), host.View.Model().CodePage(), file, "\r\n");
+      for (bool more = true; more;) {
+        const LARGE_INTEGER slice = Now();
+        more = save.Continue(std::chrono::milliseconds(10));
+        longest = std::max(longest, Seconds(slice, Now()) * 1e3);
+      }
+    }
+    std::printf("Win32 TLogView save %d lines (%.0f MB): %.2f s, longest slice %.1f ms\n", lines,
+                static_cast<double>(std::filesystem::file_size(file)) / 1e6, Seconds(start, Now()),
+                longest);
+    std::filesystem::remove(file);
+    const SIZE_T with = PrivateBytes();
+    host.View.ClearLog();
+    std::printf(
+        "Win32 TLogView clear: %.0f MB committed before the lines, %.0f MB with them, "
+        "%.0f MB after the clear\n",
+        static_cast<double>(before) / 1e6, static_cast<double>(with) / 1e6,
+        static_cast<double>(PrivateBytes()) / 1e6);
   }
   return 0;
 }

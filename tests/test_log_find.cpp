@@ -1,5 +1,6 @@
 // Finding a text in the log: next, previous, wrapping, case, no match, the last line, never
-// across a line break, and the count of all matches while the log grows.
+// across a line break, the count of all matches while the log grows, and characters of UTF-8
+// text with Unicode's case folding.
 #include <gtest/gtest.h>
 
 #include "ui/LogFind.h"
@@ -11,9 +12,11 @@ using TMatch = TLogFinder::TMatch;
 
 struct TLog {
   TLogText Text{1 << 24};
-  TLogFinder Finder{Text, TCodePage::Windows1252()};
+  TLogFinder Finder;
 
-  explicit TLog(std::initializer_list<const char*> lines) {
+  explicit TLog(std::initializer_list<const char*> lines,
+                const TCodePage& code_page = TCodePage::Windows1252())
+      : Finder(Text, code_page) {
     for (const char* line : lines)
       Text.Append(line);
   }
@@ -27,7 +30,7 @@ struct TLog {
 };
 
 struct TSearchCase {
-  const char* Needle;
+  const char16_t* Needle;
   bool MatchCase;
   TMatch From;
   bool Forward;
@@ -37,33 +40,35 @@ struct TSearchCase {
 
 TEST(LogFind, NextAndPrevious) {
   const TSearchCase cases[] = {
-      {"GET", false, {0, 0}, true, TMatch{1, 5}, false},
-      {"GET", false, {1, 6}, true, TMatch{1, 11}, false},
-      {"GET", false, {1, 12}, true, TMatch{3, 0}, false},  // the last line
-      {"GET", false, {3, 1}, true, TMatch{1, 5}, true},    // round the end
-      {"GET", false, {1, 5}, false, TMatch{3, 0}, true},   // round the start
-      {"GET", false, {3, 0}, false, TMatch{1, 11}, false},
-      {"GET", true, {1, 12}, true, TMatch{1, 5}, true},  // "get" is not "GET"
-      {"get", true, {0, 0}, true, TMatch{3, 0}, false},
-      {"caf\xC9", false, {0, 0}, true, TMatch{2, 6}, false},  // É folds to é
-      {"absent", false, {2, 0}, true, std::nullopt, true},
-      {"ma\r", false, {0, 0}, true, std::nullopt, true},  // never across a break
-      {"aGET", false, {0, 0}, true, std::nullopt, true},
-      {"", false, {0, 0}, true, std::nullopt, false},
+      {u"GET", false, {0, 0}, true, TMatch{1, 5}, false},
+      {u"GET", false, {1, 6}, true, TMatch{1, 11}, false},
+      {u"GET", false, {1, 12}, true, TMatch{3, 0}, false},  // the last line
+      {u"GET", false, {3, 1}, true, TMatch{1, 5}, true},    // round the end
+      {u"GET", false, {1, 5}, false, TMatch{3, 0}, true},   // round the start
+      {u"GET", false, {3, 0}, false, TMatch{1, 11}, false},
+      {u"GET", true, {1, 12}, true, TMatch{1, 5}, true},  // "get" is not "GET"
+      {u"get", true, {0, 0}, true, TMatch{3, 0}, false},
+      {u"cafÉ", false, {0, 0}, true, TMatch{2, 6}, false},  // É folds to é
+      {u"absent", false, {2, 0}, true, std::nullopt, true},
+      {u"ma\r", false, {0, 0}, true, std::nullopt, true},  // never across a break
+      {u"aGET", false, {0, 0}, true, std::nullopt, true},
+      {u"caf\u4E2D", false, {0, 0}, true, std::nullopt, false},  // not in the code page
+      {u"", false, {0, 0}, true, std::nullopt, false},
   };
   for (const TSearchCase& c : cases) {
     TLog log{"alpha", "beta GET x GET", "gamma caf\xE9", "get"};
     log.Finder.SetNeedle(c.Needle, c.MatchCase);
-    EXPECT_EQ(log.Search(c.From, c.Forward), c.Found) << c.Needle << " from " << c.From.Line;
-    EXPECT_EQ(log.Finder.Wrapped(), c.Wrapped) << c.Needle << " from " << c.From.Line;
+    SCOPED_TRACE(testing::Message() << &c - cases);
+    EXPECT_EQ(log.Search(c.From, c.Forward), c.Found);
+    EXPECT_EQ(log.Finder.Wrapped(), c.Wrapped);
   }
 }
 
 TEST(LogFind, MatchesInALineDoNotOverlap) {
   TLog log{"aaaa", "xAaAx"};
-  log.Finder.SetNeedle("aa", false);
+  log.Finder.SetNeedle(u"aa", false);
   std::vector<std::size_t> columns;
-  log.Finder.ForEachMatch("aaaaa", [&](std::size_t at) { columns.push_back(at); });
+  log.Finder.ForEachMatch("aaaaa", [&](std::size_t at, std::size_t) { columns.push_back(at); });
   EXPECT_EQ(columns, (std::vector<std::size_t>{0, 2}));
   while (log.Finder.ContinueCount(1ms) == TLogFinder::TProgress::More) {
   }
@@ -75,7 +80,7 @@ TEST(LogFind, TheCountFollowsAGrowingLog) {
   TLog log{};
   for (int i = 0; i < 10'000; ++i)
     log.Text.Append(i % 2 ? "odd line with a Match" : "even line");
-  log.Finder.SetNeedle("match", false);
+  log.Finder.SetNeedle(u"match", false);
   while (log.Finder.ContinueCount(0ns) == TLogFinder::TProgress::More) {
   }
   EXPECT_TRUE(log.Finder.Counted());
@@ -87,9 +92,57 @@ TEST(LogFind, TheCountFollowsAGrowingLog) {
   log.Finder.ContinueCount(1ms);
   EXPECT_EQ(log.Finder.Total(), 5'002u);
   EXPECT_EQ(log.Finder.Ordinal({10'000, 28}), 5'002u);
-  log.Finder.SetNeedle("MATCH", true);
+  log.Finder.SetNeedle(u"MATCH", true);
   log.Finder.ContinueCount(1ms);
   EXPECT_EQ(log.Finder.Total(), 0u);
+}
+
+// Over UTF-8 text, a needle's characters match characters: with or without case (simple case
+// folding), never half of one, never a byte read on its own as in Windows-1252.
+TEST(LogFind, CharactersOfUtf8Text) {
+  struct TCase {
+    const char16_t* Needle;
+    bool MatchCase;
+    std::vector<std::pair<std::size_t, std::size_t>> Matches;  // in the line below, in bytes
+  };
+  // "É é Ø ø Σ σ ς €" in UTF-8, then "é" and "Ã" as bytes read alone, in Windows-1252
+  const std::string line =
+      "\xC3\x89 \xC3\xA9 \xC3\x98 \xC3\xB8 \xCE\xA3 \xCF\x83 \xCF\x82 \xE2\x82\xAC \xE9 \xC3";
+  const TCase cases[] = {
+      {u"é", true, {{3, 5}}},
+      {u"é", false, {{0, 2}, {3, 5}}},  // not the Windows-1252 "é" at 25
+      {u"É", false, {{0, 2}, {3, 5}}},
+      {u"Ø", false, {{6, 8}, {9, 11}}},
+      {u"ø", true, {{9, 11}}},
+      {u"Σ", false, {{12, 14}, {15, 17}, {18, 20}}},
+      {u"ς", false, {{12, 14}, {15, 17}, {18, 20}}},
+      {u"σ", true, {{15, 17}}},
+      {u"é ø", false, {{3, 8}}},
+      {u"€", true, {{21, 24}}},
+      {u"Ã", false, {}},       // the first byte of "É", and "Ã" read alone: neither
+      {u"\u0089", false, {}},  // the second byte of "É" read alone
+      {u"\u00A9", false, {}},  // of "é"
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << &c - cases);
+    TLog log{{}, TCodePage::Utf8()};
+    log.Finder.SetNeedle(c.Needle, c.MatchCase);
+    std::vector<std::pair<std::size_t, std::size_t>> matches;
+    log.Finder.ForEachMatch(
+        line, [&](std::size_t at, std::size_t end) { matches.emplace_back(at, end); });
+    EXPECT_EQ(matches, c.Matches);
+  }
+  // A match whose case variant takes more bytes than the needle: the Kelvin sign for "k".
+  TLog log{{"1 \xE2\x84\xAA = 1 k"}, TCodePage::Utf8()};
+  log.Finder.SetNeedle(u"K =", false);
+  EXPECT_EQ(log.Search({0, 0}, true), (TMatch{0, 2}));
+  EXPECT_EQ(log.Finder.FoundEnd(), 7u);
+  while (log.Finder.ContinueCount(1ms) == TLogFinder::TProgress::More) {
+  }
+  log.Finder.SetNeedle(u"k", false);
+  while (log.Finder.ContinueCount(1ms) == TLogFinder::TProgress::More) {
+  }
+  EXPECT_EQ(log.Finder.Total(), 2u);
 }
 
 }  // namespace

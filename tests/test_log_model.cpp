@@ -1,24 +1,39 @@
 // The log view's model, which both front ends share: line breaks, capacity, selection, hit
-// testing, words, scrolling and following the newest line, and the code page it reads.
+// testing, words, scrolling and following the newest line, the text rule it reads bytes by,
+// clearing, and saving to a file.
 #include <gtest/gtest.h>
 
-#include <array>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <type_traits>
 
 #include "ui/LogModel.h"
+#include "ui/LogSave.h"
 
 namespace {
 
 // Every character six pixels wide, tabs every 48, lines 10 high, 600 x 100 in sight.
 struct TModel : TLogModel {
-  explicit TModel(std::uint64_t capacity = 1 << 20)
-      : TLogModel(capacity, TCodePage::Windows1252()) {
-    std::array<float, 256> advance;
-    advance.fill(6);
-    SetMetrics(advance, 48, 10);
+  explicit TModel(std::uint64_t capacity = 1 << 20,
+                  const TCodePage& code_page = TCodePage::Windows1252())
+      : TLogModel(capacity, code_page) {
+    SetMetrics([](char32_t) { return 6.0f; }, 48, 10);
     SetViewport(600, 100);
   }
 };
+
+// The same over UTF-8 text.
+struct TUtf8Model : TModel {
+  explicit TUtf8Model(std::uint64_t capacity = 1 << 20) : TModel(capacity, TCodePage::Utf8()) {}
+};
+
+void RunFind(TLogModel& model) {
+  while (model.ContinueFind(std::chrono::milliseconds(10))) {
+  }
+}
 
 std::vector<std::string> Lines(const TLogModel& model) {
   std::vector<std::string> lines;
@@ -131,7 +146,10 @@ TEST(LogModel, FollowsTheNewestLineUntilScrolledAway) {
   Append(model, std::vector<std::string>(1000, "more"));
   EXPECT_EQ(model.Top(), 0u);
   EXPECT_EQ(model.UnseenLines(), 1100u);
-  EXPECT_EQ(model.NewLinesMarker(), "\u25BC 1,100 new lines below (End follows)");
+  EXPECT_EQ(model.NewLinesMarker(),
+            "\u25BC 1\u202F100 nouvelles lignes plus bas (Fin pour suivre)");
+  model.SetThousandsSeparator(".");
+  EXPECT_EQ(model.NewLinesMarker(), "\u25BC 1.100 nouvelles lignes plus bas (Fin pour suivre)");
   model.ScrollPages(1);
   model.ScrollBy(1);
   EXPECT_EQ(model.Top(), 11u);
@@ -144,8 +162,7 @@ TEST(LogModel, FollowsTheNewestLineUntilScrolledAway) {
   Append(model, {"needle"});
   model.OpenFind();
   model.FindText(u"needle", true);
-  while (model.ContinueFind(std::chrono::milliseconds(10))) {
-  }
+  RunFind(model);
   EXPECT_EQ(model.SelectedBytes(""), "needle");
   Append(model, batch);
   EXPECT_EQ(model.Top(), 1291u);
@@ -242,6 +259,251 @@ TEST(CodePage, Windows1252) {
   EXPECT_TRUE(page.InWord(0xE9));
   EXPECT_FALSE(page.InWord(0xD7));
   EXPECT_FALSE(page.InWord('/'));
+}
+
+// What the text rule reads a payload as, where the host's text is UTF-8: each well-formed
+// sequence one character, any other byte as in Windows-1252.
+TEST(TextRule, Utf8WhereWellFormedWindows1252Elsewhere) {
+  struct TCase {
+    const char* Name;
+    std::string Payload;
+    std::u16string Characters;
+    std::vector<std::size_t> Starts;  // where each character starts
+  };
+  const TCase cases[] = {
+      {"ascii", "GET /", u"GET /", {0, 1, 2, 3, 4}},
+      {"two_bytes", "caf\xC3\xA9!", u"café!", {0, 1, 2, 3, 5}},
+      {"three_bytes", "\xE2\x82\xAC\xE2\x84\xA2", u"€™", {0, 3}},
+      {"four_bytes", "a\xF0\x9F\x98\x80z", u"a\U0001F600z", {0, 1, 5}},
+      {"overlong_slash", "\xC0\xAF", u"À¯", {0, 1}},
+      {"overlong_three", "\xE0\x80\xAF", u"à€¯", {0, 1, 2}},
+      {"surrogate", "\xED\xA0\x80", u"í\u00A0€", {0, 1, 2}},
+      {"above_10ffff", "\xF4\x90\x80\x80", u"ô\u0090€€", {0, 1, 2, 3}},
+      {"cut_at_the_end", "ok\xE2\x82", u"okâ\u201A", {0, 1, 2, 3}},
+      {"stray_continuation", "\xA9\xC3\xA9\xA9", u"©é©", {0, 1, 3}},
+      {"windows_1252", "\x80\x96\xE9t\xE9\x81", u"€\u2013été\u0081", {0, 1, 2, 3, 4, 5}},
+      {"bom", "\xEF\xBB\xBFhi", u"\uFEFFhi", {0, 3, 4}},
+      {"lead_then_ascii", "\xC3(", u"Ã(", {0, 1}},
+  };
+  const TCodePage& page = TCodePage::Utf8();
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(page.Characters(c.Payload), c.Characters);
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at < c.Payload.size(); at = page.Next(c.Payload, at))
+      starts.push_back(at);
+    EXPECT_EQ(starts, c.Starts);
+    // Read backwards, from any byte: the same characters.
+    for (std::size_t at = 0; at < c.Payload.size(); ++at) {
+      const auto start = std::upper_bound(c.Starts.begin(), c.Starts.end(), at) - 1;
+      EXPECT_EQ(page.StartOf(c.Payload, at), *start) << "byte " << at;
+    }
+    std::vector<std::size_t> backwards;
+    for (std::size_t at = c.Payload.size(); at > 0;) {
+      at = page.Previous(c.Payload, at);
+      backwards.insert(backwards.begin(), at);
+    }
+    EXPECT_EQ(backwards, c.Starts);
+  }
+  // Control characters keep their visible symbols, whatever their encoding.
+  EXPECT_EQ(page.Shown("\x01\xC2\x85\x7F\x9D\xE2\x80\xAE"), u"\u2401\uFFFD\u2421\uFFFD\uFFFD");
+  // An 8-bit code page reads each byte alone.
+  EXPECT_EQ(TCodePage::Windows1252().Characters("caf\xC3\xA9"), u"cafÃ©");
+}
+
+// A character of several bytes is one character to the selection, hit testing, words, keys
+// and copy.
+TEST(TextRule, ACharacterOfSeveralBytesIsOneCharacter) {
+  using TPosition = TLogModel::TPosition;
+  TUtf8Model model;
+  // "при 😀 café"
+  const std::string line = "\xD0\xBF\xD1\x80\xD0\xB8 \xF0\x9F\x98\x80 caf\xC3\xA9";
+  Append(model, {line, "x"});
+  const int x0 = TLogModel::kMargin;
+  EXPECT_EQ(model.PositionAt(x0 + 4, 5), (TPosition{0, 2}));   // right half of п
+  EXPECT_EQ(model.PositionAt(x0 + 26, 5), (TPosition{0, 7}));  // the emoji, left half
+  EXPECT_EQ(model.PositionAt(x0 + 28, 5), (TPosition{0, 11}));
+  EXPECT_FLOAT_EQ(model.LeftOf(line, 11), 30);
+  model.Select({0, 0}, {0, 0});
+  for (const std::size_t column : {2u, 4u, 6u, 7u, 11u}) {
+    model.Navigate(TLogKey::Right, false, true);
+    EXPECT_EQ(model.Cursor(), (TPosition{0, column}));
+  }
+  model.Navigate(TLogKey::Left, false, true);
+  EXPECT_EQ(model.Cursor(), (TPosition{0, 7}));
+  EXPECT_EQ(model.SelectedText(u"\n"), u"при ");
+  model.Navigate(TLogKey::End, false, true);
+  EXPECT_EQ(model.SelectedText(u"\n"), u"при 😀 café");
+  // A place inside a character is its start.
+  model.Select({0, 1}, {0, 9});
+  EXPECT_EQ(model.Anchor(), (TPosition{0, 0}));
+  EXPECT_EQ(model.Cursor(), (TPosition{0, 7}));
+  model.SelectWordAt({0, 3});
+  EXPECT_EQ(model.SelectedText(u""), u"при");
+  model.SelectWordAt({0, 16});
+  EXPECT_EQ(model.SelectedText(u""), u"café");
+  model.SelectWordAt({0, 8});
+  EXPECT_EQ(model.SelectedText(u""), u"😀");
+  model.SelectAll();
+  EXPECT_EQ(model.SelectedText(u"\r\n"), u"при 😀 café\r\nx");
+}
+
+// A text typed into the find bar that matches nowhere leaves the selection as it was before
+// its first letters matched, and says so.
+TEST(LogModel, AFindThatFailsLeavesTheSelectionWhereItBegan) {
+  TModel model;
+  Append(model, {"alpha", "GET /index", "beta"});
+  model.Select({2, 1}, {2, 3});
+  model.OpenFind();
+  for (const std::u16string_view typed : {u"g", u"ge", u"get"}) {
+    model.FindText(typed, false);
+    RunFind(model);
+  }
+  EXPECT_EQ(model.SelectedBytes(""), "GET");
+  EXPECT_EQ(model.FindStatus(), "1 sur 1");
+  model.FindText(u"getx", false);
+  RunFind(model);
+  EXPECT_EQ(model.FindStatus(), "Introuvable");
+  EXPECT_EQ(model.Anchor(), (TLogModel::TPosition{2, 1}));
+  EXPECT_EQ(model.Cursor(), (TLogModel::TPosition{2, 3}));
+  // A text no line can hold: the same at once.
+  model.FindText(u"g\u4E2D", false);
+  EXPECT_FALSE(model.ContinueFind(std::chrono::milliseconds(10)));
+  EXPECT_EQ(model.FindStatus(), "Introuvable");
+  EXPECT_EQ(model.SelectedBytes(""), "et");
+}
+
+TEST(LogModel, ClearEmptiesClosesFindAndFollowsNewLines) {
+  TModel model(1000);
+  Append(model, std::vector<std::string>(90, "0123456789"));  // 990 characters of 1000
+  EXPECT_EQ(model.AppendLines(std::vector<std::string>{"0123456789"}), 0u);  // full
+  model.ScrollTo(3);
+  model.SelectAll();
+  model.OpenFind();
+  model.FindText(u"345", true);
+  RunFind(model);
+  model.Clear();
+  EXPECT_EQ(model.LineCount(), 0u);
+  EXPECT_EQ(model.FreeCharacters(), 1000u);
+  EXPECT_FALSE(model.FindOpen());
+  EXPECT_FALSE(model.HasSelection());
+  EXPECT_EQ(model.Finder().Total(), 0u);
+  EXPECT_EQ(model.MaxLeft(), 0);
+  Append(model, std::vector<std::string>(30, "new"));
+  EXPECT_TRUE(model.Following());
+  EXPECT_EQ(model.Top(), 20u);
+  EXPECT_EQ(model.Line(29), "new");
+}
+
+// --- Saving: the lines there when the save began, as shown, in UTF-8.
+
+std::string Contents(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+struct TSaveFixture {
+  std::filesystem::path Folder =
+      std::filesystem::temp_directory_path() /
+      ("quorvel-save-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  TSaveFixture() { std::filesystem::create_directories(Folder); }
+  ~TSaveFixture() { std::filesystem::remove_all(Folder); }
+};
+
+TEST(LogSave, WritesTheLinesAsShownInUtf8) {
+  TSaveFixture f;
+  TUtf8Model model;
+  Append(model, {"GET / caf\xC3\xA9", "\xE9t\xE9 \x80", "tab\there \x01\x7F", ""});
+  for (const auto& [line_break, name] : {std::pair{"\n", "lf.txt"}, {"\r\n", "crlf.txt"}}) {
+    const std::filesystem::path path = f.Folder / name;
+    std::ofstream(path) << std::string(1000, '#');  // longer: what it held goes
+    TLogSave save(model.Text(), model.CodePage(), path, line_break);
+    Append(model, {"after the save began"});  // not written: not there when it began
+    while (save.Continue(std::chrono::nanoseconds(0))) {
+    }
+    EXPECT_TRUE(save.Done());
+    EXPECT_EQ(save.Progress(), "Enregistrement : 100 %");
+    const std::string lf =
+        "GET / caf\xC3\xA9\n\xC3\xA9t\xC3\xA9 \xE2\x82\xAC\ntab\there "
+        "\xE2\x90\x81\xE2\x90\xA1\n\n";
+    std::string expected;
+    for (const char c : lf)
+      expected += c == '\n' ? std::string(line_break) : std::string(1, c);
+    EXPECT_EQ(Contents(path), expected) << name;
+    model.Clear();
+    Append(model, {"GET / caf\xC3\xA9", "\xE9t\xE9 \x80", "tab\there \x01\x7F", ""});
+  }
+}
+
+TEST(LogSave, ACancelledSaveLeavesNoFile) {
+  TSaveFixture f;
+  TModel model(1 << 26);
+  Append(model, std::vector<std::string>(100'000, std::string(100, 'x')));
+  const std::filesystem::path path = f.Folder / "cancelled.txt";
+  {
+    TLogSave save(model.Text(), model.CodePage(), path, "\n");
+    EXPECT_TRUE(save.Continue(std::chrono::nanoseconds(0)));
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_LT(save.Written(), save.Lines());
+    EXPECT_EQ(save.Progress().rfind("Enregistrement : ", 0), 0u);
+    save.Cancel();
+    EXPECT_FALSE(std::filesystem::exists(path));
+  }
+  {
+    TLogSave dropped(model.Text(), model.CodePage(), path, "\n");
+    dropped.Continue(std::chrono::nanoseconds(0));
+  }  // dropped unfinished: cancelled
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(LogSave, AFailureSaysWhereAndWhyAndLeavesNoFile) {
+  TSaveFixture f;
+  TModel model;
+  Append(model, {"a line"});
+  std::ofstream(f.Folder / "a-file") << "not a folder";
+  const std::filesystem::path path = f.Folder / "a-file" / "log.txt";
+  try {
+    TLogSave save(model.Text(), model.CodePage(), path, "\n");
+    FAIL() << "saved under a file";
+  } catch (const ELogSaveError& error) {
+    const std::string message = error.what();
+    const std::u8string where = path.u8string();
+    const std::string start = "Impossible d'enregistrer le journal dans '" +
+                              std::string(where.begin(), where.end()) + "' : ";
+    EXPECT_EQ(message.rfind(start, 0), 0u) << message;
+    EXPECT_NE(message.find(" (erreur "), std::string::npos) << message;
+  }
+  EXPECT_FALSE(std::filesystem::exists(path));
+#ifndef _WIN32
+  // A device that is always full: the write fails; a device is never removed.
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  TLogSave save(model.Text(), model.CodePage(), "/dev/full", "\n");
+  try {
+    while (save.Continue(std::chrono::milliseconds(10))) {
+    }
+    FAIL() << "a full device took the log";
+  } catch (const ELogSaveError& error) {
+    EXPECT_NE(
+        std::string(error.what()).find("'/dev/full' : " + std::string(std::strerror(ENOSPC))),
+        std::string::npos)
+        << error.what();
+  }
+  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+#endif
+}
+
+TEST(LogSave, TheProposedNameIsTheLocalTime) {
+  std::tm local{};
+  local.tm_year = 2026 - 1900;
+  local.tm_mon = 6;
+  local.tm_mday = 12;
+  local.tm_hour = 4;
+  local.tm_min = 10;
+  local.tm_sec = 31;
+  local.tm_isdst = -1;
+  const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
+  EXPECT_EQ(DefaultLogFileName(when), "quorvel-20260712-041031.txt");
 }
 
 }  // namespace

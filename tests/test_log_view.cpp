@@ -1,15 +1,40 @@
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QStringDecoder>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <fstream>
+#include <iterator>
+
+#include "ui/qt/Application.h"
 #include "ui/qt/FindBar.h"
 #include "ui/qt/LogView.h"
 
 namespace {
+
+std::string Contents(const QString& path) {
+  std::ifstream file(path.toStdString(), std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// The default handler's boxes, caught instead of shown.
+struct TBoxes {
+  QStringList Texts;
+  TBoxes() {
+    static_cast<TApplication*>(qApp)->SetBoxHook(
+        [this](QMessageBox& box) { Texts << box.text(); });
+  }
+  ~TBoxes() { static_cast<TApplication*>(qApp)->SetBoxHook({}); }
+};
 
 std::vector<std::string> Lines(std::initializer_list<const char*> texts) {
   return {texts.begin(), texts.end()};
@@ -176,13 +201,15 @@ class LogViewTest : public QObject {
     TFindBar* bar = view.FindBar();
     QVERIFY(bar->isVisible());
     QTest::keyClicks(QApplication::focusWidget(), "get");
-    QTRY_COMPARE(bar->Status(), QString("1 of 2"));
+    QTRY_COMPARE(bar->Status(), QString("1 sur 2"));
     QCOMPARE(view.SelectedText(), QString("GET"));
     QCOMPARE(view.Model().Selection().first.Line, 0u);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QTRY_COMPARE(bar->Status(), QString("2 of 2"));
+    QTRY_COMPARE(bar->Status(), QString("2 sur 2"));
     QTest::keyClick(&view, Qt::Key_F3);
-    QTRY_COMPARE(bar->Status(), QString("1 of 2 (passed the end, went on from the top)"));
+    QTRY_COMPARE(bar->Status(), QString("1 sur 2 (fin atteinte, reprise au début)"));
+    // Escape from any control of the bar closes it.
+    bar->findChild<QCheckBox*>("FindCase")->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QVERIFY(!bar->isVisible());
     QCOMPARE(QApplication::focusWidget(), &view);
@@ -202,16 +229,157 @@ class LogViewTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     view.OpenFind();
     QTest::keyClicks(view.FindBar()->findChild<QLineEdit*>("FindText"), "needle");
-    QTRY_COMPARE(view.FindBar()->Status(), QString("1 of 1"));
+    QTRY_COMPARE(view.FindBar()->Status(), QString("1 sur 1"));
     const auto [from, to] = view.Model().Selection();
     const std::string_view line = view.Model().Line(from.Line);
     QVERIFY(view.Model().XOf(line, from.Column) >= 0);
     QVERIFY(view.Model().XOf(line, to.Column) <= view.viewport()->width());
     QVERIFY(view.Model().Left() > 0);
     view.AppendLines(Lines({"another needle", "and a needle again"}));
-    QTRY_COMPARE(view.FindBar()->Status(), QString("1 of 3"));
+    QTRY_COMPARE(view.FindBar()->Status(), QString("1 sur 3"));
+  }
+
+  // Where the host's text is UTF-8, a sequence is one character: shown, selected by keys and
+  // by a double click, copied, and found with its case folded.
+  void Utf8IsReadAsCharacters() {
+    TLogView view(1 << 20);
+    view.resize(400, 200);
+    const std::string line = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xE9 \xC3";
+    view.AppendLines(Lines({line.c_str()}));
+    QCOMPARE(view.LineText(0), QString::fromUtf8("Привет é Ã"));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.Select(0, 0, 0, 0);
+    QTest::keyClick(&view, Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(&view, Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(view.SelectedText(), QString::fromUtf8("Пр"));
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {},
+                       PointOf(view, QString::fromUtf8("Привет é Ã"), 3));
+    QCOMPARE(view.SelectedText(), QString::fromUtf8("Привет"));
+    view.Copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromUtf8("Привет"));
+    view.OpenFind();
+    view.FindBar()->findChild<QLineEdit*>("FindText")->setText(QString::fromUtf8("ПРИ"));
+    QTRY_COMPARE(view.FindBar()->Status(), QString("1 sur 1"));
+    QCOMPARE(view.SelectedText(), QString::fromUtf8("При"));
+  }
+
+  void TheTextsAreFrench() {
+    TLogView view(1 << 20);
+    QCOMPARE(view.accessibleName(), QString("Journal"));
+    QCOMPARE(view.FindBar()->findChild<QLineEdit*>("FindText")->placeholderText(),
+             QString("Rechercher"));
+    QCOMPARE(view.FindBar()->findChild<QCheckBox*>("FindCase")->text(),
+             QString("Respecter la casse"));
+    QCOMPARE(view.FindBar()->findChild<QAbstractButton*>("FindPrevious")->text(),
+             QString("Précédent"));
+    QCOMPARE(view.FindBar()->findChild<QAbstractButton*>("FindNext")->text(), QString("Suivant"));
+    QStringList items;
+    const std::unique_ptr<QMenu> menu = view.ContextMenu();
+    for (const QAction* action : menu->actions())
+      if (!action->isSeparator()) items << action->text() + " " + action->shortcut().toString();
+    QCOMPARE(items,
+             (QStringList{"Copier Ctrl+C", "Tout sélectionner Ctrl+A", "Rechercher... Ctrl+F",
+                          "Enregistrer le journal... Ctrl+S", "Effacer le journal Ctrl+L"}));
+  }
+
+  // Ctrl+S writes the lines there at that moment, as shown, in UTF-8, ended by LF; the
+  // progress shows in a strip while it runs.
+  void SaveWritesTheLog() {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("saved.txt");
+    TLogView view(1 << 20);
+    QString proposed;
+    view.SetAskSavePath([&](const QString& offered) {
+      proposed = offered;
+      return path;
+    });
+    view.AppendLines(Lines({"GET / caf\xC3\xA9", "\xE9t\xE9\x01", ""}));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTest::keyClick(&view, Qt::Key_S, Qt::ControlModifier);
+    QTRY_VERIFY(!view.Saving());
+    QCOMPARE(Contents(path), std::string("GET / caf\xC3\xA9\n\xC3\xA9t\xC3\xA9\xE2\x90\x81\n\n"));
+    QVERIFY(QRegularExpression("^quorvel-\\d{8}-\\d{6}\\.txt$")
+                .match(QFileInfo(proposed).fileName())
+                .hasMatch());
+    QCOMPARE(
+        QFileInfo(proposed).absolutePath(),
+        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).absolutePath());
+    // Asked, and nothing chosen: nothing saved.
+    view.SetAskSavePath([](const QString&) { return QString(); });
+    QTest::keyClick(&view, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(!view.Saving());
+  }
+
+  // A large save goes in slices: lines still come, Escape cancels and leaves no file.
+  void ASaveInProgressCanBeCancelled() {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("cancelled.txt");
+    TLogView view(std::uint64_t{1} << 30);
+    view.SetAskSavePath([&](const QString&) { return path; });
+    view.AppendLines(std::vector<std::string>(1'000'000, std::string(100, 'x')));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTest::keyClick(&view, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(view.Saving());
+    QVERIFY(view.SaveProgress().startsWith("Enregistrement : "));
+    QVERIFY(view.findChild<QLabel*>("SaveStrip")->isVisible());
+    view.AppendLine("still coming");
+    QCOMPARE(view.LineCount(), 1'000'001u);
+    QVERIFY(QFile::exists(path));
+    QTest::keyClick(&view, Qt::Key_Escape);
+    QVERIFY(!view.Saving());
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!view.findChild<QLabel*>("SaveStrip")->isVisible());
+  }
+
+  // A save that cannot be made shows the default handler's box, with the path and the reason.
+  void AFailedSaveShowsTheBox() {
+    QTemporaryDir folder;
+    QFile file(folder.filePath("a-file"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString path = folder.filePath("a-file/log.txt");
+    TBoxes boxes;
+    TLogView view(1 << 20);
+    view.SetAskSavePath([&](const QString&) { return path; });
+    view.AppendLine("a line");
+    view.SaveLog();
+    QCOMPARE(boxes.Texts.size(), 1);
+    QVERIFY2(boxes.Texts[0].startsWith("Impossible d'enregistrer le journal dans '" + path +
+                                       "' : " + QString::fromLocal8Bit(std::strerror(ENOTDIR))),
+             qPrintable(boxes.Texts[0]));
+    QVERIFY(!view.Saving());
+    QVERIFY(!QFile::exists(path));
+  }
+
+  // Ctrl+L empties the view and closes find; the lines that come next follow.
+  void ClearEmptiesTheView() {
+    TLogView view(1 << 20);
+    view.resize(300, 200);
+    view.AppendLines(std::vector<std::string>(1000, "a line"));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    view.OpenFind();
+    QTest::keyClicks(QApplication::focusWidget(), "line");
+    // Thousands grouped as the locale groups them.
+    QTRY_COMPARE(view.FindBar()->Status(), "1 sur 1" + QLocale().groupSeparator() + "000");
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(view.LineCount(), 0u);
+    QVERIFY(!view.FindBar()->isVisible());
+    QVERIFY(!view.Model().FindOpen());
+    QCOMPARE(view.FreeCharacters(), std::uint64_t{1} << 20);
+    view.AppendLines(std::vector<std::string>(500, "new"));
+    QCOMPARE(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+    QCOMPARE(view.LineText(499), QString("new"));
   }
 };
 
-QTEST_MAIN(LogViewTest)
+int main(int argc, char** argv) {
+  TApplication application(argc, argv);
+  LogViewTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "test_log_view.moc"

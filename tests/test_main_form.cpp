@@ -434,6 +434,32 @@ class MainFormTest : public QObject {
     QCOMPARE(f.Button(), QString("Start"));
   }
 
+  // A full log stops the capture and says so once; cleared, it takes lines again and a new
+  // capture starts.
+  void AFullLogCanBeClearedAndCaptureStartedAgain() {
+    TFixture f(400);
+    for (const char* name : {"VoirDate", "VoirIpPort", "VoirDrapeaux"})
+      f.Click(name);
+    for (int i = 0; i < 100; ++i)
+      f.Script->Add(BuildDatagram(WithPayload(std::string(30, static_cast<char>('a' + i % 26)))));
+    f.Click("Btn_StartStop");
+    QTRY_COMPARE(f.Boxes.size(), 1u);
+    QCOMPARE(f.Boxes[0].Text, QString("RichEdit line insertion error."));
+    QCOMPARE(f.Button(), QString("Start"));
+    const std::uint64_t shown = f.Ecr()->LineCount();
+    QVERIFY(shown > 0);
+    f.Ecr()->setFocus();
+    QTest::keyClick(f.Ecr(), Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(f.Ecr()->LineCount(), 0u);
+    QCOMPARE(f.Ecr()->FreeCharacters(), 400u);
+    f.Script->Add(BuildDatagram(WithPayload("after the clear")));
+    f.Click("Btn_StartStop");
+    QCOMPARE(f.Button(), QString("Stop"));
+    QTRY_COMPARE(f.Ecr()->LineCount(), 1u);
+    QVERIFY(f.Lines()[0].endsWith("after the clear"));
+    QCOMPARE(f.Boxes.size(), 1u);
+  }
+
   void MinimumSizeShowsTheWholePanel() {
     TFixture f;
     f.Form->show();

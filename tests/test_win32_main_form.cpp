@@ -6,6 +6,9 @@
 #include <commctrl.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "DatagramFixtures.h"
@@ -36,6 +39,32 @@ bool Pump(F&& done, std::chrono::milliseconds limit = 5000ms) {
 
 void Pump(std::chrono::milliseconds time) {
   Pump([] { return false; }, time);
+}
+
+// As the program's own loop runs messages: its shortcuts, then the dialog manager.
+void PumpAsTheProgram(TMainForm& form, std::chrono::milliseconds time = 100ms) {
+  const auto until = std::chrono::steady_clock::now() + time;
+  while (std::chrono::steady_clock::now() < until) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (form.TranslateShortcut(message)) continue;
+      if (::IsDialogMessageW(form.Handle(), &message)) continue;
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+}
+
+// A key pressed on a control, as the keyboard sends it.
+void Press(HWND control, WPARAM key) {
+  ::PostMessageW(control, WM_KEYDOWN, key, 1);
+  ::PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+}
+
+std::string Contents(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // A control of the window by its name in the layout table: its id is its row's.
@@ -469,6 +498,16 @@ TEST(Win32MainForm, AFullViewIsReportedOnce) {
   EXPECT_EQ(f.Boxes[0].Text, L"RichEdit line insertion error.");
   EXPECT_EQ(f.Lines().size(), 12u);
   EXPECT_EQ(f.Text("Btn_StartStop"), L"Start");
+  // Cleared, the log takes lines again, and a new capture starts.
+  ::SendMessageW(f.Get("Ecr"), WM_COMMAND, TLogView::kClearCommand, 0);
+  EXPECT_EQ(f.Lines().size(), 0u);
+  EXPECT_EQ(f.Form->LogView().FreeCharacters(), 400u);
+  f.Script->Add(BuildDatagram(WithPayload("after the clear")));
+  f.Click("Btn_StartStop");
+  EXPECT_EQ(f.Text("Btn_StartStop"), L"Stop");
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 1; }));
+  EXPECT_TRUE(f.Lines()[0].ends_with("after the clear"));
+  EXPECT_EQ(f.Boxes.size(), 1u);
 }
 
 // The log's find through the view's thin bar: the model's find, the Win32 controls.
@@ -491,14 +530,203 @@ TEST(Win32MainForm, FindInTheLog) {
     return std::wstring(status);
   };
   ::SetWindowTextW(text, L"get");
-  ASSERT_TRUE(Pump([&] { return status() == L"1 of 2"; })) << TApplication::Narrow(status());
+  ASSERT_TRUE(Pump([&] { return status() == L"1 sur 2"; })) << TApplication::Narrow(status());
   EXPECT_EQ(f.Form->LogView().Model().SelectedBytes(""), "GET");
   ::SendMessageW(::GetDlgItem(view, TLogView::kFindNext), BM_CLICK, 0, 0);
-  ASSERT_TRUE(Pump([&] { return status() == L"2 of 2"; })) << TApplication::Narrow(status());
+  ASSERT_TRUE(Pump([&] { return status() == L"2 sur 2"; })) << TApplication::Narrow(status());
   EXPECT_EQ(f.Form->LogView().Model().Selection().first.Line, 2u);
-  ::SendMessageW(text, WM_KEYDOWN, VK_ESCAPE, 0);
-  EXPECT_FALSE(shown(text));
+  // F3 with a button of the bar focused, through the program's own loop.
+  const HWND next = ::GetDlgItem(view, TLogView::kFindNext);
+  ::SetFocus(next);
+  Press(next, VK_F3);
+  PumpAsTheProgram(*f.Form);
+  EXPECT_EQ(status(), L"1 sur 2 (fin atteinte, reprise au début)");
+  EXPECT_EQ(f.Form->LogView().Model().Selection().first.Line, 0u);
+  // The whole text nowhere: the selection as the search found it, and the bar says so.
+  ::SetWindowTextW(text, L"getx");
+  ASSERT_TRUE(Pump([&] { return status() == L"Introuvable"; })) << TApplication::Narrow(status());
   EXPECT_EQ(f.Form->LogView().Model().SelectedBytes(""), "GET");
+  // Escape from the check box closes the bar, the dialog manager notwithstanding.
+  ::SetFocus(::GetDlgItem(view, TLogView::kFindCase));
+  Press(::GetDlgItem(view, TLogView::kFindCase), VK_ESCAPE);
+  PumpAsTheProgram(*f.Form);
+  EXPECT_FALSE(shown(text));
+  EXPECT_EQ(::GetFocus(), view);
+  EXPECT_EQ(f.Form->LogView().Model().SelectedBytes(""), "GET");
+}
+
+// The view's own texts, its name for screen readers, its focus, and the bar's colours.
+TEST(Win32MainForm, TheLogViewSpeaksFrenchAndShowsItsFocus) {
+  TFixture f;
+  const HWND view = f.Get("Ecr");
+  wchar_t name[32] = L"";
+  ::GetWindowTextW(view, name, 32);
+  EXPECT_STREQ(name, L"Journal");
+  const auto text_of = [&](int id) {
+    wchar_t text[64] = L"";
+    ::GetWindowTextW(::GetDlgItem(view, id), text, 64);
+    return std::wstring(text);
+  };
+  EXPECT_EQ(text_of(TLogView::kFindCase), L"Respecter la casse");
+  EXPECT_EQ(text_of(TLogView::kFindPrevious), L"Précédent");
+  EXPECT_EQ(text_of(TLogView::kFindNext), L"Suivant");
+  wchar_t cue[32] = L"";
+  ::SendMessageW(::GetDlgItem(view, TLogView::kFindText), EM_GETCUEBANNER,
+                 reinterpret_cast<WPARAM>(cue), 32);
+  EXPECT_STREQ(cue, L"Rechercher");
+  HMENU menu = f.Form->LogView().CreateContextMenu();
+  std::vector<std::wstring> items;
+  for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+    wchar_t item[64] = L"";
+    if (::GetMenuStringW(menu, static_cast<UINT>(i), item, 64, MF_BYPOSITION) > 0)
+      items.emplace_back(item);
+  }
+  ::DestroyMenu(menu);
+  EXPECT_EQ(items, (std::vector<std::wstring>{
+                       L"Copier\tCtrl+C", L"Tout sélectionner\tCtrl+A", L"Rechercher...\tCtrl+F",
+                       L"Enregistrer le journal...\tCtrl+S", L"Effacer le journal\tCtrl+L"}));
+  // The status draws on the bar's face.
+  HDC dc = ::GetDC(view);
+  const auto brush = reinterpret_cast<HBRUSH>(
+      ::SendMessageW(view, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(::GetDlgItem(view, TLogView::kFindStatus))));
+  EXPECT_EQ(brush, ::GetSysColorBrush(COLOR_BTNFACE));
+  EXPECT_EQ(::GetBkColor(dc), ::GetSysColor(COLOR_BTNFACE));
+  EXPECT_EQ(::GetTextColor(dc), ::GetSysColor(COLOR_BTNTEXT));
+  EXPECT_EQ(::GetBkMode(dc), TRANSPARENT);
+  ::ReleaseDC(view, dc);
+  // Focused, the view has the caret.
+  ::ShowWindow(f.Form->Handle(), SW_SHOWNORMAL);
+  ::SetForegroundWindow(f.Form->Handle());
+  ::SetFocus(view);
+  Pump(100ms);
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  ASSERT_TRUE(::GetGUIThreadInfo(::GetCurrentThreadId(), &info));
+  EXPECT_EQ(info.hwndCaret, view);
+  ::SetFocus(f.Get("Btn_StartStop"));
+  ASSERT_TRUE(::GetGUIThreadInfo(::GetCurrentThreadId(), &info));
+  EXPECT_EQ(info.hwndCaret, nullptr);
+}
+
+// Matches are drawn in the system's highlight colours, whatever they are: a high-contrast
+// theme's too.
+TEST(Win32MainForm, MatchesTakeTheSystemsHighlightColours) {
+  TFixture f;
+  const int element = COLOR_HIGHLIGHT;
+  const COLORREF before = ::GetSysColor(element);
+  const COLORREF chosen = RGB(0, 128, 64);
+  ASSERT_TRUE(::SetSysColors(1, &element, &chosen));
+  ::ShowWindow(f.Form->Handle(), SW_SHOWNORMAL);
+  f.Script->Add(BuildDatagram(WithPayload("MMMMMMMMMM needle MMMMMMMMMM")));
+  f.Click("Btn_StartStop");
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 1; }));
+  const HWND view = f.Get("Ecr");
+  ::SendMessageW(view, WM_COMMAND, TLogView::kFindCommand, 0);
+  ::SetWindowTextW(::GetDlgItem(view, TLogView::kFindText), L"M");
+  ASSERT_TRUE(Pump([&] {
+    wchar_t status[64] = L"";
+    ::GetWindowTextW(::GetDlgItem(view, TLogView::kFindStatus), status, 64);
+    return std::wstring_view(status) == L"1 sur 20";
+  }));
+  ::RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  const TLogModel& model = f.Form->LogView().Model();
+  const std::string_view line = model.Line(0);
+  const std::size_t last = line.rfind('M');  // a match, not the selected one
+  const int x = static_cast<int>((model.XOf(line, last) + model.XOf(line, last + 1)) / 2);
+  HDC dc = ::GetDC(view);
+  // The band's top row, above the glyph.
+  const COLORREF pixel = ::GetPixel(dc, x, 0);
+  ::ReleaseDC(view, dc);
+  ::SetSysColors(1, &element, &before);
+  EXPECT_EQ(pixel, chosen);
+}
+
+// Ctrl+S writes the lines as shown, in UTF-8, ended by CR LF; a save can be cancelled, and a
+// save that fails shows the default handler's box with the path and the system's reason.
+TEST(Win32MainForm, SaveTheLog) {
+  TFixture f;
+  for (const char* payload : {"GET / caf\xE9", "tab\there"})
+    f.Script->Add(BuildDatagram(WithPayload(payload)));
+  for (const char* name : {"VoirDate", "VoirIpPort", "VoirDrapeaux"})
+    f.Click(name);
+  f.Click("Btn_StartStop");
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 2; }));
+  f.Click("Btn_StartStop");
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() /
+      ("quorvel-win32-save-" + std::to_string(::GetCurrentProcessId()));
+  std::filesystem::create_directories(folder);
+  TLogView* view = TLogView::FromHandle(f.Get("Ecr"));
+  ASSERT_NE(view, nullptr);
+  std::wstring proposed;
+  std::filesystem::path path = folder / "saved.txt";
+  view->SetAskSavePath([&](const std::wstring& offered) {
+    proposed = offered;
+    return path.wstring();
+  });
+  ::SetFocus(f.Get("Ecr"));
+  ::SendMessageW(f.Get("Ecr"), WM_KEYDOWN, 'S', 0);  // Ctrl is not down: nothing
+  EXPECT_TRUE(proposed.empty());
+  ::SendMessageW(f.Get("Ecr"), WM_COMMAND, TLogView::kSaveCommand, 0);
+  ASSERT_TRUE(Pump([&] { return !view->Saving(); }));
+  EXPECT_EQ(Contents(path), f.Lines()[0].substr(0, f.Lines()[0].size() - 1) + "\xC3\xA9\r\n" +
+                                f.Lines()[1] + "\r\n");
+  const std::wstring name = std::filesystem::path(proposed).filename().wstring();
+  EXPECT_EQ(name.rfind(L"quorvel-", 0), 0u);
+  EXPECT_EQ(name.size(), std::wstring(L"quorvel-YYYYMMDD-HHMMSS.txt").size());
+  // A large log: cancelled with Escape while it goes, no file left.
+  std::vector<std::string> lines(1'000'000, std::string(100, 'x'));  // more than a slice writes
+  view->AppendLines(lines);
+  path = folder / "cancelled.txt";
+  ::SendMessageW(f.Get("Ecr"), WM_COMMAND, TLogView::kSaveCommand, 0);
+  ASSERT_TRUE(view->Saving());
+  wchar_t strip[64] = L"";
+  ::GetWindowTextW(::GetDlgItem(f.Get("Ecr"), TLogView::kSaveStrip), strip, 64);
+  EXPECT_EQ(std::wstring(strip).rfind(L"Enregistrement : ", 0), 0u);
+  EXPECT_TRUE(std::filesystem::exists(path));
+  Press(f.Get("Ecr"), VK_ESCAPE);
+  PumpAsTheProgram(*f.Form);
+  EXPECT_FALSE(view->Saving());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  // Under a file: no such folder.
+  std::ofstream(folder / "a-file") << "not a folder";
+  path = folder / "a-file" / "log.txt";
+  ::SendMessageW(f.Get("Ecr"), WM_COMMAND, TLogView::kSaveCommand, 0);
+  ASSERT_EQ(f.Boxes.size(), 1u);
+  EXPECT_EQ(f.Boxes[0].Text.rfind(
+                L"Impossible d'enregistrer le journal dans '" + path.wstring() + L"' : ", 0),
+            0u)
+      << TApplication::Narrow(f.Boxes[0].Text);
+  EXPECT_FALSE(view->Saving());
+  std::filesystem::remove_all(folder);
+}
+
+TEST(Win32MainForm, ClearTheLog) {
+  TFixture f;
+  for (int i = 0; i < 50; ++i)
+    f.Script->Add(BuildDatagram(WithPayload("GET /" + std::to_string(i))));
+  f.Click("Btn_StartStop");
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 50; }));
+  const HWND view = f.Get("Ecr");
+  ::SendMessageW(view, WM_COMMAND, TLogView::kFindCommand, 0);
+  ::SetWindowTextW(::GetDlgItem(view, TLogView::kFindText), L"GET");
+  ::SetFocus(view);
+  const bool control_was_down = (::GetKeyState(VK_CONTROL) & 0x8000) != 0;
+  BYTE keys[256];
+  ::GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  ::SetKeyboardState(keys);
+  ::SendMessageW(view, WM_KEYDOWN, 'L', 0);  // Ctrl+L
+  keys[VK_CONTROL] = control_was_down ? 0x80 : 0;
+  ::SetKeyboardState(keys);
+  EXPECT_EQ(f.Lines().size(), 0u);
+  EXPECT_FALSE(f.Form->LogView().Model().FindOpen());
+  EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(view, TLogView::kFindText)));
+  f.Script->Add(BuildDatagram(WithPayload("after the clear")));
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 1; }));
+  EXPECT_TRUE(f.Form->LogView().Model().Following());
+  EXPECT_TRUE(f.Boxes.empty());
 }
 
 // No raw IP socket under wine: Start ends in the failure box, never in a hang.

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <string>
+#include <string_view>
 
 // The host's ANSI code page on Linux: Windows-1252, with its five undefined bytes (0x81,
 // 0x8D, 0x8F, 0x90, 0x9D) taken as the C1 controls of the same value, so that every byte is
@@ -36,30 +39,66 @@ inline constexpr char16_t kWindows1252[256] = {
 };
 // clang-format on
 
-// The host's ANSI code page as the log sees it: every byte is one character. Where the host's
-// code page has no single character for a byte (a lead byte of a double-byte code page), the
-// byte reads as in Windows-1252.
+// How the log reads a payload's bytes as characters. An 8-bit code page (the host's ANSI code
+// page on Windows) reads every byte as one character; where a byte stands for no single
+// character (a lead byte of a double-byte code page), as in Windows-1252. Where the host's text
+// is UTF-8 (Linux, and Windows whose ANSI code page is 65001), every well-formed UTF-8 sequence
+// reads as its character and every other byte as in Windows-1252. Either way a line's bytes are
+// kept as they came: only reading them changes.
 class TCodePage {
  public:
-  // Windows-1252, the Linux host's; on Windows, the system's ANSI code page.
+  // Linux: UTF-8. Windows: UTF-8 under code page 65001, the system's ANSI code page otherwise.
   static const TCodePage& Host();
   static const TCodePage& Windows1252();
+  static const TCodePage& Utf8();
 
-  explicit TCodePage(const char16_t (&characters)[256]);
+  explicit TCodePage(const char16_t (&characters)[256], bool utf8 = false);
 
+  bool IsUtf8() const { return FUtf8; }
+
+  // A character of a line: what it stands for and the bytes it takes.
+  struct TCharacter {
+    char32_t Code;
+    std::size_t Length;
+  };
+  // The character that starts at byte `at` of `bytes` (at < size).
+  TCharacter At(std::string_view bytes, std::size_t at) const {
+    const auto byte = static_cast<unsigned char>(bytes[at]);
+    if (byte < 0x80 || !FUtf8) return {FCharacter[byte], 1};
+    return AtUtf8(bytes, at);
+  }
+  // Where the character after, or before, the one at byte `at` starts.
+  std::size_t Next(std::string_view bytes, std::size_t at) const {
+    return at < bytes.size() ? at + At(bytes, at).Length : bytes.size();
+  }
+  std::size_t Previous(std::string_view bytes, std::size_t at) const;
+  // The start of the character that holds byte `at` (`at` itself at the end).
+  std::size_t StartOf(std::string_view bytes, std::size_t at) const;
+
+  // What a byte reads as on its own: a byte outside any UTF-8 sequence, or any byte of an
+  // 8-bit code page.
   char16_t Character(unsigned char byte) const { return FCharacter[byte]; }
-  // What a view draws: the character, except that control characters are drawn as visible
-  // symbols (the Control Pictures, and a replacement mark for C1 controls).
+  // What a view draws for it: control characters as visible symbols (the Control Pictures, and
+  // a replacement mark for C1 controls).
   char16_t Displayed(unsigned char byte) const { return FDisplayed[byte]; }
-  // The byte of the character's lower case, where the code page has it; for matching
-  // without regard to case.
+  // The byte of the character's simple case folding, where the code page has it; for matching
+  // an 8-bit code page's text without regard to case.
   unsigned char Folded(unsigned char byte) const { return FFolded[byte]; }
   // Letters, digits and the underscore: what a double click selects as a word.
   bool InWord(unsigned char byte) const { return FInWord[byte]; }
-  // The byte that stands for `c`, when the code page has one.
+  // The byte that stands for `c` on its own, when the code page has one.
   std::optional<unsigned char> ByteOf(char16_t c) const;
 
+  // The characters of `bytes`, in UTF-16: control characters as they are, or as drawn.
+  std::u16string Characters(std::string_view bytes) const;
+  std::u16string Shown(std::string_view bytes) const;
+  // The characters as drawn, tabs as they are, appended in UTF-8: what a saved log holds.
+  void AppendShownUtf8(std::string& out, std::string_view bytes) const;
+
  private:
+  TCharacter AtUtf8(std::string_view bytes, std::size_t at) const;
+
+  bool FUtf8;
   char16_t FCharacter[256];
   char16_t FDisplayed[256];
   unsigned char FFolded[256];

@@ -1,7 +1,11 @@
 #pragma once
 
 // Finding a text in a log: over the log's compact storage, line by line, never across a line
-// break, with or without regard to case as the host's code page folds it. A search for the
+// break, by characters as the code page reads the bytes, with or without regard to case
+// (Unicode's simple case folding). A match is always whole characters: in UTF-8 text, a
+// character of the needle matches only its UTF-8 sequence (or, without regard to case, one of
+// its case variants'), never a byte read on its own as in Windows-1252 nor a part of a longer
+// character. A search for the
 // next or previous match and the count of all matches both work in slices of bounded time,
 // so that a view answers input while they go through millions of lines.
 #include <chrono>
@@ -31,17 +35,19 @@ class TLogFinder {
   TLogFinder(const TLogFinder&) = delete;
   TLogFinder& operator=(const TLogFinder&) = delete;
 
-  // A new text to find; an empty one finds nothing. Starts the count over.
-  void SetNeedle(std::string_view needle, bool match_case);
-  const std::string& Needle() const { return FNeedle; }
+  // A new text to find, as typed; an empty one finds nothing. Starts the count over. A text
+  // that the code page cannot hold finds nothing either.
+  void SetNeedle(std::u16string_view needle, bool match_case);
+  const std::u16string& Needle() const { return FNeedle; }
   bool MatchCase() const { return FMatchCase; }
-  std::size_t Length() const { return FNeedle.size(); }
 
-  // Calls `found(column)` for each match in `line`, left to right, none overlapping.
+  // Calls `found(begin, end)` for each match in `line`, in bytes, left to right, none
+  // overlapping. A match without regard to case may take more or fewer bytes than the needle.
   template <class F>
   void ForEachMatch(std::string_view line, F&& found) const {
-    for (std::size_t at = 0; (at = Find(line, at)) != std::string_view::npos; at += Length())
-      found(at);
+    std::size_t end = 0;
+    for (std::size_t at = 0; (at = Find(line, at, end)) != std::string_view::npos; at = end)
+      found(at, end);
   }
 
   // --- The next or previous match, from a place, wrapping around the log's ends.
@@ -53,6 +59,8 @@ class TLogFinder {
   // the log holds none; Wrapped() tells that it came around an end.
   TProgress ContinueSearch(std::chrono::nanoseconds budget);
   const std::optional<TMatch>& Found() const { return FFound; }
+  // Where the match found ends, in bytes.
+  std::size_t FoundEnd() const { return FFoundEnd; }
   bool Wrapped() const { return FWrapped; }
 
   // --- The count of every match, brought up to the log's end a slice at a time; lines
@@ -66,16 +74,40 @@ class TLogFinder {
  private:
   static constexpr std::uint64_t kBlock = 4096;  // lines per counted block
 
-  std::size_t Find(std::string_view line, std::size_t from) const;
+  static constexpr std::size_t kMostVariants = 4;  // no character has more case variants
+
+  // A character of the needle: the byte sequences that may stand for it, each whole
+  // characters of the text, none the start or the end of another.
+  struct TUnit {
+    struct TVariant {
+      char Bytes[4];
+      std::uint8_t Length;
+    };
+    TVariant Variants[kMostVariants];
+    std::size_t Count = 0;
+    // A sequence that ends at `end`: where it starts.
+    bool EndsAt(std::string_view line, std::size_t end, std::size_t& start) const;
+    // A sequence that starts at `at`: where it ends.
+    bool StartsAt(std::string_view line, std::size_t at, std::size_t& end) const;
+  };
+
+  // The first match that starts at or after `from`, and in `end` where it ends; or npos.
+  std::size_t Find(std::string_view line, std::size_t from, std::size_t& end) const;
   std::size_t Count(std::string_view line) const;
   std::string_view Line(std::uint64_t line) const;
+  void ChooseAnchor();
 
   const TLogText& FText;
   const TCodePage& FCodePage;
-  std::string FNeedle;
-  std::string FFolded;               // the needle, folded when case does not matter
-  unsigned char FFirst[2] = {0, 0};  // what a match may start with
+  std::u16string FNeedle;
   bool FMatchCase = false;
+  std::vector<TUnit> FUnits;  // empty: nothing can match
+  std::size_t FShortest = 0;  // bytes of the shortest match
+  // The character looked for first, by the last bytes of its sequences: the one whose bytes
+  // are rarest in the log's newest lines. Its neighbours are matched from it both ways.
+  std::size_t FAnchorUnit = 0;
+  unsigned char FAnchors[kMostVariants] = {};
+  std::size_t FAnchorCount = 0;
   mutable std::string FScratch;
 
   bool FSearching = false;
@@ -85,6 +117,7 @@ class TLogFinder {
   std::uint64_t FVisits = 0;  // lines searched so far
   bool FWrapped = false;
   std::optional<TMatch> FFound;
+  std::size_t FFoundEnd = 0;
 
   std::vector<std::uint64_t> FBlockCounts;  // matches in each whole block counted
   std::uint64_t FCountedLines = 0;

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/Unicode.h"
+
 TLogModel::TLogModel(std::uint64_t capacity, const TCodePage& code_page)
     : FCodePage(code_page), FText(capacity), FFinder(FText, code_page) {
-  std::fill(std::begin(FAdvance), std::end(FAdvance), 6.0f);
-  FText.SetMetrics(FMetrics);
+  FText.SetMetrics(&FAdvances, &FCodePage);
 }
 
 std::string_view TLogModel::Line(std::uint64_t line) const {
@@ -27,18 +28,37 @@ std::size_t TLogModel::AppendLines(std::span<const std::string> lines) {
   return appended;
 }
 
-void TLogModel::SetMetrics(std::span<const float, 256> advance, float tab_width, int line_height) {
-  std::copy(advance.begin(), advance.end(), FAdvance);
-  FMetrics.TabWidth = tab_width > 0 ? tab_width : 48;
+void TLogModel::Clear() {
+  FText.Clear();
+  const std::u16string needle = FFinder.Needle();
+  FFinder.SetNeedle(needle, FFinder.MatchCase());  // its counts start over
+  FFindOpen = false;
+  FNotFound = false;
+  FOrdinal = 0;
+  FWrapNotice.clear();
+  FShowing = false;
+  FOriginAnchor = FOriginCursor = {};
+  FAnchor = FCursor = {};
+  FTop = 0;
+  FLeft = 0;
+  FHeld = false;
+  FUnseen = 0;
+}
+
+void TLogModel::SetMetrics(TAdvances::TMeasure measure, float tab_width, int line_height) {
+  FAdvances.Set(std::move(measure), tab_width);
   FLineHeight = std::max(1, line_height);
-  FText.SetMetrics(FMetrics);
   ScrollTo(FTop);
 }
 
 float TLogModel::LeftOf(std::string_view bytes, std::size_t column) const {
   float x = 0;
-  for (std::size_t i = 0; i < column && i < bytes.size(); ++i)
-    x = FMetrics.After(x, static_cast<unsigned char>(bytes[i]));
+  column = std::min(column, bytes.size());
+  for (std::size_t at = 0; at < column;) {
+    const TCodePage::TCharacter c = FCodePage.At(bytes, at);
+    x = FAdvances.After(x, c.Code);
+    at += c.Length;
+  }
   return x;
 }
 
@@ -174,11 +194,11 @@ void TLogModel::Navigate(TLogKey key, bool control, bool shift) {
 }
 
 std::size_t TLogModel::NextColumn(std::string_view bytes, std::size_t column) const {
-  return std::min(column + 1, bytes.size());
+  return FCodePage.Next(bytes, column);
 }
 
-std::size_t TLogModel::PreviousColumn(std::string_view, std::size_t column) const {
-  return column > 0 ? column - 1 : 0;
+std::size_t TLogModel::PreviousColumn(std::string_view bytes, std::size_t column) const {
+  return FCodePage.Previous(bytes, column);
 }
 
 bool TLogModel::DragBeyondEdge(int x, int y) const {
@@ -207,10 +227,12 @@ TLogModel::TPosition TLogModel::PositionAt(int x, int y) const {
   const float target = static_cast<float>(x - kMargin + FLeft);
   float left = 0;
   std::size_t column = 0;
-  for (; column < bytes.size(); ++column) {
-    const float next = FMetrics.After(left, static_cast<unsigned char>(bytes[column]));
+  while (column < bytes.size()) {
+    const TCodePage::TCharacter c = FCodePage.At(bytes, column);
+    const float next = FAdvances.After(left, c.Code);
     if (target < (left + next) / 2) break;
     left = next;
+    column += c.Length;
   }
   return {line, column};
 }
@@ -219,6 +241,7 @@ TLogModel::TPosition TLogModel::Clamped(TPosition at) const {
   if (FText.LineCount() == 0) return {};
   at.Line = std::min(at.Line, FText.LineCount() - 1);
   at.Column = std::min(at.Column, FText.LineLength(at.Line));
+  at.Column = FCodePage.StartOf(Line(at.Line), at.Column);
   return at;
 }
 
@@ -242,16 +265,16 @@ void TLogModel::SelectWordAt(TPosition at) {
   const std::string_view bytes = Line(at.Line);
   std::size_t begin = at.Column;
   std::size_t end = begin;
-  const auto in_word = [this](char byte) {
-    return FCodePage.InWord(static_cast<unsigned char>(byte));
+  const auto in_word = [this, bytes](std::size_t column) {
+    return IsWordCharacter(FCodePage.At(bytes, column).Code);
   };
-  if (begin < bytes.size() && in_word(bytes[begin])) {
-    while (begin > 0 && in_word(bytes[begin - 1]))
-      --begin;
-    while (end < bytes.size() && in_word(bytes[end]))
-      ++end;
+  if (begin < bytes.size() && in_word(begin)) {
+    while (begin > 0 && in_word(FCodePage.Previous(bytes, begin)))
+      begin = FCodePage.Previous(bytes, begin);
+    while (end < bytes.size() && in_word(end))
+      end = FCodePage.Next(bytes, end);
   } else if (begin < bytes.size()) {
-    ++end;
+    end = FCodePage.Next(bytes, begin);
   }
   Select({at.Line, begin}, {at.Line, end});
 }
@@ -270,6 +293,20 @@ std::string TLogModel::SelectedBytes(std::string_view line_break) const {
   return text;
 }
 
+std::u16string TLogModel::SelectedText(std::u16string_view line_break) const {
+  if (!HasSelection()) return {};
+  const auto [from, to] = Selection();
+  std::u16string text;
+  for (std::uint64_t line = from.Line; line <= to.Line; ++line) {
+    const std::string_view bytes = Line(line);
+    const std::size_t begin = line == from.Line ? from.Column : 0;
+    const std::size_t end = line == to.Line ? to.Column : bytes.size();
+    text += FCodePage.Characters(bytes.substr(begin, end - begin));
+    if (line != to.Line) text.append(line_break);
+  }
+  return text;
+}
+
 TLogModel::TSpan TLogModel::SelectedIn(std::uint64_t line) const {
   if (!HasSelection()) return {};
   const auto [from, to] = Selection();
@@ -281,24 +318,27 @@ TLogModel::TSpan TLogModel::SelectedIn(std::uint64_t line) const {
   return span;
 }
 
+void TLogModel::OpenFind() {
+  if (!FFindOpen) FShowing = false;
+  FFindOpen = true;
+}
+
 void TLogModel::FindText(std::u16string_view needle, bool match_case) {
-  std::string bytes;
-  for (const char16_t c : needle) {
-    const std::optional<unsigned char> byte = FCodePage.ByteOf(c);
-    // No line holds a NUL: what the code page cannot hold finds nothing.
-    if (!byte) {
-      bytes.assign(1, '\0');
-      break;
-    }
-    bytes.push_back(static_cast<char>(*byte));
+  // Typing on from a match shown searches from it again; anything else starts a new search
+  // from the selection as it stands.
+  if (!FShowing || FShownAnchor != FAnchor || FShownCursor != FCursor) {
+    FOriginAnchor = FAnchor;
+    FOriginCursor = FCursor;
   }
-  FFinder.SetNeedle(bytes, match_case);
+  FFinder.SetNeedle(needle, match_case);
   StartFind(Selection().first, true);
 }
 
 bool TLogModel::FindAgain(bool forward) {
   if (!FFindOpen || FFinder.Needle().empty()) return false;
   const auto [from, to] = Selection();
+  FOriginAnchor = FAnchor;
+  FOriginCursor = FCursor;
   if (forward) {
     // After the match in hand, or from where the view stands when nothing is selected.
     StartFind(HasSelection() ? to : TPosition{FTop, 0}, true);
@@ -314,6 +354,7 @@ void TLogModel::StartFind(TPosition from, bool forward) {
   FOrdinal = 0;
   FWrapNotice.clear();
   FFinder.StartSearch({from.Line, from.Column}, forward);
+  if (!FFinder.Searching()) ShowFound();  // an empty log, or a text no line can hold
 }
 
 bool TLogModel::ContinueFind(std::chrono::nanoseconds budget) {
@@ -328,47 +369,53 @@ bool TLogModel::ContinueFind(std::chrono::nanoseconds budget) {
 void TLogModel::ShowFound() {
   const std::optional<TLogFinder::TMatch>& found = FFinder.Found();
   FNotFound = !found && !FFinder.Needle().empty();
-  if (!found) return;
+  if (!found) {
+    // Nothing of a partial match stays selected: the selection is the one the search began at.
+    Select(FOriginAnchor, FOriginCursor);
+    FShowing = false;
+    return;
+  }
   if (FFinder.Wrapped())
-    FWrapNotice = FFindForward ? "passed the end, went on from the top"
-                               : "passed the start, went on from the bottom";
-  const std::size_t end = found->Column + FFinder.Length();
+    FWrapNotice =
+        FFindForward ? "fin atteinte, reprise au début" : "début atteint, reprise à la fin";
+  const std::size_t end = FFinder.FoundEnd();
   Select({found->Line, found->Column}, {found->Line, end});
+  FShowing = true;
+  FShownAnchor = FAnchor;
+  FShownCursor = FCursor;
   Reveal(found->Line, found->Column, end);
   FHeld = true;  // the match stays in sight while lines arrive
 }
 
-namespace {
-
-// 1284 as "1,284".
-std::string Grouped(std::uint64_t value) {
+// 1284 as "1 284", with the view's separator.
+std::string TLogModel::Grouped(std::uint64_t value) const {
   const std::string digits = std::to_string(value);
   std::string grouped;
   for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i != 0 && (digits.size() - i) % 3 == 0) grouped.push_back(',');
+    if (i != 0 && (digits.size() - i) % 3 == 0) grouped += FThousands;
     grouped.push_back(digits[i]);
   }
   return grouped;
 }
 
-}  // namespace
-
 std::string TLogModel::NewLinesMarker() const {
   if (Following() || FUnseen == 0) return {};
-  return "\u25BC " + Grouped(FUnseen) + " new lines below (End follows)";
+  return "\u25BC " + Grouped(FUnseen) +
+         (FUnseen == 1 ? " nouvelle ligne plus bas" : " nouvelles lignes plus bas") +
+         " (Fin pour suivre)";
 }
 
 std::string TLogModel::FindStatus() const {
   if (FFinder.Needle().empty()) return {};
-  if (FFinder.Searching()) return "searching...";
-  if (FNotFound) return "not found";
+  if (FFinder.Searching()) return "Recherche...";
+  if (FNotFound) return "Introuvable";
   std::string status;
   const std::optional<TLogFinder::TMatch>& found = FFinder.Found();
   // A match's place among all never changes once known: the log only grows after it.
   if (found && FOrdinal == 0) FOrdinal = FFinder.Ordinal(*found);
-  if (FOrdinal != 0) status = Grouped(FOrdinal) + " of ";
+  if (FOrdinal != 0) status = Grouped(FOrdinal) + " sur ";
   status += Grouped(FFinder.Total()) + (FFinder.Counted() ? "" : "+");
-  if (!found) status += FFinder.Total() == 1 ? " match" : " matches";
+  if (!found) status += FFinder.Total() == 1 ? " résultat" : " résultats";
   if (!FWrapNotice.empty()) status += " (" + FWrapNotice + ")";
   return status;
 }

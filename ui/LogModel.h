@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -27,7 +28,8 @@ enum class TLogKey { Up, Down, PageUp, PageDown, Left, Right, Home, End };
 
 class TLogModel {
  public:
-  // A place in the text: a line, and a column counting bytes.
+  // A place in the text: a line, and a column counting bytes, always at the start of a
+  // character (or the line's end).
   struct TPosition {
     std::uint64_t Line = 0;
     std::size_t Column = 0;
@@ -54,14 +56,17 @@ class TLogModel {
   // Appends each line, followed by a line break, in order, as long as they fit whole; returns
   // how many went in. A view that followed the newest line goes on following it.
   std::size_t AppendLines(std::span<const std::string> lines);
+  // Empties the log and gives its memory back: no selection, no find, at the top.
+  void Clear();
 
-  // --- Measures, in pixels: each byte's advance as drawn, the tab stops, the line height.
-  void SetMetrics(std::span<const float, 256> advance, float tab_width, int line_height);
+  // --- Measures, in pixels: each character's advance as drawn (the view measures it once),
+  // the tab stops, the line height.
+  void SetMetrics(TAdvances::TMeasure measure, float tab_width, int line_height);
   int LineHeight() const { return FLineHeight; }
-  float Advance(unsigned char byte) const { return FAdvance[byte]; }
-  // Where the next character starts once `byte` is drawn at `x`, from the line's start.
-  float After(float x, unsigned char byte) const { return FMetrics.After(x, byte); }
-  // From the line's start to where character `column` of `bytes` starts.
+  float Advance(char32_t c) const { return FAdvances.Of(c); }
+  // Where the next character starts once `c` is drawn at `x`, from the line's start.
+  float After(float x, char32_t c) const { return FAdvances.After(x, c); }
+  // From the line's start to where the character at byte `column` of `bytes` starts.
   float LeftOf(std::string_view bytes, std::size_t column) const;
 
   // --- Where the view stands: the area the text is drawn in, the first line in sight and
@@ -94,9 +99,11 @@ class TLogModel {
   // goes a line, a character or a page that way, or to the line's start or end (with Control,
   // the text's), and comes into sight.
   void Navigate(TLogKey key, bool control, bool shift);
-  // The note drawn while lines come in out of sight, such as "▼ 12 new lines below (End
-  // follows)", in UTF-8; empty when there is none to draw.
+  // The note drawn while lines come in out of sight, such as "▼ 12 nouvelles lignes plus bas
+  // (Fin pour suivre)", in UTF-8; empty when there is none to draw.
   std::string NewLinesMarker() const;
+  // What groups thousands in the numbers the model writes, in UTF-8: the view's locale's.
+  void SetThousandsSeparator(std::string separator) { FThousands = std::move(separator); }
 
   // --- A drag that selects: beyond an edge of the viewport the view keeps scrolling that way.
   // True when `x`, `y` (viewport coordinates) lie beyond an edge: a timer then calls DragStep.
@@ -123,6 +130,8 @@ class TLogModel {
   void SelectWordAt(TPosition at);
   // The selected bytes, lines joined by `line_break`.
   std::string SelectedBytes(std::string_view line_break) const;
+  // The selected characters, in UTF-16, lines joined by `line_break`: what a copy gives.
+  std::u16string SelectedText(std::u16string_view line_break) const;
   // Of line `line`, the columns the selection covers; empty when it covers none. `through_end`
   // tells that the line's break is selected too.
   struct TSpan {
@@ -134,19 +143,22 @@ class TLogModel {
   // --- Find. A view opens its find bar, hands over what the user types, and runs slices
   // until none is due; the model selects the match, brings it into sight and holds the view
   // there.
-  void OpenFind() { FFindOpen = true; }
+  void OpenFind();
   void CloseFind() { FFindOpen = false; }
   bool FindOpen() const { return FFindOpen; }
   const TLogFinder& Finder() const { return FFinder; }
   // A new text, as the user typed it: the first match at or after the selection's start. A
-  // text the log's characters cannot hold is in no line: it finds nothing.
+  // text the log's characters cannot hold is in no line: it finds nothing. A text that is
+  // nowhere leaves the selection as it was when the search began (before the first letters
+  // typed matched), and says so.
   void FindText(std::u16string_view needle, bool match_case);
   // The next match after the selection, or the previous one before it; false, with nothing
   // done, when find is closed or has no text: the view then opens its bar instead.
   bool FindAgain(bool forward);
   // One slice of the search and of the count; true while more is due.
   bool ContinueFind(std::chrono::nanoseconds budget);
-  // What the bar says: "3 of 1,284", "not found", and a notice when the search went round.
+  // What the bar says, in UTF-8: "3 sur 1 284", "Introuvable", and a notice when the search
+  // went round.
   std::string FindStatus() const;
 
  private:
@@ -156,12 +168,12 @@ class TLogModel {
   std::size_t PreviousColumn(std::string_view bytes, std::size_t column) const;
   void StartFind(TPosition from, bool forward);
   void ShowFound();
+  std::string Grouped(std::uint64_t value) const;
 
   const TCodePage& FCodePage;
   TLogText FText;
   mutable std::string FScratch;
-  float FAdvance[256] = {};
-  TLogText::TMetrics FMetrics{FAdvance};
+  TAdvances FAdvances;
   int FLineHeight = 13;
   int FWidth = 0, FHeight = 0;
   std::uint64_t FTop = 0;
@@ -173,6 +185,11 @@ class TLogModel {
   bool FFindOpen = false;
   bool FFindForward = true;
   bool FNotFound = false;
+  // The selection before the text typed so far began to match, and the match last shown.
+  TPosition FOriginAnchor, FOriginCursor;
+  bool FShowing = false;
+  TPosition FShownAnchor, FShownCursor;
   mutable std::uint64_t FOrdinal = 0;  // of the match found, once known
   std::string FWrapNotice;
+  std::string FThousands = "\u202F";  // a narrow no-break space
 };

@@ -5,29 +5,39 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QToolButton>
+
+#include "ui/LogTexts.h"
 
 TFindBar::TFindBar(QWidget* parent)
     : QWidget(parent),
       FText(new QLineEdit(this)),
-      FMatchCase(new QCheckBox(QStringLiteral("Match case"), this)),
-      FPrevious(new QToolButton(this)),
-      FNext(new QToolButton(this)),
+      FMatchCase(new QCheckBox(QString::fromUtf8(TLogTexts::kMatchCase), this)),
+      FPrevious(new QPushButton(QString::fromUtf8(TLogTexts::kPrevious), this)),
+      FNext(new QPushButton(QString::fromUtf8(TLogTexts::kNext), this)),
       FStatus(new QLabel(this)),
       FClose(new QToolButton(this)) {
   setObjectName(QStringLiteral("FindBar"));
   setAutoFillBackground(true);
   setBackgroundRole(QPalette::Window);
   FText->setObjectName(QStringLiteral("FindText"));
-  FText->setPlaceholderText(QStringLiteral("Find"));
+  FText->setPlaceholderText(QString::fromUtf8(TLogTexts::kFindPlaceholder));
   FText->setClearButtonEnabled(true);
-  FText->installEventFilter(this);
-  FPrevious->setArrowType(Qt::UpArrow);
-  FPrevious->setToolTip(QStringLiteral("Previous match (Shift+F3)"));
-  FNext->setArrowType(Qt::DownArrow);
-  FNext->setToolTip(QStringLiteral("Next match (F3)"));
+  FMatchCase->setObjectName(QStringLiteral("FindCase"));
+  FPrevious->setObjectName(QStringLiteral("FindPrevious"));
+  FPrevious->setToolTip(QStringLiteral("Résultat précédent (Maj+F3)"));
+  FPrevious->setAutoDefault(false);
+  FNext->setObjectName(QStringLiteral("FindNext"));
+  FNext->setToolTip(QStringLiteral("Résultat suivant (F3)"));
+  FNext->setAutoDefault(false);
+  FClose->setObjectName(QStringLiteral("FindClose"));
   FClose->setText(QStringLiteral("\u2715"));
-  FClose->setToolTip(QStringLiteral("Close (Escape)"));
+  FClose->setToolTip(QString::fromUtf8(TLogTexts::kClose) + " (Échap)");
+  for (QWidget* control : {static_cast<QWidget*>(FText), static_cast<QWidget*>(FMatchCase),
+                           static_cast<QWidget*>(FPrevious), static_cast<QWidget*>(FNext),
+                           static_cast<QWidget*>(FClose)})
+    control->installEventFilter(this);
   FClose->setAutoRaise(true);
   FStatus->setObjectName(QStringLiteral("FindStatus"));
   auto* layout = new QHBoxLayout(this);
@@ -41,8 +51,8 @@ TFindBar::TFindBar(QWidget* parent)
   layout->addWidget(FClose);
   connect(FText, &QLineEdit::textChanged, this, &TFindBar::Changed);
   connect(FMatchCase, &QCheckBox::toggled, this, &TFindBar::Changed);
-  connect(FPrevious, &QToolButton::clicked, this, &TFindBar::Previous);
-  connect(FNext, &QToolButton::clicked, this, &TFindBar::Next);
+  connect(FPrevious, &QPushButton::clicked, this, &TFindBar::Previous);
+  connect(FNext, &QPushButton::clicked, this, &TFindBar::Next);
   connect(FClose, &QToolButton::clicked, this, &TFindBar::Closed);
 }
 
@@ -68,9 +78,9 @@ void TFindBar::Focus() {
 }
 
 bool TFindBar::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == FText && event->type() == QEvent::KeyPress) {
+  if (event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+    if (watched == FText && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
       emit(key->modifiers() & Qt::ShiftModifier) ? Previous() : Next();
       return true;
     }

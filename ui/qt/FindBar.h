@@ -5,11 +5,12 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QToolButton;
 
-// The log view's find bar: a text to find, "Match case", next and previous, and what the
-// search found. Enter and Shift+Enter in the text find the next and previous match, Escape
-// closes the bar.
+// The log view's find bar: a text to find, "Respecter la casse", next and previous, and what
+// the search found. Enter and Shift+Enter in the text find the next and previous match, Escape
+// in any of its controls closes the bar.
 class TFindBar : public QWidget {
   Q_OBJECT
 
@@ -35,8 +36,8 @@ class TFindBar : public QWidget {
  private:
   QLineEdit* FText;
   QCheckBox* FMatchCase;
-  QToolButton* FPrevious;
-  QToolButton* FNext;
+  QPushButton* FPrevious;
+  QPushButton* FNext;
   QLabel* FStatus;
   QToolButton* FClose;
 };

@@ -3,28 +3,41 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 
+#include "ui/LogTexts.h"
+#include "ui/VisibleText.h"
+#include "ui/qt/Application.h"
 #include "ui/qt/FindBar.h"
 
 namespace {
 
-QString Decoded(const TCodePage& code_page, std::string_view bytes) {
-  QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-  QChar* out = text.data();
-  for (const char c : bytes)
-    *out++ = QChar(code_page.Character(static_cast<unsigned char>(c)));
-  return text;
+constexpr auto kSlice = std::chrono::milliseconds(10);
+
+void AppendCharacter(QString& text, char32_t c) {
+  if (c < 0x10000) {
+    text += QChar(static_cast<char16_t>(c));
+  } else {
+    text += QChar(QChar::highSurrogate(c));
+    text += QChar(QChar::lowSurrogate(c));
+  }
 }
 
 }  // namespace
@@ -33,21 +46,31 @@ TLogView::TLogView(std::uint64_t capacity, QWidget* parent)
     : QAbstractScrollArea(parent),
       FModel(capacity),
       FFindBar(new TFindBar(this)),
-      FFindWork(new QTimer(this)) {
+      FFindWork(new QTimer(this)),
+      FSaveStrip(new QLabel(this)),
+      FSaveWork(new QTimer(this)) {
   QFont font(QStringLiteral("Arial"), 8);
   // Unshaped text keeps every glyph at the sum of the advances before it, so that what is
   // drawn, what is selected and what is measured agree.
   font.setStyleStrategy(QFont::PreferNoShaping);
   font.setKerning(false);
   setFont(font);
+  setAccessibleName(QString::fromUtf8(TLogTexts::kName));
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setFocusPolicy(Qt::StrongFocus);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setAutoFillBackground(false);
   FFindBar->hide();
+  FSaveStrip->setObjectName(QStringLiteral("SaveStrip"));
+  FSaveStrip->setAutoFillBackground(true);
+  FSaveStrip->setBackgroundRole(QPalette::Window);
+  FSaveStrip->setContentsMargins(6, 2, 6, 2);
+  FSaveStrip->hide();
   FFindWork->setSingleShot(true);
   connect(FFindWork, &QTimer::timeout, this, &TLogView::FindWork);
+  FSaveWork->setSingleShot(true);
+  connect(FSaveWork, &QTimer::timeout, this, &TLogView::SaveWork);
   connect(FFindBar, &TFindBar::Changed, this, [this] {
     FModel.FindText(FFindBar->Text().toStdU16String(), FFindBar->MatchCase());
     FindWork();
@@ -62,13 +85,27 @@ TLogView::TLogView(std::uint64_t capacity, QWidget* parent)
   shortcut(QKeySequence::Find, [this] { OpenFind(); });
   shortcut(QKeySequence(Qt::Key_F3), [this] { FindNext(true); });
   shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(false); });
+  FAskSavePath = [this](const QString& proposed) {
+    return QFileDialog::getSaveFileName(this, QString::fromUtf8(TLogTexts::kSaveTitle), proposed,
+                                        QString::fromUtf8(TLogTexts::kTextFiles) + " (*.txt);;" +
+                                            QString::fromUtf8(TLogTexts::kAllFiles) + " (*)");
+  };
+  ReadLocale();
   UpdateMetrics();
+}
+
+TLogView::~TLogView() = default;
+
+void TLogView::ReadLocale() {
+  const QString separator = QLocale().groupSeparator();
+  FModel.SetThousandsSeparator(separator.isEmpty() ? std::string("\u202F")
+                                                   : separator.toStdString());
 }
 
 void TLogView::OpenFind() {
   FModel.OpenFind();
   FFindBar->show();
-  PlaceFindBar();
+  PlaceBars();
   FFindBar->Focus();
   Sync();
 }
@@ -76,7 +113,7 @@ void TLogView::OpenFind() {
 void TLogView::CloseFind() {
   FModel.CloseFind();
   FFindBar->hide();
-  setViewportMargins(0, 0, 0, 0);
+  PlaceBars();
   setFocus();
   Sync();
 }
@@ -88,17 +125,87 @@ void TLogView::FindNext(bool forward) {
 
 // A slice of the search, then of the count, and the next slice after the event loop's turn.
 void TLogView::FindWork() {
-  const bool more = FModel.ContinueFind(std::chrono::milliseconds(10));
+  const bool more = FModel.ContinueFind(kSlice);
   FFindBar->SetStatus(QString::fromStdString(FModel.FindStatus()));
   Sync();
   if (more) FFindWork->start(0);
 }
 
-void TLogView::PlaceFindBar() {
-  const int height = FFindBar->sizeHint().height();
-  setViewportMargins(0, 0, 0, height);
+void TLogView::PlaceBars() {
+  const int find = FModel.FindOpen() ? FFindBar->sizeHint().height() : 0;
+  const int strip = FSave ? FSaveStrip->sizeHint().height() : 0;
+  setViewportMargins(0, 0, 0, find + strip);
   const QRect area = viewport()->geometry();
-  FFindBar->setGeometry(area.left(), area.bottom() + 1, area.width(), height);
+  FSaveStrip->setGeometry(area.left(), area.bottom() + 1, area.width(), strip);
+  FFindBar->setGeometry(area.left(), area.bottom() + 1 + strip, area.width(), find);
+  FSaveStrip->setVisible(strip > 0);
+}
+
+QString TLogView::ProposedSavePath() {
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  const QString name =
+      QString::fromStdString(DefaultLogFileName(std::chrono::system_clock::now()));
+  return folder.isEmpty() ? name : QDir(folder).filePath(name);
+}
+
+void TLogView::SaveLog() {
+  if (FSave) return;
+  const QString path = FAskSavePath(ProposedSavePath());
+  if (path.isEmpty()) return;
+  try {
+    FSave = std::make_unique<TLogSave>(
+        FModel.Text(), FModel.CodePage(),
+        std::filesystem::path(QFile::encodeName(path).toStdString()), "\n");
+  } catch (const std::exception& error) {
+    return TApplication::HandleException(error);
+  }
+  FSaveStrip->setText(QString::fromStdString(FSave->Progress()));
+  PlaceBars();
+  SaveWork();
+}
+
+// A slice of the save, the strip brought up to date, and the next slice after the event
+// loop's turn, so that input and appends go on.
+void TLogView::SaveWork() {
+  if (!FSave) return;
+  try {
+    if (FSave->Continue(kSlice)) {
+      FSaveStrip->setText(QString::fromStdString(FSave->Progress()));
+      FSaveWork->start(0);
+      return;
+    }
+  } catch (const std::exception& error) {
+    EndSave();
+    return TApplication::HandleException(error);
+  }
+  EndSave();
+}
+
+void TLogView::CancelSave() {
+  if (!FSave) return;
+  FSave->Cancel();
+  EndSave();
+}
+
+void TLogView::EndSave() {
+  FSaveWork->stop();
+  FSave.reset();
+  PlaceBars();
+  Sync();
+}
+
+QString TLogView::SaveProgress() const {
+  return FSave ? FSaveStrip->text() : QString();
+}
+
+void TLogView::ClearLog() {
+  CancelSave();
+  FFindWork->stop();
+  FModel.Clear();
+  FFindBar->hide();
+  PlaceBars();
+  FFindBar->SetStatus({});
+  Sync();
 }
 
 void TLogView::ShareSelection() const {
@@ -113,14 +220,15 @@ void TLogView::UpdateMetrics() {
   unshaped.setKerning(false);
   if (unshaped != font()) setFont(unshaped);
   const QFontMetricsF metrics(font());
-  float advance[256];
-  for (int byte = 0; byte < 256; ++byte)
-    advance[byte] = static_cast<float>(metrics.horizontalAdvance(
-        QChar(FModel.CodePage().Displayed(static_cast<unsigned char>(byte)))));
   FAscent = static_cast<int>(std::ceil(metrics.ascent()));
   // Tab stops every half inch, as in a rich-text control.
-  FModel.SetMetrics(advance, static_cast<float>(logicalDpiX()) / 2,
-                    static_cast<int>(std::ceil(metrics.lineSpacing())));
+  FModel.SetMetrics(
+      [metrics](char32_t shown) {
+        QString text;
+        AppendCharacter(text, shown);
+        return static_cast<float>(metrics.horizontalAdvance(text));
+      },
+      static_cast<float>(logicalDpiX()) / 2, static_cast<int>(std::ceil(metrics.lineSpacing())));
   Sync();
 }
 
@@ -137,15 +245,7 @@ void TLogView::AppendLine(std::string_view line) {
 }
 
 QString TLogView::LineText(std::uint64_t line) const {
-  return Decoded(FModel.CodePage(), FModel.Line(line));
-}
-
-QString TLogView::Displayed(std::string_view bytes) const {
-  QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-  QChar* out = text.data();
-  for (const char c : bytes)
-    *out++ = QChar(FModel.CodePage().Displayed(static_cast<unsigned char>(c)));
-  return text;
+  return QString::fromStdU16String(FModel.CodePage().Characters(FModel.Line(line)));
 }
 
 void TLogView::SetColors(const QColor& background, const QColor& text) {
@@ -190,31 +290,30 @@ void TLogView::scrollContentsBy(int, int) {
 void TLogView::DrawLine(QPainter& painter, std::string_view bytes, int top, qreal from_x,
                         qreal to_x, const QColor& color) const {
   painter.setPen(color);
+  const TCodePage& code_page = FModel.CodePage();
   const qreal origin = FModel.XOf(bytes, 0);
   const int baseline = top + FAscent;
   float x = 0;  // from the line's start
-  std::size_t run_begin = 0;
+  QString run;
   qreal run_x = origin;
-  auto flush = [&](std::size_t end) {
-    if (end > run_begin)
-      painter.drawText(QPointF(run_x, baseline),
-                       Displayed(bytes.substr(run_begin, end - run_begin)));
+  auto flush = [&] {
+    if (!run.isEmpty()) painter.drawText(QPointF(run_x, baseline), run);
+    run.clear();
   };
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(bytes[i]);
-    const float next = FModel.After(x, byte);
-    if (byte == '\t' || origin + next <= from_x) {
-      flush(i);
-      run_begin = i + 1;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const TCodePage::TCharacter c = code_page.At(bytes, at);
+    at += c.Length;
+    const float next = FModel.After(x, c.Code);
+    if (c.Code == u'\t' || origin + next <= from_x) {
+      flush();
       run_x = origin + next;
+    } else {
+      AppendCharacter(run, VisibleCharacter(c.Code));
     }
     x = next;
-    if (origin + x > to_x) {
-      flush(i + 1);
-      return;
-    }
+    if (origin + x > to_x) break;
   }
-  flush(bytes.size());
+  flush();
 }
 
 void TLogView::paintEvent(QPaintEvent*) {
@@ -232,9 +331,9 @@ void TLogView::paintEvent(QPaintEvent*) {
     const std::string_view bytes = FModel.Line(line);
     const int top = row * height;
     if (FModel.FindOpen()) {
-      FModel.Finder().ForEachMatch(bytes, [&](std::size_t at) {
+      FModel.Finder().ForEachMatch(bytes, [&](std::size_t at, std::size_t end) {
         const qreal left = FModel.XOf(bytes, at);
-        const qreal right = FModel.XOf(bytes, at + FModel.Finder().Length());
+        const qreal right = FModel.XOf(bytes, end);
         painter.fillRect(QRectF(left, top, right - left, height), QColor(255, 190, 0, 120));
       });
     }
@@ -268,7 +367,7 @@ void TLogView::paintEvent(QPaintEvent*) {
 
 void TLogView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
-  if (FModel.FindOpen()) PlaceFindBar();
+  PlaceBars();
   FModel.SetViewport(viewport()->width(), viewport()->height());
   Sync();
 }
@@ -276,6 +375,17 @@ void TLogView::resizeEvent(QResizeEvent* event) {
 void TLogView::changeEvent(QEvent* event) {
   QAbstractScrollArea::changeEvent(event);
   if (event->type() == QEvent::FontChange) UpdateMetrics();
+  if (event->type() == QEvent::LocaleChange) ReadLocale();
+}
+
+void TLogView::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  viewport()->update();
+}
+
+void TLogView::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  viewport()->update();
 }
 
 void TLogView::Select(std::uint64_t from_line, std::size_t from_column, std::uint64_t to_line,
@@ -290,7 +400,7 @@ void TLogView::SelectAll() {
 }
 
 QString TLogView::SelectedText() const {
-  return Decoded(FModel.CodePage(), FModel.SelectedBytes("\n"));
+  return QString::fromStdU16String(FModel.SelectedText(u"\n"));
 }
 
 void TLogView::Copy() const {
@@ -303,6 +413,12 @@ void TLogView::keyPressEvent(QKeyEvent* event) {
     Copy();
   } else if (event == QKeySequence::SelectAll) {
     SelectAll();
+  } else if (event == QKeySequence::Save) {
+    SaveLog();
+  } else if (event->key() == Qt::Key_L && event->modifiers() == Qt::ControlModifier) {
+    ClearLog();
+  } else if (event->key() == Qt::Key_Escape && FSave) {
+    CancelSave();
   } else {
     static constexpr std::pair<int, TLogKey> kKeys[] = {
         {Qt::Key_Up, TLogKey::Up},         {Qt::Key_Down, TLogKey::Down},
@@ -376,17 +492,29 @@ void TLogView::mouseDoubleClickEvent(QMouseEvent* event) {
   viewport()->update();
 }
 
-void TLogView::contextMenuEvent(QContextMenuEvent* event) {
-  QMenu menu(this);
-  QAction* copy = menu.addAction(tr("&Copy"), this, &TLogView::Copy);
+std::unique_ptr<QMenu> TLogView::ContextMenu() {
+  auto menu = std::make_unique<QMenu>(this);
+  QAction* copy = menu->addAction(QString::fromUtf8(TLogTexts::kCopy), this, &TLogView::Copy);
   copy->setShortcut(QKeySequence::Copy);
   copy->setEnabled(HasSelection());
-  menu.addSeparator();
-  QAction* all = menu.addAction(tr("Select &All"), this, &TLogView::SelectAll);
+  menu->addSeparator();
+  QAction* all =
+      menu->addAction(QString::fromUtf8(TLogTexts::kSelectAll), this, &TLogView::SelectAll);
   all->setShortcut(QKeySequence::SelectAll);
   all->setEnabled(FModel.LineCount() > 0);
-  menu.addSeparator();
-  QAction* find = menu.addAction(tr("&Find..."), this, &TLogView::OpenFind);
+  menu->addSeparator();
+  QAction* find = menu->addAction(QString::fromUtf8(TLogTexts::kFind), this, &TLogView::OpenFind);
   find->setShortcut(QKeySequence::Find);
-  menu.exec(event->globalPos());
+  menu->addSeparator();
+  QAction* save = menu->addAction(QString::fromUtf8(TLogTexts::kSave), this, &TLogView::SaveLog);
+  save->setShortcut(QKeySequence::Save);
+  save->setEnabled(!FSave);
+  QAction* clear =
+      menu->addAction(QString::fromUtf8(TLogTexts::kClear), this, &TLogView::ClearLog);
+  clear->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+  return menu;
+}
+
+void TLogView::contextMenuEvent(QContextMenuEvent* event) {
+  ContextMenu()->exec(event->globalPos());
 }

@@ -66,3 +66,13 @@ std::wstring TApplication::FromUtf8(std::string_view text) {
   wide.resize(static_cast<std::size_t>(length > 0 ? length : 0));
   return wide;
 }
+
+std::string TApplication::ToUtf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
+  return narrow;
+}

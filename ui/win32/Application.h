@@ -31,8 +31,9 @@ class TApplication {
   // Converts between the host's ANSI code page and UTF-16.
   static std::wstring Wide(const std::string& text);
   static std::string Narrow(const std::wstring& text);
-  // The program's own texts (a model's, in UTF-8) as the system shows them.
+  // The program's own texts (a model's, in UTF-8) as the system shows them, and back.
   static std::wstring FromUtf8(std::string_view text);
+  static std::string ToUtf8(std::wstring_view text);
 };
 
 // Runs a handler of a window procedure, passing what it raises to the default handler.

@@ -1,22 +1,50 @@
 #include "ui/win32/LogView.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
+#include <shlobj.h>
 #include <windowsx.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
 
+#include "ui/LogTexts.h"
+#include "ui/VisibleText.h"
 #include "ui/win32/Application.h"
+
+#undef FindText  // commdlg.h's, not the model's
 
 namespace {
 
 constexpr UINT_PTR kAutoScrollTimer = 1;
 constexpr UINT_PTR kFindTimer = 2;
+constexpr UINT_PTR kSaveTimer = 3;
 constexpr UINT kFindWork = WM_APP + 2;
+constexpr UINT kSaveWork = WM_APP + 3;
+constexpr auto kSlice = std::chrono::milliseconds(10);
 
 bool Pressed(int key) {
   return (::GetKeyState(key) & 0x8000) != 0;
+}
+
+void AppendCharacter(std::wstring& text, char32_t c) {
+  if (c < 0x10000) {
+    text.push_back(static_cast<wchar_t>(c));
+  } else {
+    text.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+    text.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+  }
+}
+
+// The next slice of a work after the event loop's turn: it waits while input is queued, which a
+// posted message would otherwise come before.
+void Again(HWND window, UINT message, UINT_PTR timer) {
+  if (HIWORD(::GetQueueStatus(QS_INPUT)) != 0)
+    ::SetTimer(window, timer, USER_TIMER_MINIMUM, nullptr);
+  else
+    ::PostMessageW(window, message, 0, 0);
 }
 
 }  // namespace
@@ -33,12 +61,51 @@ TLogView::TLogView(HWND parent, int id, std::uint64_t capacity) : FModel(capacit
     return ::RegisterClassExW(&type) != 0;
   }();
   (void)registered;
-  ::CreateWindowExW(WS_EX_CLIENTEDGE, kClassName, L"",
-                    WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | WS_CLIPSIBLINGS,
+  // The window text names the view for screen readers.
+  ::CreateWindowExW(WS_EX_CLIENTEDGE, kClassName, TApplication::FromUtf8(TLogTexts::kName).c_str(),
+                    WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL |
+                        WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
                     0, 0, 0, 0, parent, reinterpret_cast<HMENU>(INT_PTR{id}),
                     TApplication::Instance(), this);
+  FAskSavePath = [this](const std::wstring& proposed) {
+    wchar_t file[MAX_PATH * 4] = L"";
+    const std::size_t slash = proposed.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : proposed.substr(0, slash);
+    proposed.copy(file, std::min<std::size_t>(proposed.size() - (slash + 1), std::size(file) - 1),
+                  slash + 1);
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = FWindow;
+    const std::wstring filter =
+        TApplication::FromUtf8(TLogTexts::kTextFiles) + std::wstring(L" (*.txt)\0*.txt\0", 15) +
+        TApplication::FromUtf8(TLogTexts::kAllFiles) + std::wstring(L" (*.*)\0*.*\0", 11);
+    const std::wstring title = TApplication::FromUtf8(TLogTexts::kSaveTitle);
+    dialog.lpstrFilter = filter.c_str();
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = static_cast<DWORD>(std::size(file));
+    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    dialog.lpstrTitle = title.c_str();
+    dialog.lpstrDefExt = L"txt";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
+    // The dialog's library is loaded only when asked for: it brings the print spooler's,
+    // which looks for a printing service on the network as it loads (under wine, at least).
+    static const auto ask = reinterpret_cast<BOOL(WINAPI*)(OPENFILENAMEW*)>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(
+            ::LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
+            "GetSaveFileNameW")));
+    if (!ask) throw std::runtime_error("the system's save dialog is not there");
+    return ask(&dialog) ? std::wstring(file) : std::wstring();
+  };
   CreateFindBar();
+  ReadLocale();
   SetDpi(96);
+}
+
+TLogView* TLogView::FromHandle(HWND window) {
+  wchar_t type[32] = L"";
+  ::GetClassNameW(window, type, 32);
+  if (std::wstring_view(type) != kClassName) return nullptr;
+  return reinterpret_cast<TLogView*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
 TLogView::~TLogView() {
@@ -88,61 +155,81 @@ void TLogView::SetDpi(int dpi) {
   FDpi = dpi;
   if (FFont) ::DeleteObject(FFont);
   FFont = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                        ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                         DEFAULT_PITCH | FF_SWISS, L"Arial");
   if (FBarFont) ::DeleteObject(FBarFont);
   FBarFont = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
-  for (int id = kFindText; id <= kFindClose; ++id)
+  for (int id = kFindText; id <= kSaveStrip; ++id)
     ::SendMessageW(FindControl(id), WM_SETFONT, reinterpret_cast<WPARAM>(FBarFont), TRUE);
   UpdateMetrics();
-  PlaceFindBar();
+  PlaceBars();
+}
+
+// The user's thousands separator, or a narrow no-break space when the locale states none.
+void TLogView::ReadLocale() {
+  wchar_t separator[8] = L"";
+  const int length = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_STHOUSAND, separator, 8);
+  FModel.SetThousandsSeparator(length > 1 ? TApplication::ToUtf8(separator) : "\u202F");
 }
 
 void TLogView::CreateFindBar() {
   struct TPart {
     int Id;
     const wchar_t* Type;
-    const wchar_t* Text;
+    const char* Text;  // UTF-8
     DWORD Style;
     DWORD ExStyle;
   };
   const TPart parts[] = {
-      {kFindText, L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
-      {kFindCase, L"BUTTON", L"Match case", BS_AUTOCHECKBOX | WS_TABSTOP, 0},
-      {kFindPrevious, L"BUTTON", L"Previous", BS_PUSHBUTTON | WS_TABSTOP, 0},
-      {kFindNext, L"BUTTON", L"Next", BS_PUSHBUTTON | WS_TABSTOP, 0},
-      {kFindStatus, L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, 0},
-      {kFindClose, L"BUTTON", L"Close", BS_PUSHBUTTON | WS_TABSTOP, 0},
+      {kFindText, L"EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
+      {kFindCase, L"BUTTON", TLogTexts::kMatchCase, BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+      {kFindPrevious, L"BUTTON", TLogTexts::kPrevious, BS_PUSHBUTTON | WS_TABSTOP, 0},
+      {kFindNext, L"BUTTON", TLogTexts::kNext, BS_PUSHBUTTON | WS_TABSTOP, 0},
+      {kFindStatus, L"STATIC", "", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, 0},
+      {kFindClose, L"BUTTON", TLogTexts::kClose, BS_PUSHBUTTON | WS_TABSTOP, 0},
+      {kSaveStrip, L"STATIC", "", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, 0},
   };
   for (const TPart& part : parts)
-    ::CreateWindowExW(part.ExStyle, part.Type, part.Text, WS_CHILD | part.Style, 0, 0, 0, 0,
-                      FWindow, reinterpret_cast<HMENU>(INT_PTR{part.Id}), TApplication::Instance(),
+    ::CreateWindowExW(part.ExStyle, part.Type, TApplication::FromUtf8(part.Text).c_str(),
+                      WS_CHILD | part.Style, 0, 0, 0, 0, FWindow,
+                      reinterpret_cast<HMENU>(INT_PTR{part.Id}), TApplication::Instance(),
                       nullptr);
-  ::SetWindowSubclass(FindControl(kFindText), &TLogView::FindTextProc, 1,
-                      reinterpret_cast<DWORD_PTR>(this));
+  const std::wstring cue = TApplication::FromUtf8(TLogTexts::kFindPlaceholder);
+  ::SendMessageW(FindControl(kFindText), EM_SETCUEBANNER, TRUE,
+                 reinterpret_cast<LPARAM>(cue.c_str()));
+  for (int id : {kFindText, kFindCase, kFindPrevious, kFindNext, kFindClose})
+    ::SetWindowSubclass(FindControl(id), &TLogView::FindBarProc, 1,
+                        reinterpret_cast<DWORD_PTR>(this));
 }
 
-// Along the view's bottom edge, inside it; the text stands above it.
-void TLogView::PlaceFindBar() {
+// Along the view's bottom edge, inside it: the save strip, then the find bar; the text stands
+// above them.
+void TLogView::PlaceBars() {
   RECT client;
   ::GetClientRect(FWindow, &client);
-  FBarHeight = FModel.FindOpen() ? ::MulDiv(26, FDpi, 96) : 0;
-  const int top = client.bottom - FBarHeight;
   const auto scale = [this](int pixels) { return ::MulDiv(pixels, FDpi, 96); };
+  const int find = FModel.FindOpen() ? scale(26) : 0;
+  const int strip = FSave ? scale(20) : 0;
+  FBarHeight = find + strip;
+  const int top = client.bottom - find;
+  ::MoveWindow(FindControl(kSaveStrip), scale(4), top - strip,
+               std::max(0L, client.right - scale(8)), strip, TRUE);
+  ::ShowWindow(FindControl(kSaveStrip), FSave ? SW_SHOW : SW_HIDE);
   struct TSlot {
     int Id;
     int Width;
   };
-  const TSlot slots[] = {{kFindText, 200}, {kFindCase, 90},    {kFindPrevious, 70},
+  const TSlot slots[] = {{kFindText, 200}, {kFindCase, 120},   {kFindPrevious, 70},
                          {kFindNext, 70},  {kFindStatus, 320}, {kFindClose, 60}};
   int x = scale(4);
   for (const TSlot& slot : slots) {
     const int width = slot.Id == kFindStatus
                           ? std::max(scale(40), static_cast<int>(client.right) - x - scale(68))
                           : scale(slot.Width);
-    ::MoveWindow(FindControl(slot.Id), x, top + scale(2), width, FBarHeight - scale(4), TRUE);
+    ::MoveWindow(FindControl(slot.Id), x, top + scale(2), width, std::max(0, find - scale(4)),
+                 TRUE);
     ::ShowWindow(FindControl(slot.Id), FModel.FindOpen() ? SW_SHOW : SW_HIDE);
     x += width + scale(6);
   }
@@ -151,7 +238,7 @@ void TLogView::PlaceFindBar() {
 
 void TLogView::OpenFind() {
   FModel.OpenFind();
-  PlaceFindBar();
+  PlaceBars();
   ::SetFocus(FindControl(kFindText));
   ::SendMessageW(FindControl(kFindText), EM_SETSEL, 0, -1);
   Sync();
@@ -159,7 +246,7 @@ void TLogView::OpenFind() {
 
 void TLogView::CloseFind() {
   FModel.CloseFind();
-  PlaceFindBar();
+  PlaceBars();
   ::SetFocus(FWindow);
   Sync();
 }
@@ -177,26 +264,24 @@ void TLogView::FindTextChanged() {
   FindWork();
 }
 
-// A slice of the search, then of the count. The next slice waits while input is queued: a
-// posted message would otherwise come before it.
+// A slice of the search, then of the count.
 void TLogView::FindWork() {
   ::KillTimer(FWindow, kFindTimer);
-  const bool more = FModel.ContinueFind(std::chrono::milliseconds(10));
+  const bool more = FModel.ContinueFind(kSlice);
   ::SetWindowTextW(FindControl(kFindStatus), TApplication::FromUtf8(FModel.FindStatus()).c_str());
   Sync();
-  if (!more) return;
-  if (HIWORD(::GetQueueStatus(QS_INPUT)) != 0)
-    ::SetTimer(FWindow, kFindTimer, USER_TIMER_MINIMUM, nullptr);
-  else
-    ::PostMessageW(FWindow, kFindWork, 0, 0);
+  if (more) Again(FWindow, kFindWork, kFindTimer);
 }
 
-LRESULT CALLBACK TLogView::FindTextProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
-                                        DWORD_PTR view) {
+LRESULT CALLBACK TLogView::FindBarProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                       DWORD_PTR view) {
   auto* self = reinterpret_cast<TLogView*>(view);
-  if (message == WM_GETDLGCODE && (w == VK_RETURN || w == VK_ESCAPE))
-    return DLGC_WANTALLKEYS;  // not the dialog manager's, here
-  if (message == WM_KEYDOWN && (w == VK_RETURN || w == VK_ESCAPE || w == VK_F3)) {
+  const bool text = ::GetDlgCtrlID(window) == kFindText;
+  const bool button = !text && ::GetDlgCtrlID(window) != kFindCase;
+  // Not the dialog manager's, here: Escape would cancel the window, Enter press its default.
+  if (message == WM_GETDLGCODE && (w == VK_ESCAPE || (w == VK_RETURN && (text || button))))
+    return ::DefSubclassProc(window, message, w, l) | DLGC_WANTMESSAGE;
+  if (message == WM_KEYDOWN && (w == VK_ESCAPE || w == VK_F3 || (w == VK_RETURN && text))) {
     return Handled(window, [&]() -> LRESULT {
       if (w == VK_ESCAPE)
         self->CloseFind();
@@ -205,29 +290,105 @@ LRESULT CALLBACK TLogView::FindTextProc(HWND window, UINT message, WPARAM w, LPA
       return 0;
     });
   }
+  if (message == WM_KEYDOWN && w == VK_RETURN && button) {
+    ::SendMessageW(window, BM_CLICK, 0, 0);
+    return 0;
+  }
   if (message == WM_CHAR && (w == L'\r' || w == 27)) return 0;  // no beep
   return ::DefSubclassProc(window, message, w, l);
+}
+
+void TLogView::SaveLog() {
+  if (FSave) return;
+  const std::wstring path = FAskSavePath(ProposedSavePath());
+  if (path.empty()) return;
+  try {
+    FSave = std::make_unique<TLogSave>(FModel.Text(), FModel.CodePage(),
+                                       std::filesystem::path(path), "\r\n");
+  } catch (const std::exception& error) {
+    return TApplication::ShowException(FWindow,
+                                       TApplication::Narrow(TApplication::FromUtf8(error.what())));
+  }
+  ::SetWindowTextW(FindControl(kSaveStrip), TApplication::FromUtf8(FSave->Progress()).c_str());
+  PlaceBars();
+  Sync();
+  SaveWork();
+}
+
+// A slice of the save and the strip brought up to date; the window answers input and takes
+// lines between slices.
+void TLogView::SaveWork() {
+  ::KillTimer(FWindow, kSaveTimer);
+  if (!FSave) return;
+  try {
+    if (FSave->Continue(kSlice)) {
+      ::SetWindowTextW(FindControl(kSaveStrip), TApplication::FromUtf8(FSave->Progress()).c_str());
+      return Again(FWindow, kSaveWork, kSaveTimer);
+    }
+  } catch (const std::exception& error) {
+    EndSave();
+    return TApplication::ShowException(FWindow,
+                                       TApplication::Narrow(TApplication::FromUtf8(error.what())));
+  }
+  EndSave();
+}
+
+void TLogView::CancelSave() {
+  if (!FSave) return;
+  FSave->Cancel();
+  EndSave();
+}
+
+void TLogView::EndSave() {
+  ::KillTimer(FWindow, kSaveTimer);
+  FSave.reset();
+  PlaceBars();
+  Sync();
+}
+
+std::wstring TLogView::ProposedSavePath() {
+  const std::wstring name =
+      TApplication::FromUtf8(DefaultLogFileName(std::chrono::system_clock::now()));
+  wchar_t folder[MAX_PATH] = L"";
+  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, folder)) ||
+      folder[0] == L'\0')
+    return name;
+  return std::wstring(folder) + L"\\" + name;
+}
+
+void TLogView::ClearLog() {
+  CancelSave();
+  ::KillTimer(FWindow, kFindTimer);
+  const bool find_had_focus = ::GetParent(::GetFocus()) == FWindow;
+  FModel.Clear();
+  ::SetWindowTextW(FindControl(kFindStatus), L"");
+  PlaceBars();
+  if (find_had_focus) ::SetFocus(FWindow);
+  Sync();
 }
 
 void TLogView::UpdateMetrics() {
   HDC dc = ::GetDC(FWindow);
   const HGDIOBJ before = ::SelectObject(dc, FFont);
-  float advance[256];
-  for (int byte = 0; byte < 256; ++byte) {
-    const wchar_t c =
-        static_cast<wchar_t>(FModel.CodePage().Displayed(static_cast<unsigned char>(byte)));
-    INT width = 0;
-    ::GetCharWidth32W(dc, c, c, &width);
-    FAdvance[byte] = width;
-    advance[byte] = static_cast<float>(width);
-  }
   TEXTMETRICW metrics{};
   ::GetTextMetricsW(dc, &metrics);
   ::SelectObject(dc, before);
   ::ReleaseDC(FWindow, dc);
-  // Tab stops every half inch, as in a rich-text control.
-  FModel.SetMetrics(advance, static_cast<float>(FDpi) / 2,
-                    metrics.tmHeight + metrics.tmExternalLeading);
+  // Each character measured once, as met; tab stops every half inch, as in a rich-text
+  // control.
+  FModel.SetMetrics(
+      [this](char32_t shown) {
+        std::wstring text;
+        AppendCharacter(text, shown);
+        HDC dc = ::GetDC(FWindow);
+        const HGDIOBJ before = ::SelectObject(dc, FFont);
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        ::SelectObject(dc, before);
+        ::ReleaseDC(FWindow, dc);
+        return static_cast<float>(extent.cx);
+      },
+      static_cast<float>(FDpi) / 2, metrics.tmHeight + metrics.tmExternalLeading);
   Sync();
 }
 
@@ -254,11 +415,7 @@ void TLogView::SelectAll() {
 
 void TLogView::Copy() const {
   if (!FModel.HasSelection()) return;
-  const std::string bytes = FModel.SelectedBytes("\r\n");
-  std::wstring text(bytes.size(), L'\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i)
-    text[i] =
-        static_cast<wchar_t>(FModel.CodePage().Character(static_cast<unsigned char>(bytes[i])));
+  const std::u16string text = FModel.SelectedText(u"\r\n");
   if (!::OpenClipboard(FWindow)) return;
   ::EmptyClipboard();
   if (HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t))) {
@@ -273,21 +430,25 @@ void TLogView::Copy() const {
 // Draws the characters of `bytes` that lie between from_x and to_x, in one call with each
 // character's advance given, so that what is drawn stands exactly where the model says.
 void TLogView::DrawLine(HDC dc, std::string_view bytes, int top, int from_x, int to_x) {
+  const TCodePage& code_page = FModel.CodePage();
   const int origin = static_cast<int>(FModel.XOf(bytes, 0));
   float x = 0;
   int first_x = origin;
   FRun.clear();
   FDx.clear();
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(bytes[i]);
-    const float next = FModel.After(x, byte);
+  for (std::size_t at = 0; at < bytes.size();) {
+    const TCodePage::TCharacter c = code_page.At(bytes, at);
+    at += c.Length;
+    const float next = FModel.After(x, c.Code);
     if (origin + next <= from_x) {
       first_x = origin + static_cast<int>(next);
     } else {
-      const wchar_t c =
-          byte == '\t' ? L' ' : static_cast<wchar_t>(FModel.CodePage().Displayed(byte));
-      FRun.push_back(c);
+      const std::size_t units = FRun.size();
+      AppendCharacter(FRun, c.Code == u'\t' ? U' ' : VisibleCharacter(c.Code));
+      // A character outside the Basic Multilingual Plane takes two units: its advance goes
+      // with the first.
       FDx.push_back(static_cast<INT>(next) - static_cast<INT>(x));
+      if (FRun.size() - units == 2) FDx.push_back(0);
       if (origin + next > to_x) break;
     }
     x = next;
@@ -327,24 +488,29 @@ void TLogView::Paint() {
     if (line >= FModel.LineCount()) break;
     const std::string_view bytes = FModel.Line(line);
     const int top = row * height;
-    if (FModel.FindOpen()) {
-      HBRUSH found = ::CreateSolidBrush(RGB(255, 205, 80));
-      FModel.Finder().ForEachMatch(bytes, [&](std::size_t at) {
-        RECT band{static_cast<int>(FModel.XOf(bytes, at)), top,
-                  static_cast<int>(FModel.XOf(bytes, at + FModel.Finder().Length())),
-                  top + height};
-        ::FillRect(dc, &band, found);
-      });
-      ::DeleteObject(found);
-    }
     ::SetTextColor(dc, TextColor());
     DrawLine(dc, bytes, top, 0, size.cx);
+    // Matches in the system's highlight colours, as high-contrast themes set them; the match
+    // in hand, selected, is framed besides.
+    if (FModel.FindOpen()) {
+      FModel.Finder().ForEachMatch(bytes, [&](std::size_t at, std::size_t end) {
+        const int left = static_cast<int>(FModel.XOf(bytes, at));
+        const int right = static_cast<int>(FModel.XOf(bytes, end));
+        RECT band{left, top, right, top + height};
+        ::FillRect(dc, &band, ::GetSysColorBrush(COLOR_HIGHLIGHT));
+        const int saved = ::SaveDC(dc);
+        ::IntersectClipRect(dc, band.left, band.top, band.right, band.bottom);
+        ::SetTextColor(dc, highlighted);
+        DrawLine(dc, bytes, top, std::max(0, left), std::min<int>(size.cx, right));
+        ::RestoreDC(dc, saved);
+      });
+    }
     const TLogModel::TSpan selected = FModel.SelectedIn(line);
     if (selected.From == selected.To && !selected.ThroughEnd) continue;
     // The selected part again, on the highlight; a selected line break shows as a blank.
     const int left = static_cast<int>(FModel.XOf(bytes, selected.From));
     const int right = static_cast<int>(FModel.XOf(bytes, selected.To)) +
-                      (selected.ThroughEnd ? FAdvance[' '] : 0);
+                      (selected.ThroughEnd ? static_cast<int>(FModel.Advance(U' ')) : 0);
     if (right <= left) continue;
     RECT band{left, top, right, top + height};
     HBRUSH brush = ::CreateSolidBrush(highlight);
@@ -355,6 +521,7 @@ void TLogView::Paint() {
     ::SetTextColor(dc, highlighted);
     DrawLine(dc, bytes, top, std::max(0, left), std::min<int>(size.cx, right));
     ::RestoreDC(dc, saved);
+    if (FModel.FindOpen()) ::FrameRect(dc, &band, ::GetSysColorBrush(COLOR_WINDOWTEXT));
   }
   // Lines came in while the view looked elsewhere: say so, without a control of its own.
   FNewLinesMarker = {};
@@ -370,12 +537,30 @@ void TLogView::Paint() {
                 DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   }
   ::SelectObject(dc, font_before);
+  // Focused, the view says so: a focus rectangle inside its edge, and the caret.
+  if (FCaret) {
+    RECT inside{1, 1, size.cx - 1, size.cy - FBarHeight - 1};
+    ::SetTextColor(dc, TextColor());
+    ::SetBkColor(dc, BackgroundColor());
+    ::DrawFocusRect(dc, &inside);
+    PlaceCaret();
+  }
   ::BitBlt(screen, 0, 0, size.cx, size.cy - FBarHeight, dc, 0, 0, SRCCOPY);
   if (FBarHeight > 0) {
     RECT bar{0, size.cy - FBarHeight, size.cx, size.cy};
     ::FillRect(screen, &bar, ::GetSysColorBrush(COLOR_BTNFACE));
   }
   ::EndPaint(FWindow, &paint);
+}
+
+// Where the selection's moving end is, when in sight; out of sight, hidden.
+void TLogView::PlaceCaret() {
+  const TLogModel::TPosition cursor = FModel.Cursor();
+  const std::int64_t row =
+      static_cast<std::int64_t>(cursor.Line) - static_cast<std::int64_t>(FModel.Top());
+  const int x = static_cast<int>(FModel.XOf(FModel.Line(cursor.Line), cursor.Column));
+  const bool shown = row >= 0 && row < FModel.Rows() && x >= 0 && x < FModel.ViewportWidth();
+  ::SetCaretPos(shown ? x : -100, shown ? static_cast<int>(row) * FModel.LineHeight() : -100);
 }
 
 void TLogView::OnScroll(int bar, int request) {
@@ -450,6 +635,18 @@ bool TLogView::OnKey(WPARAM key) {
     OpenFind();
     return true;
   }
+  if (control && key == 'S') {
+    SaveLog();
+    return true;
+  }
+  if (control && key == 'L') {
+    ClearLog();
+    return true;
+  }
+  if (key == VK_ESCAPE && FSave) {
+    CancelSave();
+    return true;
+  }
   if (key == VK_F3) {
     FindNext(!Pressed(VK_SHIFT));
     return true;
@@ -466,6 +663,23 @@ bool TLogView::OnKey(WPARAM key) {
   return true;
 }
 
+HMENU TLogView::CreateContextMenu() const {
+  HMENU menu = ::CreatePopupMenu();
+  const auto add = [menu](UINT flags, int command, const char* text, const wchar_t* keys) {
+    const std::wstring item = TApplication::FromUtf8(text) + L"\t" + keys;
+    ::AppendMenuW(menu, MF_STRING | flags, static_cast<UINT_PTR>(command), item.c_str());
+  };
+  add(FModel.HasSelection() ? 0 : MF_GRAYED, kCopyCommand, TLogTexts::kCopy, L"Ctrl+C");
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  add(FModel.LineCount() > 0 ? 0 : MF_GRAYED, kSelectAllCommand, TLogTexts::kSelectAll, L"Ctrl+A");
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  add(0, kFindCommand, TLogTexts::kFind, L"Ctrl+F");
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  add(FSave ? MF_GRAYED : 0, kSaveCommand, TLogTexts::kSave, L"Ctrl+S");
+  add(0, kClearCommand, TLogTexts::kClear, L"Ctrl+L");
+  return menu;
+}
+
 void TLogView::OnContextMenu(int x, int y) {
   if (x == -1 && y == -1) {  // from the keyboard: at the view's corner
     POINT corner{0, 0};
@@ -473,20 +687,11 @@ void TLogView::OnContextMenu(int x, int y) {
     x = corner.x;
     y = corner.y;
   }
-  HMENU menu = ::CreatePopupMenu();
-  ::AppendMenuW(menu, MF_STRING | (FModel.HasSelection() ? 0 : MF_GRAYED), kCopyCommand,
-                L"&Copy\tCtrl+C");
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING | (FModel.LineCount() > 0 ? 0 : MF_GRAYED), kSelectAllCommand,
-                L"Select &All\tCtrl+A");
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING, kFindCommand, L"&Find...\tCtrl+F");
+  HMENU menu = CreateContextMenu();
   const int command =
       ::TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, FWindow, nullptr);
   ::DestroyMenu(menu);
-  if (command == kCopyCommand) Copy();
-  if (command == kSelectAllCommand) SelectAll();
-  if (command == kFindCommand) OpenFind();
+  if (command != 0) ::SendMessageW(FWindow, WM_COMMAND, static_cast<WPARAM>(command), 0);
 }
 
 void TLogView::ExtendSelectionTo(int x, int y) {
@@ -503,8 +708,20 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
     case WM_ERASEBKGND:
       return 1;  // the paint covers all
     case WM_SIZE:
-      PlaceFindBar();
+      PlaceBars();
       Sync();
+      return 0;
+    case WM_SETFOCUS:
+      ::CreateCaret(FWindow, nullptr, 1, FModel.LineHeight());
+      FCaret = true;
+      PlaceCaret();
+      ::ShowCaret(FWindow);
+      ::InvalidateRect(FWindow, nullptr, FALSE);
+      return 0;
+    case WM_KILLFOCUS:
+      FCaret = false;
+      ::DestroyCaret();
+      ::InvalidateRect(FWindow, nullptr, FALSE);
       return 0;
     case WM_COMMAND:
       switch (LOWORD(w)) {
@@ -530,17 +747,33 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
         case kFindCommand:
           OpenFind();
           return 0;
+        case kSaveCommand:
+          SaveLog();
+          return 0;
+        case kClearCommand:
+          ClearLog();
+          return 0;
         default:
           break;
       }
       break;
-    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORSTATIC: {
+      // The status, the strip and the check box on the bar's own face, not on a white box.
+      HDC dc = reinterpret_cast<HDC>(w);
+      ::SetBkMode(dc, TRANSPARENT);
+      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+      ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
       return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
     case kFindWork:
       FindWork();
       return 0;
+    case kSaveWork:
+      SaveWork();
+      return 0;
     case WM_GETDLGCODE:
-      return DLGC_WANTARROWS | DLGC_WANTCHARS;
+      // Escape cancels a save here, rather than the window.
+      return DLGC_WANTARROWS | DLGC_WANTCHARS | (w == VK_ESCAPE && FSave ? DLGC_WANTMESSAGE : 0);
     case WM_VSCROLL:
       OnScroll(SB_VERT, LOWORD(w));
       return 0;
@@ -588,6 +821,10 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
     case WM_TIMER:
       if (w == kFindTimer) {
         FindWork();
+        return 0;
+      }
+      if (w == kSaveTimer) {
+        SaveWork();
         return 0;
       }
       if (w != kAutoScrollTimer || !FSelecting) break;

@@ -1,18 +1,22 @@
 #pragma once
 
-// The log view of the Win32 window: a read-only log of 8-bit text lines in the host's ANSI
-// code page. The model keeps the text compactly and says what is in sight; the view paints
-// only that, through a back buffer, and turns mouse, keyboard and scroll bars into the
-// model's calls.
+// The log view of the Win32 window: a read-only log of text lines, their bytes read as the
+// host's text (UTF-8 where they form it under code page 65001, the ANSI code page otherwise).
+// The model keeps the text compactly and says what is in sight; the view paints only that,
+// through a back buffer, and turns mouse, keyboard and scroll bars into the model's calls. Its
+// window text, "Journal", is its name for screen readers.
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ui/LogModel.h"
+#include "ui/LogSave.h"
 
 class TLogView {
  public:
@@ -27,7 +31,10 @@ class TLogView {
     kFindPrevious,
     kFindNext,
     kFindStatus,
-    kFindClose
+    kFindClose,
+    kSaveCommand,
+    kClearCommand,
+    kSaveStrip
   };
 
   // `capacity` counts characters as the platform's rich-text control does.
@@ -37,6 +44,8 @@ class TLogView {
   TLogView& operator=(const TLogView&) = delete;
 
   HWND Handle() const { return FWindow; }
+  // The view of a window this class made.
+  static TLogView* FromHandle(HWND window);
 
   // Appends each line, followed by a line break, as a new last line, in order. A line that
   // does not fit whole raises ELineInsertionError; the lines before it stay.
@@ -59,13 +68,34 @@ class TLogView {
 
   const TLogModel& Model() const { return FModel; }
 
-  // Find: Ctrl+F (or "Find..." in the context menu) opens a thin bar at the view's bottom,
-  // F3 and Shift+F3, Enter and Shift+Enter in its text find the next and previous match,
-  // Escape closes it and gives the focus back to the view, the match still selected.
+  // Find: Ctrl+F (or "Rechercher..." in the context menu) opens a thin bar at the view's
+  // bottom, F3 and Shift+F3 (from the view or any control of the bar), Enter and Shift+Enter
+  // in its text find the next and previous match, Escape in any of its controls closes it and
+  // gives the focus back to the view, the match still selected.
   void OpenFind();
   void CloseFind();
   void FindNext(bool forward);
   HWND FindControl(int id) const { return ::GetDlgItem(FWindow, id); }
+
+  // Save: Ctrl+S (or "Enregistrer le journal..." in the context menu) asks where, then writes
+  // the lines there in slices, the progress in a strip at the view's bottom; Escape in the
+  // view cancels. A failure shows the default handler's box.
+  void SaveLog();
+  void CancelSave();
+  bool Saving() const { return FSave != nullptr; }
+  // Asks where to save, proposing a path; an empty answer saves nothing. By default the
+  // system's save dialog.
+  using TAskSavePath = std::function<std::wstring(const std::wstring& proposed)>;
+  void SetAskSavePath(TAskSavePath ask) { FAskSavePath = std::move(ask); }
+  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder.
+  static std::wstring ProposedSavePath();
+
+  // Ctrl+L (or "Effacer le journal" in the context menu): the view empties, its memory goes
+  // back to the system, find closes; lines go on coming.
+  void ClearLog();
+
+  // The context menu, as a right click shows it; the caller destroys it.
+  HMENU CreateContextMenu() const;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l);
@@ -80,20 +110,25 @@ class TLogView {
   void OnContextMenu(int x, int y);
   void ExtendSelectionTo(int x, int y);
   void CreateFindBar();
-  void PlaceFindBar();
+  // The find bar and the save strip along the bottom edge, the text above them.
+  void PlaceBars();
   void FindTextChanged();
   void FindWork();
-  static LRESULT CALLBACK FindTextProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR id,
-                                       DWORD_PTR view);
+  void SaveWork();
+  void EndSave();
+  void ReadLocale();
+  void PlaceCaret();
+  // Each control of the find bar: Escape, F3, and Enter.
+  static LRESULT CALLBACK FindBarProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR id,
+                                      DWORD_PTR view);
 
   HWND FWindow = nullptr;
   TLogModel FModel;
   HFONT FFont = nullptr;
   HFONT FBarFont = nullptr;  // the find bar's, Tahoma 8 as the window's controls
-  int FBarHeight = 0;        // while the find bar is open
+  int FBarHeight = 0;        // the find bar's, while open, and the save strip's, while saving
   RECT FNewLinesMarker{};    // where "new lines below" is drawn, when it is
   int FDpi = 96;
-  int FAdvance[256] = {};
   COLORREF FBackground = CLR_INVALID;  // CLR_INVALID: the system's
   COLORREF FForeground = CLR_INVALID;
   bool FSelecting = false;
@@ -106,4 +141,7 @@ class TLogView {
   SIZE FBufferSize{};
   std::wstring FRun;
   std::vector<INT> FDx;
+  std::unique_ptr<TLogSave> FSave;
+  TAskSavePath FAskSavePath;
+  bool FCaret = false;  // while the view has the focus
 };
