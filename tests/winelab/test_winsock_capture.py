@@ -14,7 +14,8 @@ over once stopped.
   captured there, before anything else, and captures IPv4 all the same.
 - Stop under a flood of segments that carry their number and the time they were sent
   (flood.py): at a pace the receive buffer holds whatever the capture thread does, every
-  segment sent before the stop is handed over; as fast as the sender goes, beyond what the
+  segment sent before the stop is handed over, by the socket of the typed address's version
+  and by the other one alike; as fast as the sender goes, beyond what the
   capture takes, the capture still ends within its hand-over bound. Either way no segment
   sent after the stop is shown.
 
@@ -288,9 +289,10 @@ def test_a_loopback_without_ipv6(lab, probe_program, work):
 class Flood:
     """flood.py in the lab, at `rate` segments a second (0: as fast as it goes)."""
 
-    def __init__(self, lab, work, rate):
+    def __init__(self, lab, work, rate, ipv6=False):
         self._log = os.path.join(work, "flood.log")
-        self._process = lab.linux([sys.executable, FLOOD, f"--rate={rate}", f"--log={self._log}"],
+        self._process = lab.linux([sys.executable, FLOOD, f"--rate={rate}", f"--log={self._log}"] +
+                                  (["--ipv6"] if ipv6 else []),
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self._buffer = b""
         self.sent = 0
@@ -322,14 +324,14 @@ class Flood:
             return struct.unpack(f"<{os.path.getsize(self._log) // 8}q", log.read())
 
 
-def flooded(lab, probe_program, work, rate, sent_before_stop):
-    """The flood's segments a capture showed, once stopped with `sent_before_stop` sent:
-    (sequence numbers, their send stamps, when each segment was sent, the stop's (before,
+def flooded(lab, probe_program, work, rate, sent_before_stop, ipv6=False):
+    """The flood's segments a capture of ADDRESS showed, once stopped with `sent_before_stop`
+    sent: (sequence numbers, their send stamps, when each segment was sent, the stop's (before,
     after), milliseconds to the end)."""
     probe = Probe(lab, probe_program, [(ADDRESS, 1, 65535)])
     if probe.failures:
         raise Failure(f"the capture failed to start: {probe.failures}")
-    flood = Flood(lab, work, rate)
+    flood = Flood(lab, work, rate, ipv6)
     try:
         flood.wait_sent(sent_before_stop)
         records, dropped, ended, stop = probe.stop()
@@ -369,14 +371,16 @@ def flood_payload(payload):
 
 def test_stop_under_a_paced_flood(lab, probe_program, work):
     # 5000 a second for a second: less than the receive buffer holds, whatever the thread does.
-    numbers, sent_at, stop, took = flooded(lab, probe_program, work, 5000, 5000)
-    before = [number for number, at in enumerate(sent_at) if at < stop[0]]
-    missing = sorted(set(before) - set(numbers))
-    if missing:
-        raise Failure(f"{len(missing)} of the {len(before)} segments sent before the stop are "
-                      f"not shown, the first {missing[0]}")
-    print(f"paced flood: the {len(before)} segments sent before the stop shown, none after; "
-          f"ended {took} ms after the stop")
+    for ipv6 in (False, True):
+        version = "IPv6" if ipv6 else "IPv4"
+        numbers, sent_at, stop, took = flooded(lab, probe_program, work, 5000, 5000, ipv6)
+        before = [number for number, at in enumerate(sent_at) if at < stop[0]]
+        missing = sorted(set(before) - set(numbers))
+        if missing:
+            raise Failure(f"{version}: {len(missing)} of the {len(before)} segments sent before "
+                          f"the stop are not shown, the first {missing[0]}")
+        print(f"paced flood over {version}: the {len(before)} segments sent before the stop "
+              f"shown, none after; ended {took} ms after the stop")
 
 
 def test_stop_under_a_full_flood(lab, probe_program, work):
