@@ -238,6 +238,13 @@ void BM_WindowPathPerSegment(benchmark::State& state) {
     batch.clear();
     reader.TakeDatagrams(stream, offset, batch, kBatch);
     for (const TReceived& received : batch) {
+      // As the capture thread asks of each entry.
+      if (received.Dropped != 0 || !received.Notice.empty()) [[unlikely]] {
+        if (!received.Notice.empty())
+          items.push_back({nullptr, 0, std::make_unique<std::string>(received.Notice)});
+        if (received.Dropped != 0) items.push_back({nullptr, received.Dropped});
+      }
+      if (received.Datagram.empty()) continue;
       if (blank.empty()) blank.push_back(std::make_unique<TTrameTCP>());
       if (!DecodeDatagram(received.Datagram, 1, 65535, received.UnixMicroseconds, *blank.back()))
         continue;

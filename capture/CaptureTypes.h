@@ -36,13 +36,16 @@ struct TCaptureTarget {
   std::uint16_t PortEnd = 65535;
 };
 
-// One event of the capture, in the order the system saw them: a datagram (IP header first)
-// or the news that the system dropped datagrams at this point because the capture could not
-// keep up.
+// One event of the capture, in the order the system saw them: a datagram (IP header first),
+// the news that the system dropped datagrams at this point because the capture could not
+// keep up, or a notice for the user at this point (one line: what the capture cannot do, for
+// instance).
 struct TReceived {
-  std::span<const std::uint8_t> Datagram;  // empty for a drop report
+  std::span<const std::uint8_t> Datagram;  // empty for a drop report or a notice
   // When the system saw the datagram, in microseconds since 1970 (UTC); 0 when the layer
   // cannot tell, and the reader of the clock is the capture thread.
   std::int64_t UnixMicroseconds = 0;
   std::uint64_t Dropped = 0;
+  // Held by the layer, like the datagram's bytes; empty for none.
+  std::string_view Notice = {};
 };

@@ -8,6 +8,20 @@ std::size_t QueuedBytes(const TTrameTCP& trame) {
   return sizeof(TPileItem) + sizeof(TTrameTCP) + trame.Data.capacity();
 }
 
+std::size_t QueuedBytes(const std::string& notice) {
+  return sizeof(TPileItem) + sizeof(std::string) + notice.capacity();
+}
+
+namespace {
+
+// What an entry leaving the queue gives back to its bound: drop markers were never counted.
+std::size_t ItemBytes(const TPileItem& item) {
+  if (item.Trame) return QueuedBytes(*item.Trame);
+  return item.Notice ? QueuedBytes(*item.Notice) : 0;
+}
+
+}  // namespace
+
 TPileTrameTCP::~TPileTrameTCP() {
   Clear();
 }
@@ -32,6 +46,13 @@ void TPileTrameTCP::PushDropped(std::uint64_t count) {
   AppendDropped(count);
 }
 
+void TPileTrameTCP::PushNotice(std::string notice) {
+  if (notice.empty()) return;
+  TPileItem item{nullptr, 0, std::make_unique<std::string>(std::move(notice))};
+  std::lock_guard guard(FList.Lock);
+  AppendNotice(item);
+}
+
 void TPileTrameTCP::PushBatch(std::span<TPileItem> items, std::size_t& pushed) {
   std::lock_guard guard(FList.Lock);
   for (; pushed < items.size(); ++pushed)
@@ -40,7 +61,10 @@ void TPileTrameTCP::PushBatch(std::span<TPileItem> items, std::size_t& pushed) {
 
 // Both keep the strong guarantee: an entry that cannot be queued is left as it was.
 void TPileTrameTCP::Append(TPileItem& item) {
-  if (!item.Trame) return AppendDropped(item.Dropped);
+  if (!item.Trame) [[unlikely]] {
+    if (item.Notice) return AppendNotice(item);
+    return AppendDropped(item.Dropped);
+  }
   const std::size_t cost = QueuedBytes(*item.Trame);
   if (FList.Bytes + cost > FByteLimit) {
     AppendDropped(1);
@@ -54,10 +78,17 @@ void TPileTrameTCP::Append(TPileItem& item) {
 // Drops that follow drops stand at the same place: one marker counts them all.
 void TPileTrameTCP::AppendDropped(std::uint64_t count) {
   if (count == 0) return;
-  if (!FList.Items.empty() && !FList.Items.back().Trame)
+  if (!FList.Items.empty() && !FList.Items.back().Trame && !FList.Items.back().Notice)
     FList.Items.back().Dropped += count;
   else
     FList.Items.push_back({nullptr, count});
+}
+
+void TPileTrameTCP::AppendNotice(TPileItem& item) {
+  if (!item.Notice || item.Notice->empty()) return;
+  const std::size_t cost = QueuedBytes(*item.Notice);
+  FList.Items.push_back(std::move(item));
+  FList.Bytes += cost;
 }
 
 TPileItem TPileTrameTCP::Pop() {
@@ -65,7 +96,7 @@ TPileItem TPileTrameTCP::Pop() {
   if (FList.Items.empty()) return {};
   TPileItem front = std::move(FList.Items.front());
   FList.Items.pop_front();
-  if (front.Trame) FList.Bytes -= QueuedBytes(*front.Trame);
+  FList.Bytes -= ItemBytes(front);
   return front;
 }
 
@@ -75,7 +106,7 @@ std::size_t TPileTrameTCP::PopBatch(std::vector<TPileItem>& out, std::size_t max
   const auto end = FList.Items.begin() + static_cast<std::ptrdiff_t>(count);
   out.reserve(out.size() + count);
   for (auto item = FList.Items.begin(); item != end; ++item) {
-    if (item->Trame) FList.Bytes -= QueuedBytes(*item->Trame);
+    FList.Bytes -= ItemBytes(*item);
     out.push_back(std::move(*item));
   }
   FList.Items.erase(FList.Items.begin(), end);

@@ -144,7 +144,11 @@ void TThreadSniffer::DecodeBatch(const std::vector<TReceived>& batch) {
   FDecoded.clear();
   if (FPool && FBlank.size() < batch.size()) FPool->Take(FBlank, batch.size() - FBlank.size());
   for (const TReceived& received : batch) {
-    if (received.Dropped != 0) FDecoded.push_back({nullptr, received.Dropped});
+    if (received.Dropped != 0 || !received.Notice.empty()) [[unlikely]] {
+      if (!received.Notice.empty())
+        FDecoded.push_back({nullptr, 0, std::make_unique<std::string>(received.Notice)});
+      if (received.Dropped != 0) FDecoded.push_back({nullptr, received.Dropped});
+    }
     if (received.Datagram.empty()) continue;
     // A failed allocation of the record itself ends the capture; a failure while it is filled
     // or kept costs only this datagram.

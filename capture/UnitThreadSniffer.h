@@ -48,9 +48,9 @@ class TSnifferControl {
 
 // The capture's own thread: opens the capture layer for FIp and the ports, receives batch after
 // batch of datagrams, decodes each and pushes the retained records onto FPile, with the drops
-// the layer reports in their place, until it is terminated or a step fails. Once terminated it
-// hands over what the system had already captured, then ends. It releases itself when it ends;
-// callers keep only its TSnifferControl.
+// and notices the layer reports in their place, until it is terminated or a step fails. Once
+// terminated it hands over what the system had already captured, then ends. It releases itself
+// when it ends; callers keep only its TSnifferControl.
 class TThreadSniffer final : public TThread {
  public:
   // Starts a capture on `layer` (the platform's when null), filling records released to
@@ -72,7 +72,8 @@ class TThreadSniffer final : public TThread {
                  std::shared_ptr<TTramePool> pool, std::shared_ptr<TSnifferControl> control);
 
   void ReceiveLoop();
-  // Decodes the batch's datagrams into records, drop reports into markers, in order.
+  // Decodes the batch's datagrams into records, drop reports into markers, notices into
+  // notices, in order.
   void DecodeBatch(const std::vector<TReceived>& batch);
   // Pushes what DecodeBatch decoded onto the queue, unless the capture was detached.
   void PushDecoded();

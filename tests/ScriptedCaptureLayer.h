@@ -15,13 +15,14 @@
 // What the scripted layer does on each call, shared with the test that wrote the script and
 // readable after the capture thread has released the layer. Read its counters under its lock.
 struct TCaptureScript {
-  // One receive: a datagram, a drop report, a failure, or an action run on the capture
-  // thread first.
+  // One receive: a datagram, a drop report, a notice, a failure, or an action run on the
+  // capture thread first.
   struct TReceive {
     std::vector<std::uint8_t> Datagram;
     bool Fails = false;
     std::function<void()> Before;
     std::uint64_t Dropped = 0;
+    std::string Notice = {};
   };
 
   std::optional<TCaptureStep> FailingStep;  // a set-up step
@@ -54,6 +55,11 @@ struct TCaptureScript {
   void AddDropped(std::uint64_t count) {
     std::lock_guard guard(Lock);
     Receives.push_back({{}, false, {}, count});
+    Changed.notify_all();
+  }
+  void AddNotice(std::string notice) {
+    std::lock_guard guard(Lock);
+    Receives.push_back({{}, false, {}, 0, std::move(notice)});
     Changed.notify_all();
   }
   void AddFailure(TCaptureError error) {
@@ -97,7 +103,8 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
     if (next.Before) next.Before();
     if (next.Fails) return Failed();
     FCurrent = std::move(next.Datagram);
-    batch.push_back({FCurrent, 0, next.Dropped});
+    FNotice = std::move(next.Notice);
+    batch.push_back({FCurrent, 0, next.Dropped, FNotice});
     return true;
   }
 
@@ -112,7 +119,8 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
     FScript->Receives.pop_front();
     if (next.Fails) return false;
     FCurrent = std::move(next.Datagram);
-    batch.push_back({FCurrent, 0, next.Dropped});
+    FNotice = std::move(next.Notice);
+    batch.push_back({FCurrent, 0, next.Dropped, FNotice});
     return true;
   }
 
@@ -139,5 +147,6 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
   std::shared_ptr<TCaptureScript> FScript;
   TCaptureError FError;
   std::vector<std::uint8_t> FCurrent;
+  std::string FNotice;
   int FCaptured = -1;  // scripted receives still to hand over after the stop
 };

@@ -190,19 +190,22 @@ TEST(MainController, AFailedSetUpQuotesTheAddress) {
   EXPECT_FALSE(front.Controller.Running());
 }
 
-TEST(MainController, DropMarkersStandWhereTheLossWas) {
+// Drop markers stand where the loss was, and a capture's notices where it told them.
+TEST(MainController, DropMarkersAndNoticesStandInStreamOrder) {
   TScriptedFront front;
+  front.Script->AddNotice("IPv6 is not captured on this interface: it has no IPv6 address");
   front.Script->Add(Segment("before"));
   front.Script->AddDropped(5);
   front.Script->Add(Segment("after"));
   front.Click();
-  while (front.Lines.size() < 3) {
+  while (front.Lines.size() < 4) {
     std::this_thread::sleep_for(1ms);
     front.Tick();
   }
   EXPECT_EQ(front.Lines,
             (std::vector<std::string>{
-                "before", "*** 5 datagrams dropped: the capture could not keep up ***", "after"}));
+                "*** IPv6 is not captured on this interface: it has no IPv6 address ***", "before",
+                "*** 5 datagrams dropped: the capture could not keep up ***", "after"}));
 }
 
 // However much is queued, a slice returns before all is drained, and the slices keep the

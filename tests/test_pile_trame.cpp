@@ -83,6 +83,33 @@ TEST(PileTrame, AFullQueueCountsWhatItDropsInPlace) {
   EXPECT_EQ(rest, (std::vector<std::string>{"11", "12", "*8*", "17", "*1*"}));
 }
 
+// A notice counts against the bound while it is queued, but is queued whatever the bound: it
+// is not a datagram that a drop marker could count.
+TEST(PileTrame, ANoticeIsKeptAndCounted) {
+  const std::string text = "IPv6 is not captured on this interface: it has no IPv6 address";
+  const std::size_t each = QueuedBytes(*Numbered(10));
+  TPileTrameTCP pile(2 * each + QueuedBytes(text));
+  pile.Push(Numbered(10));
+  pile.PushNotice(text);
+  pile.PushNotice("");      // ignored
+  pile.Push(Numbered(11));  // fills the bound
+  pile.PushNotice(text);    // kept beyond it
+  pile.Push(Numbered(12));
+  pile.Push(Numbered(13));
+  std::vector<TPileItem> out;
+  ASSERT_EQ(pile.PopBatch(out, 100), 5u);
+  EXPECT_EQ(out[1].Notice ? *out[1].Notice : "", text);
+  EXPECT_EQ(out[3].Notice ? *out[3].Notice : "", text);
+  EXPECT_EQ(out[4].Dropped, 2u);
+  // Whatever was taken gave its room back, the notices' too: the bound fits exactly again.
+  pile.Push(Numbered(20));
+  pile.PushNotice(text);
+  pile.Push(Numbered(21));
+  out.clear();
+  ASSERT_EQ(pile.PopBatch(out, 100), 3u);
+  EXPECT_EQ(out[2].Trame ? out[2].Trame->Data : "", "21");
+}
+
 TEST(PileTrame, InterleavedPushAndPopKeepOrder) {
   TPileTrameTCP pile;
   int next_in = 0, next_out = 0;

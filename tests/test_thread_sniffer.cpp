@@ -34,12 +34,15 @@ struct TCapture {
     Control->Terminate();
     ASSERT_TRUE(Control->WaitEnded(5s));
   }
-  // The queue's entries as text: a payload, or "*N*" for a marker of N drops.
+  // The queue's entries as text: a payload, "*N*" for a marker of N drops, "[TEXT]" for a
+  // notice.
   std::vector<std::string> Payloads() {
     std::vector<std::string> payloads;
     while (TPileItem item = Pile->Pop()) {
       if (item.Trame) {
         payloads.push_back(item.Trame->Data);
+      } else if (item.Notice) {
+        payloads.push_back("[" + *item.Notice + "]");
       } else {
         payloads.emplace_back("*");
         payloads.back() += std::to_string(item.Dropped) + '*';
@@ -232,17 +235,25 @@ TEST(ThreadSniffer, AFailedRecordAllocationEndsTheCapture) {
   EXPECT_EQ(capture.Closes(), 1);
 }
 
-TEST(ThreadSniffer, DropMarkersKeepTheirPlace) {
+// Drop markers and notices stand where the layer reported them; drops on either side of a
+// notice are counted apart.
+TEST(ThreadSniffer, DropMarkersAndNoticesKeepTheirPlace) {
   TCapture capture;
+  capture.Script->AddNotice("IPv6 is not captured on this interface: it has no IPv6 address");
   capture.Script->Add(Segment("a"));
   capture.Script->AddDropped(7);
   capture.Script->Add(Segment("b"));
   capture.Script->AddDropped(3);
+  capture.Script->AddNotice("n");
+  capture.Script->AddDropped(4);
   capture.Start();
-  while (capture.Pile->Count() < 4)
+  while (capture.Pile->Count() < 7)
     std::this_thread::sleep_for(1ms);
   capture.End();
-  EXPECT_EQ(capture.Payloads(), (std::vector<std::string>{"a", "*7*", "b", "*3*"}));
+  EXPECT_EQ(
+      capture.Payloads(),
+      (std::vector<std::string>{"[IPv6 is not captured on this interface: it has no IPv6 address]",
+                                "a", "*7*", "b", "*3*", "[n]", "*4*"}));
 }
 
 TEST(ThreadSniffer, NothingReachesTheQueueOnceDetached) {

@@ -152,10 +152,12 @@ void TMainController::Compose(const TDisplayOptions& options, std::uint64_t room
     if (FPile->PopBatch(FTaken, kTakeAtOnce) == 0) return;
     for (const TPileItem& item : FTaken) {
       std::optional<std::string> line;
-      if (!item.Trame)
-        line = DroppedLine(item.Dropped);
-      else
+      if (item.Trame)
         line = ComposeLine(*item.Trame, options);
+      else if (item.Notice)
+        line = "*** " + *item.Notice + " ***";
+      else
+        line = DroppedLine(item.Dropped);
       if (!line) continue;
       const std::uint64_t cost = TLogText::Cost(*line);
       if (cost > room) {

@@ -3,14 +3,19 @@
 runs it: winsock_probe.exe captures on the lab's loopback and prints every record it handed
 over once stopped.
 
-- An exchange on 127.0.0.1 against tcpdump on the same loopback: the capture of every port
-  holds each segment tcpdump saw, in order within each direction, and nothing else; the
-  capture of the exchange's port alone holds both directions of that port's connections; the
-  capture of a range without any of the exchange's ports holds nothing. The probe is stopped
-  as soon as the exchange ends: what arrived before the stop is handed over.
+- An exchange on 127.0.0.1 and on ::1 against tcpdump on the same loopback: the captures of
+  every port, on the typed address 127.0.0.1 and on ::1 alike, each hold every segment tcpdump
+  saw, of both IP versions, in order within each direction, and nothing else (the IPv6 ones as
+  [::1]:port); the capture of the exchange's port alone holds both directions of that port's
+  connections; the capture of a range without any of the exchange's ports holds nothing. The
+  probe is stopped as soon as the exchange ends: what arrived before the stop is handed over.
+- An address no interface holds, of either version, fails at bind.
+- On a loopback without its IPv6 address, a capture of 127.0.0.1 says once that IPv6 is not
+  captured there, before anything else, and captures IPv4 all the same.
 - Stop under a flood of segments that carry their number and the time they were sent
   (flood.py): at a pace the receive buffer holds whatever the capture thread does, every
-  segment sent before the stop is handed over; as fast as the sender goes, beyond what the
+  segment sent before the stop is handed over, by the socket of the typed address's version
+  and by the other one alike; as fast as the sender goes, beyond what the
   capture takes, the capture still ends within its hand-over bound. Either way no segment
   sent after the stop is shown.
 
@@ -36,11 +41,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winelab  # noqa: E402
 
 ADDRESS = "127.0.0.1"
+ADDRESS6 = "::1"
 PORT = 5001  # the exchange's
 OTHER_PORT = 6001  # a conversation beside it
-EVERY_PORT, ITS_PORT, NO_PORT_OF_IT = 0, 1, 2
-RANGES = {EVERY_PORT: (1, 65535), ITS_PORT: (PORT, PORT),
-          NO_PORT_OF_IT: (PORT + 1, OTHER_PORT - 1)}
+EVERY_PORT, ITS_PORT, NO_PORT_OF_IT, EVERY_PORT6 = 0, 1, 2, 3
+CAPTURES = [(ADDRESS, 1, 65535), (ADDRESS, PORT, PORT), (ADDRESS, PORT + 1, OTHER_PORT - 1),
+            (ADDRESS6, 1, 65535)]
+NOT_HELD = ["10.9.9.9", "fd00::5"]
 FLAG_NAMES = ("URG", "ACK", "PSH", "RST", "SYN", "FIN")
 FLAG_BITS = {"URG": 0x20, "ACK": 0x10, "PSH": 0x08, "RST": 0x04, "SYN": 0x02, "FIN": 0x01}
 HAND_OVER_LIMIT_MS = 2000  # kHandOverLimit (capture/CaptureLayer.h): the window waits no longer
@@ -95,9 +102,13 @@ class Probe:
         self._process.wait(SECONDS)
         records, dropped = collections.defaultdict(list), collections.Counter()
         ended, stop = {}, None
+        self.notices = collections.defaultdict(list)
         for line in self.lines:
             words = line.split(" ")
-            if words[0] == "record":
+            if words[0] == "notice":
+                self.notices[int(words[1])].append(line.split(" ", 2)[2])
+                records[int(words[1])].append(("notice",))
+            elif words[0] == "record":
                 flags = () if words[4] == "-" else tuple(words[4].split(","))
                 payload = b"" if words[5] == "-" else bytes.fromhex(words[5])
                 records[int(words[1])].append((words[2], words[3], flags, payload))
@@ -120,18 +131,22 @@ def receive(connection, size):
     return data
 
 
-def exchange(lab):
-    """TCP conversations on the lab's loopback, Linux to Linux: on PORT a request and its
-    reply, one reply of 3000 bytes, a reset, a refused connection; one on OTHER_PORT."""
+def exchange(lab, family=socket.AF_INET):
+    """TCP conversations on the lab's loopback, Linux to Linux, over IPv4 or IPv6: on PORT a
+    request and its reply, one reply of 3000 bytes, a reset, a refused connection; one on
+    OTHER_PORT."""
+    address = ADDRESS6 if family == socket.AF_INET6 else ADDRESS
     listeners = {}
     for port in (PORT, OTHER_PORT):
-        listeners[port] = lab.socket(socket.AF_INET, socket.SOCK_STREAM)
-        listeners[port].bind((ADDRESS, port))
+        listeners[port] = lab.socket(family, socket.SOCK_STREAM)
+        # The port again while the last exchange's connections wait out their time.
+        listeners[port].setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listeners[port].bind((address, port))
         listeners[port].listen(4)
 
     def talk(port, request, reply, client_closes=True, reset=False):
-        client = lab.socket(socket.AF_INET, socket.SOCK_STREAM)
-        client.connect((ADDRESS, port))
+        client = lab.socket(family, socket.SOCK_STREAM)
+        client.connect((address, port))
         server, _ = listeners[port].accept()
         client.sendall(request)
         receive(server, len(request))
@@ -155,15 +170,16 @@ def exchange(lab):
     talk(OTHER_PORT, b"BESIDE", b"IT")
     for listener in listeners.values():
         listener.close()
-    with lab.socket(socket.AF_INET, socket.SOCK_STREAM) as refused:
-        if refused.connect_ex((ADDRESS, PORT)) == 0:
+    with lab.socket(family, socket.SOCK_STREAM) as refused:
+        if refused.connect_ex((address, PORT)) == 0:
             raise Failure("a connection to a closed port was accepted")
 
 
 def connections_closed(lab):
     """Whether every connection of the namespace has ended, its last segment received."""
     time_wait = "06"
-    return all(line.split()[3] == time_wait for line in lab.net("tcp").splitlines()[1:])
+    return all(line.split()[3] == time_wait
+               for table in ("tcp", "tcp6") for line in lab.net(table).splitlines()[1:])
 
 
 def from_tcpdump(path):
@@ -176,7 +192,10 @@ def from_tcpdump(path):
 
 def by_direction(segments):
     directions = collections.defaultdict(list)
-    for source, destination, flags, payload in segments:
+    for segment in segments:
+        if segment == ("notice",):
+            continue
+        source, destination, flags, payload = segment
         # The capture keeps a segment with a flag of the six only.
         if flags:
             directions[(source, destination)].append((flags, payload))
@@ -205,40 +224,75 @@ def with_port(segments, port):
 def test_exchange(lab, probe_program, work):
     pcap = os.path.join(work, "exchange.pcap")
     with lab.tcpdump(pcap, "tcp") as dump:
-        probe = Probe(lab, probe_program,
-                      [(ADDRESS, *RANGES[i]) for i in (EVERY_PORT, ITS_PORT, NO_PORT_OF_IT)])
+        probe = Probe(lab, probe_program, CAPTURES)
         if probe.failures:
             raise Failure(f"captures failed to start: {probe.failures}")
-        exchange(lab)
+        exchange(lab, socket.AF_INET6)
+        exchange(lab, socket.AF_INET)
         winelab.wait_until("every connection of the exchange ended",
                            lambda: connections_closed(lab), SECONDS)
         dump.stop()
         records, dropped, ended, _ = probe.stop()
     dumped = from_tcpdump(pcap)
     problems = []
-    if len(by_direction(dumped)) < 4:
+    ends = {end for segment in dumped for end in segment[:2]}
+    if len(by_direction(dumped)) < 8 or f"[{ADDRESS6}]:{PORT}" not in ends or \
+            f"{ADDRESS}:{PORT}" not in ends:
         problems.append(f"tcpdump saw too little: {dumped}")
-    problems += differences("every port", records[EVERY_PORT], dumped)
+    problems += differences(f"every port of {ADDRESS}", records[EVERY_PORT], dumped)
+    problems += differences(f"every port of {ADDRESS6}", records[EVERY_PORT6], dumped)
     problems += differences(f"port {PORT}", records[ITS_PORT], with_port(dumped, PORT))
     if records[NO_PORT_OF_IT]:
         problems.append(f"a range without the exchange's ports kept {records[NO_PORT_OF_IT]}")
     if dropped:
         problems.append(f"drops reported: {dict(dropped)}")
+    if probe.notices:
+        problems.append(f"notices on a loopback with both versions: {dict(probe.notices)}")
     for capture, took in ended.items():
         if took is None or took > HAND_OVER_LIMIT_MS:
             problems.append(f"capture {capture} took {took} ms to end after the stop")
     if problems:
         raise Failure("\n".join(problems))
-    print(f"exchange: the captures and tcpdump agree on {len(records[EVERY_PORT])} segments, "
-          f"{len(records[ITS_PORT])} of port {PORT}")
+    print(f"exchange: the captures of {ADDRESS} and {ADDRESS6} and tcpdump agree on "
+          f"{len(records[EVERY_PORT])} segments of both versions, {len(records[ITS_PORT])} of "
+          f"port {PORT}")
+
+
+def test_addresses_no_interface_holds(lab, probe_program, work):
+    probe = Probe(lab, probe_program, [(address, 1, 65535) for address in NOT_HELD])
+    probe.stop()
+    expected = {i: f"Capture on '{address}' failed at bind: no interface holds this address "
+                   "(error 10049)" for i, address in enumerate(NOT_HELD)}
+    if probe.failures != expected:
+        raise Failure(f"failures: {probe.failures}, not {expected}")
+    print(f"addresses no interface holds: {', '.join(NOT_HELD)} fail at bind")
+
+
+def test_a_loopback_without_ipv6(lab, probe_program, work):
+    """The last test: the lab's loopback keeps no IPv6 address after it."""
+    subprocess.run(["ip", "-n", lab.netns, "-6", "address", "flush", "dev", "lo"], check=True)
+    probe = Probe(lab, probe_program, [(ADDRESS, 1, 65535)])
+    if probe.failures:
+        raise Failure(f"the capture failed to start: {probe.failures}")
+    exchange(lab, socket.AF_INET)
+    winelab.wait_until("every connection of the exchange ended",
+                       lambda: connections_closed(lab), SECONDS)
+    records, _, _, _ = probe.stop()
+    notice = "IPv6 is not captured on this interface: it has no IPv6 address"
+    if probe.notices[0] != [notice] or records[0][0] != ("notice",):
+        raise Failure(f"notices {dict(probe.notices)}, the first entry {records[0][:1]}")
+    if len(by_direction(records[0])) < 4:
+        raise Failure(f"too little captured over IPv4: {records[0]}")
+    print(f"loopback without IPv6: '{notice}' first, then {len(records[0]) - 1} segments")
 
 
 class Flood:
     """flood.py in the lab, at `rate` segments a second (0: as fast as it goes)."""
 
-    def __init__(self, lab, work, rate):
+    def __init__(self, lab, work, rate, ipv6=False):
         self._log = os.path.join(work, "flood.log")
-        self._process = lab.linux([sys.executable, FLOOD, f"--rate={rate}", f"--log={self._log}"],
+        self._process = lab.linux([sys.executable, FLOOD, f"--rate={rate}", f"--log={self._log}"] +
+                                  (["--ipv6"] if ipv6 else []),
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self._buffer = b""
         self.sent = 0
@@ -270,14 +324,14 @@ class Flood:
             return struct.unpack(f"<{os.path.getsize(self._log) // 8}q", log.read())
 
 
-def flooded(lab, probe_program, work, rate, sent_before_stop):
-    """The flood's segments a capture showed, once stopped with `sent_before_stop` sent:
-    (sequence numbers, their send stamps, when each segment was sent, the stop's (before,
+def flooded(lab, probe_program, work, rate, sent_before_stop, ipv6=False):
+    """The flood's segments a capture of ADDRESS showed, once stopped with `sent_before_stop`
+    sent: (sequence numbers, their send stamps, when each segment was sent, the stop's (before,
     after), milliseconds to the end)."""
     probe = Probe(lab, probe_program, [(ADDRESS, 1, 65535)])
     if probe.failures:
         raise Failure(f"the capture failed to start: {probe.failures}")
-    flood = Flood(lab, work, rate)
+    flood = Flood(lab, work, rate, ipv6)
     try:
         flood.wait_sent(sent_before_stop)
         records, dropped, ended, stop = probe.stop()
@@ -286,8 +340,8 @@ def flooded(lab, probe_program, work, rate, sent_before_stop):
     if dropped:
         raise Failure(f"drops reported: {dict(dropped)}")
     numbers, stamps = [], []
-    for _, _, _, payload in records[0]:
-        parsed = flood_payload(payload)
+    for record in records[0]:
+        parsed = flood_payload(record[3]) if len(record) == 4 else None
         if parsed:
             numbers.append(parsed[0])
             stamps.append(parsed[1])
@@ -317,14 +371,16 @@ def flood_payload(payload):
 
 def test_stop_under_a_paced_flood(lab, probe_program, work):
     # 5000 a second for a second: less than the receive buffer holds, whatever the thread does.
-    numbers, sent_at, stop, took = flooded(lab, probe_program, work, 5000, 5000)
-    before = [number for number, at in enumerate(sent_at) if at < stop[0]]
-    missing = sorted(set(before) - set(numbers))
-    if missing:
-        raise Failure(f"{len(missing)} of the {len(before)} segments sent before the stop are "
-                      f"not shown, the first {missing[0]}")
-    print(f"paced flood: the {len(before)} segments sent before the stop shown, none after; "
-          f"ended {took} ms after the stop")
+    for ipv6 in (False, True):
+        version = "IPv6" if ipv6 else "IPv4"
+        numbers, sent_at, stop, took = flooded(lab, probe_program, work, 5000, 5000, ipv6)
+        before = [number for number, at in enumerate(sent_at) if at < stop[0]]
+        missing = sorted(set(before) - set(numbers))
+        if missing:
+            raise Failure(f"{version}: {len(missing)} of the {len(before)} segments sent before "
+                          f"the stop are not shown, the first {missing[0]}")
+        print(f"paced flood over {version}: the {len(before)} segments sent before the stop "
+              f"shown, none after; ended {took} ms after the stop")
 
 
 def test_stop_under_a_full_flood(lab, probe_program, work):
@@ -347,8 +403,9 @@ def main():
     work = tempfile.mkdtemp(prefix="winelab-winsock-")
     try:
         with winelab.Lab(options.wine, options.preload, options.proxy, options.prefix) as lab:
-            for test in (test_exchange, test_stop_under_a_paced_flood,
-                         test_stop_under_a_full_flood):
+            for test in (test_exchange, test_addresses_no_interface_holds,
+                         test_stop_under_a_paced_flood, test_stop_under_a_full_flood,
+                         test_a_loopback_without_ipv6):
                 started = time.monotonic()
                 test(lab, options.probe, work)
                 print(f"{test.__name__}: passed in {time.monotonic() - started:.1f} s")

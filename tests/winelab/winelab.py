@@ -5,16 +5,22 @@ The lab runs a Windows program under wine inside a network namespace of its own,
 loopback is up, with two shims that let the unchanged program's raw Winsock capture work:
 
 - the wine server, which makes every socket of its programs, runs with a preloaded library
-  (raw_socket_preload.c) that turns the raw IPv4 socket of protocol 0 a receive-all capture
-  opens, which Linux refuses, into a raw TCP socket, which Linux gives root;
+  (raw_socket_preload.c) that turns the raw IPv4 or IPv6 socket of protocol 0 a receive-all
+  capture opens, which Linux refuses, into a raw TCP socket, which Linux gives root;
 - the program finds the lab's ws2_32.dll beside it (ws2_32_proxy.c, with ws2_32=n,b), which
   hands everything on to wine's own ws2_32 but answers WSAIoctl(SIO_RCVALL), which wine lacks.
 
+The raw IPv4 socket receives each datagram with its header. The raw IPv6 socket receives the
+TCP segment alone, as Linux delivers it; WSARecvMsg tells its source (the message's name) and
+its destination (IPV6_PKTINFO, which wine passes through), as Windows documents they are told.
+
 What the lab cannot show:
-- TCP only: the raw socket receives TCP datagrams and nothing else.
+- TCP only: the raw sockets receive TCP datagrams and nothing else.
 - Only the datagrams addressed to the bound address arrive. On the namespace's loopback every
   datagram of a local exchange is also received, so both directions arrive; on a real card only
   the inbound ones would.
+- Whether Windows delivers a datagram to a raw IPv6 socket with its header: the lab delivers it
+  without.
 - No receive-all semantics: RCVALL_ON and RCVALL_IPLEVEL change nothing, and no other host's
   traffic or promiscuous mode can be seen. RCVALL_OFF stops the socket's receiving (what it
   holds stays to be read), as on Windows; the socket also receives before receive-all is on.
@@ -155,19 +161,29 @@ def ipv4_of(frame):
 
 def tcp_segments(path):
     """(source, destination, flag byte, payload) of each TCP segment of a capture file, in
-    order; the end points as "address:port"."""
+    order; the end points as the program's log writes them, "192.0.2.1:80" or
+    "[2001:db8::1]:80". IPv6 datagrams with extension headers are left out: the lab's
+    exchanges send none."""
     segments = []
     for _, _, frame in read_pcap(path):
         datagram = ipv4_of(frame)
-        if not datagram or datagram[9] != 6:
+        if datagram and datagram[9] == 6:
+            header = (datagram[0] & 0x0F) * 4
+            total, = struct.unpack_from("!H", datagram, 2)
+            segment = datagram[header:total]
+            source = socket.inet_ntoa(datagram[12:16])
+            destination = socket.inet_ntoa(datagram[16:20])
+        elif len(frame) >= 54 and frame[12:14] == b"\x86\xdd" and frame[20] == 6:
+            datagram = frame[14:]
+            payload_length, = struct.unpack_from("!H", datagram, 4)
+            segment = datagram[40:40 + payload_length]
+            source = f"[{socket.inet_ntop(socket.AF_INET6, datagram[8:24])}]"
+            destination = f"[{socket.inet_ntop(socket.AF_INET6, datagram[24:40])}]"
+        else:
             continue
-        header = (datagram[0] & 0x0F) * 4
-        total, = struct.unpack_from("!H", datagram, 2)
-        segment = datagram[header:total]
         source_port, destination_port = struct.unpack_from("!HH", segment, 0)
-        segments.append((f"{socket.inet_ntoa(datagram[12:16])}:{source_port}",
-                         f"{socket.inet_ntoa(datagram[16:20])}:{destination_port}", segment[13],
-                         segment[(segment[12] >> 4) * 4:]))
+        segments.append((f"{source}:{source_port}", f"{destination}:{destination_port}",
+                         segment[13], segment[(segment[12] >> 4) * 4:]))
     return segments
 
 

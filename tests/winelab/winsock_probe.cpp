@@ -8,9 +8,12 @@
 //   ready
 //   stop BEFORE AFTER              the system time (microseconds since 1970) around Terminate
 //   ended I MILLISECONDS           from the stop to the capture's end, or "ended I never"
-//   record I SOURCE DESTINATION FLAGS PAYLOAD   (FLAGS: names joined by commas, or -; PAYLOAD:
-//                                               hexadecimal, or -)
+//   record I SOURCE DESTINATION FLAGS PAYLOAD   (end points as the log writes them,
+//                                               192.0.2.1:80 or [2001:db8::1]:80; FLAGS: names
+//                                               joined by commas, or -; PAYLOAD: hexadecimal,
+//                                               or -)
 //   dropped I COUNT
+//   notice I TEXT
 //   done
 #include <windows.h>
 
@@ -74,6 +77,14 @@ std::string Hex(const std::string& bytes) {
     text += kDigits[byte & 15];
   }
   return text;
+}
+
+// As the log writes an end point: an IPv6 address in brackets.
+std::string EndPoint(const TIpPort& end) {
+  const std::string_view ip = end.Ip.View();
+  const std::string address(ip);
+  const std::string port = ":" + std::to_string(end.Port);
+  return ip.find(':') == std::string_view::npos ? address + port : "[" + address + "]" + port;
 }
 
 void PopAll(std::vector<TCapture>& captures) {
@@ -140,15 +151,17 @@ int main(int argc, char** argv) {
   PopAll(captures);
   for (std::size_t i = 0; i < captures.size(); ++i) {
     for (const TPileItem& item : captures[i].Taken) {
+      if (item.Notice) {
+        std::printf("notice %zu %s\n", i, item.Notice->c_str());
+        continue;
+      }
       if (!item.Trame) {
         std::printf("dropped %zu %llu\n", i, static_cast<unsigned long long>(item.Dropped));
         continue;
       }
       const TTrameTCP& trame = *item.Trame;
-      std::printf("record %zu %.*s:%u %.*s:%u %s %s\n", i,
-                  static_cast<int>(trame.Source.Ip.size()), trame.Source.Ip.View().data(),
-                  trame.Source.Port, static_cast<int>(trame.Dest.Ip.size()),
-                  trame.Dest.Ip.View().data(), trame.Dest.Port, Flags(trame.Drapeaux).c_str(),
+      std::printf("record %zu %s %s %s %s\n", i, EndPoint(trame.Source).c_str(),
+                  EndPoint(trame.Dest).c_str(), Flags(trame.Drapeaux).c_str(),
                   Hex(trame.Data).c_str());
     }
   }

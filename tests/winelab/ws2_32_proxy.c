@@ -57,13 +57,13 @@ static void Missing(void) {
 
 typedef int(WSAAPI* TWSAIoctl)(SOCKET, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD,
                                LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE);
-typedef int(WSAAPI* TGetSockOpt)(SOCKET, int, int, char*, int*);
 typedef int(WSAAPI* TGetSockName)(SOCKET, struct sockaddr*, int*);
 typedef void(WSAAPI* TWSASetLastError)(int);
 
 // Linux system calls straight from this Windows code, which runs natively under wine.
-enum { kLinuxClose = 3, kLinuxSetSockOpt = 54 };
-enum { kLinuxSolSocket = 1, kLinuxAttachFilter = 26, kLinuxDetachFilter = 27 };
+enum { kLinuxClose = 3, kLinuxSetSockOpt = 54, kLinuxGetSockOpt = 55 };
+enum { kLinuxSolSocket = 1, kLinuxSoType = 3, kLinuxAttachFilter = 26, kLinuxDetachFilter = 27 };
+enum { kLinuxSockRaw = 3 };
 
 // (long long: a Windows long has 32 bits.)
 static long long LinuxCall(long long number, long long a, long long b, long long c, long long d,
@@ -91,16 +91,36 @@ struct TLinuxProgram {
 
 typedef LONG(CDECL* THandleToFd)(HANDLE, unsigned int, int*, unsigned int*);
 
+// The socket's Linux descriptor, a copy to close, or -1.
+static int LinuxFd(SOCKET s) {
+  const THandleToFd to_fd = (THandleToFd)(void (*)(void))GetProcAddress(
+      GetModuleHandleW(L"ntdll.dll"), "wine_server_handle_to_fd");
+  int fd = -1;
+  if (!to_fd || to_fd((HANDLE)s, 0, &fd, NULL) != 0) return -1;
+  return fd;
+}
+
+// Whether the socket is a raw one, as Linux tells it: wine records no type for a raw IPv6
+// socket (its SO_TYPE reads 0), though the socket it made is one.
+static BOOL IsRaw(SOCKET s) {
+  const int fd = LinuxFd(s);
+  if (fd < 0) return FALSE;
+  int type = 0;
+  unsigned int size = sizeof type;
+  const long long result = LinuxCall(kLinuxGetSockOpt, fd, kLinuxSolSocket, kLinuxSoType,
+                                     (long long)(INT_PTR)&type, (long long)(INT_PTR)&size);
+  LinuxCall(kLinuxClose, fd, 0, 0, 0, 0);
+  return result == 0 && type == kLinuxSockRaw;
+}
+
 // Whether the socket receives from now on: a filter that takes nothing (return 0) stops it.
 // What the socket already holds was queued before the filter and stays.
 static BOOL SetReceiving(SOCKET s, BOOL receiving) {
   static const struct TLinuxFilter kNothing = {0x06 /* BPF_RET | BPF_K */, 0, 0, 0};
   static const struct TLinuxProgram kProgram = {1, &kNothing};
   static const int kUnused = 0;  // Linux takes no option shorter than an int
-  const THandleToFd to_fd = (THandleToFd)(void (*)(void))GetProcAddress(
-      GetModuleHandleW(L"ntdll.dll"), "wine_server_handle_to_fd");
-  int fd = -1;
-  if (!to_fd || to_fd((HANDLE)s, 0, &fd, NULL) != 0) return FALSE;
+  const int fd = LinuxFd(s);
+  if (fd < 0) return FALSE;
   long long result = receiving
                          ? LinuxCall(kLinuxSetSockOpt, fd, kLinuxSolSocket, kLinuxDetachFilter,
                                      (long long)(INT_PTR)&kUnused, sizeof kUnused)
@@ -123,11 +143,7 @@ static int ReceiveAll(SOCKET s, const void* in, DWORD in_size, DWORD* returned) 
   DWORD value;
   memcpy(&value, in, sizeof value);
   if (value > RCVALL_IPLEVEL) return Failed(WSAEINVAL);
-  int type = 0;
-  int type_size = sizeof type;
-  if (WINE(TGetSockOpt, getsockopt)(s, SOL_SOCKET, SO_TYPE, (char*)&type, &type_size) != 0)
-    return SOCKET_ERROR;
-  if (type != SOCK_RAW) return Failed(WSAEINVAL);
+  if (!IsRaw(s)) return Failed(WSAEINVAL);
   struct sockaddr_storage bound;
   int bound_size = sizeof bound;
   if (WINE(TGetSockName, getsockname)(s, (struct sockaddr*)&bound, &bound_size) != 0)
