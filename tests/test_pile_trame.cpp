@@ -79,7 +79,8 @@ TEST(PileTrame, AFullQueueCountsWhatItDropsInPlace) {
   pile.Push(Numbered(18));
   std::vector<std::string> rest;
   while (TPileItem item = pile.Pop())
-    rest.push_back(item.Trame ? item.Trame->Data : "*" + std::to_string(item.Dropped) + "*");
+    rest.push_back(item.Trame ? item.Trame->Data
+                              : std::string("*").append(std::to_string(item.Dropped) + "*"));
   EXPECT_EQ(rest, (std::vector<std::string>{"11", "12", "*8*", "17", "*1*"}));
 }
 

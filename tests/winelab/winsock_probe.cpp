@@ -83,8 +83,9 @@ std::string Hex(const std::string& bytes) {
 std::string EndPoint(const TIpPort& end) {
   const std::string_view ip = end.Ip.View();
   const std::string address(ip);
-  const std::string port = ":" + std::to_string(end.Port);
-  return ip.find(':') == std::string_view::npos ? address + port : "[" + address + "]" + port;
+  const std::string port = std::string(":").append(std::to_string(end.Port));
+  if (ip.find(':') == std::string_view::npos) return address + port;
+  return std::string("[").append(address).append("]").append(port);
 }
 
 void PopAll(std::vector<TCapture>& captures) {
