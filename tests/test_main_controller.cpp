@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "ControllerFront.h"
@@ -155,6 +156,30 @@ TEST(MainController, StartRightAfterStopKeepsTheOrder) {
   front.Queue("new");
   front.Tick();
   EXPECT_EQ(front.Lines, (std::vector<std::string>{"old", "new"}));
+}
+
+// A stopped capture that will not end is let go after its wait, and the log says so after the
+// last line it handed over.
+TEST(MainController, AStopCutShortIsSaid) {
+  TScriptedFront front;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  front.Click();
+  front.AwaitReceiving();
+  front.Script->Add(Segment("before"));
+  front.Script->AddAction([released] { released.wait_for(10s); });
+  front.Script->Add(Segment("held"));
+  while (front.Count(&TCaptureScript::ReceiveCalls) < 2)  // held in the action
+    std::this_thread::sleep_for(1ms);
+  front.Click();
+  front.Settle();
+  release.set_value();
+  EXPECT_EQ(
+      front.Lines,
+      (std::vector<std::string>{
+          "before",
+          "*** the stopped capture did not end in time: what it still held is not shown ***"}));
+  EXPECT_TRUE(front.Errors.empty());
 }
 
 TEST(MainController, AFailedCaptureShowsAllItCapturedBeforeItsError) {

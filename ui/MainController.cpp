@@ -13,6 +13,8 @@ constexpr const char* kViewFull = "RichEdit line insertion error";
 constexpr const char* kRootLine =
     "*** Quorvel runs as root: members of the group " QUORVEL_CAPTURE_GROUP
     " capture without it ***";
+constexpr const char* kLetGo =
+    "the stopped capture did not end in time: what it still held is not shown";
 
 }  // namespace
 
@@ -116,7 +118,7 @@ void TMainController::Stop() {
 }
 
 void TMainController::FinishStopping(bool wait) {
-  std::erase_if(FStopping, [wait](const TStopping& stopping) {
+  std::erase_if(FStopping, [this, wait](const TStopping& stopping) {
     if (wait) {
       const auto left =
           std::chrono::ceil<std::chrono::milliseconds>(stopping.Deadline - TClock::now());
@@ -124,7 +126,10 @@ void TMainController::FinishStopping(bool wait) {
     }
     if (stopping.Capture->Ended()) return true;
     if (TClock::now() < stopping.Deadline) return false;
-    stopping.Capture->Detach();  // it would not end: nothing more of it will show
+    // It would not end: nothing more of it will show, and the log says that its end is cut
+    // short, after the last line it did hand over.
+    stopping.Capture->Detach();
+    FPile->PushNotice(kLetGo);
     return true;
   });
 }
