@@ -43,8 +43,7 @@ LINE = re.compile(r"^\d\d\D?\d\d\D?\d{4} \d\d\D?\d\d\D?\d\d "
                   r" *(\d+\.\d+\.\d+\.\d+):(\d+) =>  *(\d+\.\d+\.\d+\.\d+):(\d+) (.{24})(.*)$")
 
 
-class Failure(Exception):
-    pass
+Failure = winelab.Failure
 
 
 def read_layout():
@@ -132,22 +131,6 @@ def capture_socket_open(lab):
     return any(line.split()[1] == bound for line in lab.net("raw").splitlines()[1:])
 
 
-def connections_closed(lab):
-    """Whether every connection of the namespace has ended, its last segment received."""
-    time_wait = "06"
-    return all(line.split()[3] == time_wait for line in lab.net("tcp").splitlines()[1:])
-
-
-def receive(connection, size):
-    data = b""
-    while len(data) < size:
-        chunk = connection.recv(size - len(data))
-        if not chunk:
-            raise Failure("a connection of the exchange ended early")
-        data += chunk
-    return data
-
-
 def exchange(lab):
     """A few TCP exchanges on the lab's loopback, Linux to Linux; the messages sent."""
     sent = []
@@ -164,9 +147,9 @@ def exchange(lab):
 
     def talk(client, server, request, reply):
         client.sendall(request)
-        receive(server, len(request))
+        winelab.receive(server, len(request))
         server.sendall(reply)
-        receive(client, len(reply))
+        winelab.receive(client, len(reply))
         sent.extend((request, reply))
 
     # Messages that end in CR LF; the client closes first.
@@ -285,7 +268,7 @@ def drive(lab, window, dump):
 
     sent = exchange(lab)
     winelab.wait_until("every connection of the exchange ended",
-                       lambda: connections_closed(lab), SECONDS)
+                       lab.connections_closed, SECONDS)
     dump.stop()
 
     window.click("Btn_StartStop")

@@ -57,8 +57,7 @@ FLOOD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "flood.py")
 SECONDS = 60
 
 
-class Failure(Exception):
-    pass
+Failure = winelab.Failure
 
 
 class Probe:
@@ -121,16 +120,6 @@ class Probe:
         return records, dropped, ended, stop
 
 
-def receive(connection, size):
-    data = b""
-    while len(data) < size:
-        chunk = connection.recv(size - len(data))
-        if not chunk:
-            raise Failure("a connection of the exchange ended early")
-        data += chunk
-    return data
-
-
 def exchange(lab, family=socket.AF_INET):
     """TCP conversations on the lab's loopback, Linux to Linux, over IPv4 or IPv6: on PORT a
     request and its reply, one reply of 3000 bytes, a reset, a refused connection; one on
@@ -149,9 +138,9 @@ def exchange(lab, family=socket.AF_INET):
         client.connect((address, port))
         server, _ = listeners[port].accept()
         client.sendall(request)
-        receive(server, len(request))
+        winelab.receive(server, len(request))
         server.sendall(reply)
-        receive(client, len(reply))
+        winelab.receive(client, len(reply))
         if reset:
             client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         first, second = (client, server) if client_closes else (server, client)
@@ -173,13 +162,6 @@ def exchange(lab, family=socket.AF_INET):
     with lab.socket(family, socket.SOCK_STREAM) as refused:
         if refused.connect_ex((address, PORT)) == 0:
             raise Failure("a connection to a closed port was accepted")
-
-
-def connections_closed(lab):
-    """Whether every connection of the namespace has ended, its last segment received."""
-    time_wait = "06"
-    return all(line.split()[3] == time_wait
-               for table in ("tcp", "tcp6") for line in lab.net(table).splitlines()[1:])
 
 
 def from_tcpdump(path):
@@ -230,7 +212,7 @@ def test_exchange(lab, probe_program, work):
         exchange(lab, socket.AF_INET6)
         exchange(lab, socket.AF_INET)
         winelab.wait_until("every connection of the exchange ended",
-                           lambda: connections_closed(lab), SECONDS)
+                           lab.connections_closed, SECONDS)
         dump.stop()
         records, dropped, ended, _ = probe.stop()
     dumped = from_tcpdump(pcap)
@@ -276,7 +258,7 @@ def test_a_loopback_without_ipv6(lab, probe_program, work):
         raise Failure(f"the capture failed to start: {probe.failures}")
     exchange(lab, socket.AF_INET)
     winelab.wait_until("every connection of the exchange ended",
-                       lambda: connections_closed(lab), SECONDS)
+                       lab.connections_closed, SECONDS)
     records, _, _, _ = probe.stop()
     notice = "IPv6 is not captured on this interface: it has no IPv6 address"
     if probe.notices[0] != [notice] or records[0][0] != ("notice",):

@@ -73,6 +73,21 @@ class Unavailable(Exception):
     """The lab cannot run on this machine; the message says why."""
 
 
+class Failure(Exception):
+    """A test of the lab failed; the message says how."""
+
+
+def receive(connection, size):
+    """Exactly `size` bytes from a connected socket."""
+    data = b""
+    while len(data) < size:
+        chunk = connection.recv(size - len(data))
+        if not chunk:
+            raise Failure("a connection of the exchange ended early")
+        data += chunk
+    return data
+
+
 def wait_until(what, probe, seconds, interval=0.05):
     """Polls `probe` until it returns something true, and returns that; fails after `seconds`."""
     deadline = time.monotonic() + seconds
@@ -523,6 +538,12 @@ class Lab:
         """A kernel socket table of the namespace, /proc/net/<table> (tcp, raw, unix...)."""
         with open(f"/proc/{self._server.pid}/net/{table}") as file:
             return file.read()
+
+    def connections_closed(self):
+        """Whether every TCP connection of the namespace has ended, its last segment received."""
+        time_wait = "06"
+        return all(line.split()[3] == time_wait
+                   for table in ("tcp", "tcp6") for line in self.net(table).splitlines()[1:])
 
     def tcpdump(self, path, expression=None):
         """tcpdump on the namespace's loopback into `path` until stopped (see Tcpdump)."""

@@ -99,18 +99,18 @@ void PopAll(std::vector<TCapture>& captures) {
 int main(int argc, char** argv) {
   std::vector<TCapture> captures(static_cast<std::size_t>(argc - 1));
   for (int i = 1; i < argc; ++i) {
-    const std::string spec = argv[i];
-    const auto colon = spec.rfind(':');
-    const auto dash = spec.find('-', colon == std::string::npos ? 0 : colon);
+    const std::string argument = argv[i];
+    const auto colon = argument.rfind(':');
+    const auto dash = argument.find('-', colon == std::string::npos ? 0 : colon);
     if (colon == std::string::npos || dash == std::string::npos) {
-      std::fprintf(stderr, "not ADDRESS:FIRST-LAST: %s\n", spec.c_str());
+      std::fprintf(stderr, "not ADDRESS:FIRST-LAST: %s\n", argument.c_str());
       return 2;
     }
     TCapture& capture = captures[static_cast<std::size_t>(i - 1)];
     capture.Control =
-        TThreadSniffer::Create(capture.Pile, spec.substr(0, colon),
-                               static_cast<std::uint16_t>(std::atoi(spec.c_str() + colon + 1)),
-                               static_cast<std::uint16_t>(std::atoi(spec.c_str() + dash + 1)));
+        TThreadSniffer::Create(capture.Pile, argument.substr(0, colon),
+                               static_cast<std::uint16_t>(std::atoi(argument.c_str() + colon + 1)),
+                               static_cast<std::uint16_t>(std::atoi(argument.c_str() + dash + 1)));
   }
   for (std::size_t i = 0; i < captures.size(); ++i) {
     if (captures[i].Control->WaitReceiving(60s))
