@@ -174,6 +174,8 @@ TEST(MainController, AStopCutShortIsSaid) {
   front.Click();
   front.Settle();
   release.set_value();
+  while (front.Count(&TCaptureScript::Closes) == 0)  // no thread of this test outlives it
+    std::this_thread::sleep_for(1ms);
   EXPECT_EQ(
       front.Lines,
       (std::vector<std::string>{
