@@ -1,7 +1,8 @@
 // The capture layer of the window on Linux. The window holds no right to capture: each
 // capture starts the capture helper, the one small program that may open a packet socket, and
-// reads the stream it writes. Stop closes the helper's standard input; the helper then hands
-// over what the system had captured and ends the stream.
+// reads the stream it writes. Stop tells the helper the moment of the stop on its standard
+// input and closes it; the helper then hands over what the system had captured before that
+// moment and ends the stream.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -93,12 +96,18 @@ class THelperCaptureLayer final : public TCaptureLayer {
   bool ReceiveCaptured(std::vector<TReceived>& batch) override {
     batch.clear();
     if (FIn >= 0) {
-      ::close(FIn);  // the helper's signal to hand over what it holds and end
+      // The stop's moment, so that the helper cuts the capture at the click; then the close,
+      // its signal to hand over what it holds and end. Eight bytes always fit the empty pipe.
+      if (const std::int64_t at = FStopAt.load(); at != 0) {
+        const auto message = StopMessage(at);
+        (void)!::write(FIn, message.data(), message.size());
+      }
+      ::close(FIn);
       FIn = -1;
       FHandOverDeadline = TClock::now() + kHelperHandOver;
     }
     Compact();
-    while (!FEnded && FOut >= 0) {
+    while (!FEnded && !FCut && FOut >= 0) {
       if (!TakeEvents(batch) || !batch.empty()) return !batch.empty();
       if (ReadMore(false, FHandOverDeadline) != TRead::Data) break;
     }
@@ -115,6 +124,10 @@ class THelperCaptureLayer final : public TCaptureLayer {
   TCaptureError LastError() override { return FLastError; }
 
   void Stop() override {
+    std::int64_t unset = 0;
+    FStopAt.compare_exchange_strong(unset, std::chrono::duration_cast<std::chrono::microseconds>(
+                                               std::chrono::system_clock::now().time_since_epoch())
+                                               .count());
     const std::uint64_t one = 1;
     if (FWake >= 0) (void)!::write(FWake, &one, sizeof one);
   }
@@ -216,7 +229,23 @@ class THelperCaptureLayer final : public TCaptureLayer {
 
   // Moves the events read so far into `batch`; false once the helper reported a failure or the
   // stream went wrong, after the events before it were taken.
+  // The stream's events, less what the system captured after the stop: the helper may have
+  // sent some of it before it heard of the stop.
   bool TakeEvents(std::vector<TReceived>& batch) {
+    const bool taken = TakeFrames(batch);
+    const std::int64_t at = FStopAt.load();
+    if (at == 0 || batch.empty()) return taken;
+    const auto after = std::find_if(batch.begin(), batch.end(), [at](const TReceived& entry) {
+      return !entry.Datagram.empty() && entry.UnixMicroseconds >= at;
+    });
+    if (after != batch.end()) {
+      batch.erase(after, batch.end());
+      FCut = true;
+    }
+    return taken;
+  }
+
+  bool TakeFrames(std::vector<TReceived>& batch) {
     if (FFailed) return false;
     for (;;) {
       FReader.TakeDatagrams(Unread(), FBegin, batch, kMaxBatch);
@@ -329,6 +358,8 @@ class THelperCaptureLayer final : public TCaptureLayer {
   int FIn = -1;     // the helper's standard input; closing it asks for the end
   int FOut = -1;    // the helper's standard output, its stream
   const int FWake;  // written by Stop, from any thread
+  std::atomic<std::int64_t> FStopAt{0};  // set by the first Stop
+  bool FCut = false;                     // the stream has reached the stop's moment
   const int FWakeError;
   TCaptureStreamReader FReader;
   std::vector<std::uint8_t> FBuffer;

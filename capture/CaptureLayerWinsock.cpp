@@ -96,10 +96,10 @@ const char* ReceiveCase(int code) {
   }
 }
 
-// How long a stopped capture goes on handing over what had arrived before the stop: well
-// within the window's wait for it (kHandOverLimit).
-constexpr std::chrono::milliseconds kHandOverTime{200};
-static_assert(kHandOverTime * 4 < kHandOverLimit);
+// What the log says when the sockets still held datagrams of before the stop once the
+// hand-over's time was up.
+constexpr const char* kHandOverCut =
+    "the stop's hand-over ran out of time: what the sockets still held is not shown";
 
 // One raw socket in receive-all mode, with the event that tells it has datagrams waiting.
 struct TRawSocket {
@@ -219,13 +219,23 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
       FHandingOver = true;
       SwitchReceiveAllOff();  // also when the stop came before Open had switched it on
       const std::int64_t stop = FStopTicks.load();
-      FHandOverEnd =
-          (stop != 0 ? TClock::time_point(TClock::duration(stop)) : TClock::now()) + kHandOverTime;
+      // Receive-all is off and the byte count bounds the work; the time bound only keeps a
+      // starved thread within the window's wait for it.
+      FHandOverEnd = (stop != 0 ? TClock::time_point(TClock::duration(stop)) : TClock::now()) +
+                     kHandOverLimit;
       FHandOverBytes = 0;
       for (TRawSocket& raw : FSockets)
         FHandOverBytes += raw.BufferBytes > 0 ? raw.BufferBytes : kSmallestReceiveBufferBytes;
     }
-    if (TClock::now() >= FHandOverEnd || FHandOverBytes <= 0) return !batch.empty();
+    if (FHandOverBytes <= 0 || FHandOverCut) return !batch.empty();
+    if (TClock::now() >= FHandOverEnd) {
+      const bool emptied = std::all_of(FSockets.begin(), FSockets.end(),
+                                       [](const TRawSocket& raw) { return raw.Empty; });
+      if (emptied) return !batch.empty();
+      FHandOverCut = true;
+      batch.push_back({{}, 0, 0, kHandOverCut});
+      return true;
+    }
     const std::size_t room = std::min<std::size_t>(
         FArena.size(), static_cast<std::size_t>(FHandOverBytes) + kReceiveRoom);
     if (!TakeWaiting(batch, room, FHandOverEnd)) return false;
@@ -467,6 +477,7 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   std::vector<std::uint8_t> FArena = std::vector<std::uint8_t>(std::size_t{1} << 20);
   std::size_t FUsed = 0;
   bool FHandingOver = false;
+  bool FHandOverCut = false;  // and said so
   TClock::time_point FHandOverEnd;
   std::int64_t FHandOverBytes = 0;  // what the hand-over may still take
   std::string FNotice;  // what the capture cannot do, told once at the head of the stream

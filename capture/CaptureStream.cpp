@@ -193,3 +193,14 @@ std::optional<TCaptureStreamReader::TEvent> TCaptureStreamReader::Next(
     }
   }
 }
+
+std::array<std::uint8_t, kStopMessageBytes> StopMessage(std::int64_t unix_microseconds) {
+  std::array<std::uint8_t, kStopMessageBytes> message;
+  PutLe<kStopMessageBytes>(message.data(), static_cast<std::uint64_t>(unix_microseconds));
+  return message;
+}
+
+std::optional<std::int64_t> ReadStopMessage(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() != kStopMessageBytes) return std::nullopt;
+  return static_cast<std::int64_t>(GetLe<kStopMessageBytes>(bytes.data()));
+}

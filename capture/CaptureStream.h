@@ -5,6 +5,7 @@
 // low 24) and its payload. It opens with a hello frame and ends with an end frame; in
 // between come the outcome of each set-up step, datagrams with the kernel's time stamp, drop
 // reports where the losses lie in the stream, and at most one failed receive.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -47,6 +48,14 @@ class TCaptureStreamWriter {
   std::size_t FSize = 0;
   std::size_t FCapacity = 0;
 };
+
+// The window's one message to the helper, on the helper's standard input before it closes it:
+// the moment of the stop (microseconds since the Unix epoch), so that what the system captured
+// after the click is not shown, however late the helper hears of the stop.
+inline constexpr std::size_t kStopMessageBytes = 8;
+std::array<std::uint8_t, kStopMessageBytes> StopMessage(std::int64_t unix_microseconds);
+// The stop's moment, when `bytes` are one whole message.
+std::optional<std::int64_t> ReadStopMessage(std::span<const std::uint8_t> bytes);
 
 class TCaptureStreamReader {
  public:

@@ -4,7 +4,9 @@
 // root). It captures the TCP segments through the interface that holds ADDRESS, with a port of
 // FIRST-PORT..LAST-PORT at either end, and writes them to its standard output, a pipe to the
 // window, as a capture stream. It ends, after handing over what the system had already
-// captured, when its standard input closes or on SIGTERM; at once when its output closes. It
+// captured, when its standard input closes or on SIGTERM; at once when its output closes. What
+// the system captured after the moment the window writes on its input (see StopMessage) is
+// not part of the capture. It
 // never waits on its output: a window that does not read holds up only the capture, and a
 // stop waits for the window as long as it reads, but at most half a second for a window that
 // has stopped reading.
@@ -185,9 +187,12 @@ class TRelay {
       if (::poll(fds, 4, timeout) < 0 && errno != EINTR) return Fail(errno);
       if (fds[3].revents & (POLLERR | POLLHUP)) std::_Exit(0);  // nobody left to hand over to
       if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-        char ignored[256];
-        const ssize_t got = ::read(0, ignored, sizeof ignored);
-        if (got <= 0 && !(got < 0 && errno == EINTR)) {
+        std::uint8_t message[256];
+        const ssize_t got = ::read(0, message, sizeof message);
+        if (got > 0) {
+          if (const auto at = ReadStopMessage({message, static_cast<std::size_t>(got)}))
+            RequestStop(*at);
+        } else if (!(got < 0 && errno == EINTR)) {
           fds[1].fd = -1;
           RequestStop();
         }
@@ -266,9 +271,11 @@ class TRelay {
     FDropsHere = 0;
   }
 
-  void RequestStop() {
+  // `at`: the moment the window was asked to stop, when it says; never later than now.
+  void RequestStop(std::int64_t at = 0) {
     if (FStopAt != 0) return;
-    FStopAt = NowMicroseconds();
+    const std::int64_t now = NowMicroseconds();
+    FStopAt = at > 0 && at < now ? at : now;
     FHandOverBy = MonotonicMicroseconds() + kHandOverMicroseconds;
   }
 

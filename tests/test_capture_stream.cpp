@@ -161,4 +161,14 @@ TEST(CaptureStream, CorruptedStreamsAreRefused) {
   EXPECT_THROW(ReadAll(after_end), ECaptureStreamError) << "data after the end";
 }
 
+TEST(CaptureStream, TheStopMessage) {
+  const std::int64_t at = 1'765'000'000'123'456;
+  const auto message = StopMessage(at);
+  EXPECT_EQ(ReadStopMessage(message), at);
+  // Anything else on the helper's input is no stop time.
+  EXPECT_EQ(ReadStopMessage(std::span(message).first(7)), std::nullopt);
+  const std::vector<std::uint8_t> longer(9, 1);
+  EXPECT_EQ(ReadStopMessage(longer), std::nullopt);
+}
+
 }  // namespace
