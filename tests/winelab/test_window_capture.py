@@ -11,12 +11,10 @@ Usage: test_window_capture.py --wine=WINE --preload=LIB --proxy=DLL --prefix=DIR
 Exits 0 when it passes, 1 when it fails, 77 after the reason when it cannot run here.
 """
 
-import argparse
 import collections
 import os
 import re
 import shutil
-import signal
 import socket
 import struct
 import subprocess
@@ -305,13 +303,7 @@ def run(lab, program_path, work):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for option in ("wine", "preload", "proxy", "prefix", "program"):
-        parser.add_argument(f"--{option}", default="")
-    options = parser.parse_args()
-    # Ends the lab in order also when stopped.
-    for number in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(number, lambda received, _: sys.exit(128 + received))
+    options = winelab.test_options("program")
     for tool, package in (("xdotool", "xdotool"), ("xclip", "xclip")):
         if not shutil.which(tool):
             print(f"SKIP: the window test in the capture lab needs {tool} ({package})",

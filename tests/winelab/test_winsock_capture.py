@@ -23,12 +23,10 @@ Usage: test_winsock_capture.py --wine=WINE --preload=LIB --proxy=DLL --prefix=DI
 Exits 0 when it passes, 1 when it fails, 77 after the reason when it cannot run here.
 """
 
-import argparse
 import collections
 import os
 import select
 import shutil
-import signal
 import socket
 import struct
 import subprocess
@@ -377,13 +375,7 @@ def test_stop_under_a_full_flood(lab, probe_program, work):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for option in ("wine", "preload", "proxy", "prefix", "probe"):
-        parser.add_argument(f"--{option}", default="")
-    options = parser.parse_args()
-    # Ends the lab in order also when stopped.
-    for number in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(number, lambda received, _: sys.exit(128 + received))
+    options = winelab.test_options("probe")
     if not os.path.isfile(options.probe):
         print(f"the probe is not built: '{options.probe}'", file=sys.stderr)
         return 1

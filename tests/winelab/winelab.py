@@ -88,6 +88,17 @@ def receive(connection, size):
     return data
 
 
+def test_options(program_option):
+    """A lab test's options: --wine, --preload, --proxy, --prefix and `program_option`. From
+    here on SIGTERM and SIGHUP end the test by an exit, so that its lab is ended in order."""
+    parser = argparse.ArgumentParser()
+    for option in ("wine", "preload", "proxy", "prefix", program_option):
+        parser.add_argument(f"--{option}", default="")
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, lambda received, _: sys.exit(128 + received))
+    return parser.parse_args()
+
+
 def wait_until(what, probe, seconds, interval=0.05):
     """Polls `probe` until it returns something true, and returns that; fails after `seconds`."""
     deadline = time.monotonic() + seconds
