@@ -227,10 +227,8 @@ class THelperCaptureLayer final : public TCaptureLayer {
     }
   }
 
-  // Moves the events read so far into `batch`; false once the helper reported a failure or the
-  // stream went wrong, after the events before it were taken.
-  // The stream's events, less what the system captured after the stop: the helper may have
-  // sent some of it before it heard of the stop.
+  // TakeFrames, less what the system captured after the stop: the helper may have sent some of
+  // it before it heard of the stop.
   bool TakeEvents(std::vector<TReceived>& batch) {
     const bool taken = TakeFrames(batch);
     const std::int64_t at = FStopAt.load();
@@ -245,6 +243,8 @@ class THelperCaptureLayer final : public TCaptureLayer {
     return taken;
   }
 
+  // Moves the events read so far into `batch`; false once the helper reported a failure or the
+  // stream went wrong, after the events before it were taken.
   bool TakeFrames(std::vector<TReceived>& batch) {
     if (FFailed) return false;
     for (;;) {
