@@ -6,10 +6,9 @@
 // window, as a capture stream. It ends, after handing over what the system had already
 // captured, when its standard input closes or on SIGTERM; at once when its output closes. What
 // the system captured after the moment the window writes on its input (see StopMessage) is
-// not part of the capture. It
-// never waits on its output: a window that does not read holds up only the capture, and a
-// stop waits for the window as long as it reads, but at most half a second for a window that
-// has stopped reading.
+// not part of the capture. It never waits on its output: a window that does not read holds up
+// only the capture, and a stop waits for the window as long as it reads, but at most half a
+// second for a window that has stopped reading.
 //
 // It trusts nothing it is given: the environment is cleared before anything could read it,
 // every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly, a
