@@ -279,32 +279,32 @@ void TLogModel::SelectWordAt(TPosition at) {
   Select({at.Line, begin}, {at.Line, end});
 }
 
-std::string TLogModel::SelectedBytes(std::string_view line_break) const {
+template <class TOut, class TAdd>
+TOut TLogModel::Selected(std::basic_string_view<typename TOut::value_type> line_break,
+                         TAdd add) const {
   if (!HasSelection()) return {};
   const auto [from, to] = Selection();
-  std::string text;
+  TOut text;
   for (std::uint64_t line = from.Line; line <= to.Line; ++line) {
     const std::string_view bytes = Line(line);
     const std::size_t begin = line == from.Line ? from.Column : 0;
     const std::size_t end = line == to.Line ? to.Column : bytes.size();
-    text.append(bytes.substr(begin, end - begin));
+    add(text, bytes.substr(begin, end - begin));
     if (line != to.Line) text.append(line_break);
   }
   return text;
 }
 
+std::string TLogModel::SelectedBytes(std::string_view line_break) const {
+  return Selected<std::string>(
+      line_break, [](std::string& text, std::string_view bytes) { text.append(bytes); });
+}
+
 std::u16string TLogModel::SelectedText(std::u16string_view line_break) const {
-  if (!HasSelection()) return {};
-  const auto [from, to] = Selection();
-  std::u16string text;
-  for (std::uint64_t line = from.Line; line <= to.Line; ++line) {
-    const std::string_view bytes = Line(line);
-    const std::size_t begin = line == from.Line ? from.Column : 0;
-    const std::size_t end = line == to.Line ? to.Column : bytes.size();
-    text += FCodePage.Characters(bytes.substr(begin, end - begin));
-    if (line != to.Line) text.append(line_break);
-  }
-  return text;
+  return Selected<std::u16string>(line_break,
+                                  [this](std::u16string& text, std::string_view bytes) {
+                                    text += FCodePage.Characters(bytes);
+                                  });
 }
 
 TLogModel::TSpan TLogModel::SelectedIn(std::uint64_t line) const {

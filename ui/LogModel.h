@@ -169,6 +169,10 @@ class TLogModel {
   void StartFind(TPosition from, bool forward);
   void ShowFound();
   std::string Grouped(std::uint64_t value) const;
+  // The selection line by line, as `out` appended with `add` for each line's selected bytes,
+  // joined by `line_break`.
+  template <class TOut, class TAdd>
+  TOut Selected(std::basic_string_view<typename TOut::value_type> line_break, TAdd add) const;
 
   const TCodePage& FCodePage;
   TLogText FText;
