@@ -5,9 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-sizes=(16 24 32 48 64 256)
-for size in "${sizes[@]}"; do
+pngs=()
+for size in 16 24 32 48 64 256; do
   rsvg-convert -w "$size" -h "$size" data/quorvel.svg -o "$work/$size.png"
+  pngs+=("$work/$size.png")
 done
-convert "${sizes[@]/#/$work/}" data/quorvel.ico 2>/dev/null ||
-  convert $(for s in "${sizes[@]}"; do echo "$work/$s.png"; done) data/quorvel.ico
+convert "${pngs[@]}" data/quorvel.ico
