@@ -94,8 +94,9 @@ in_namespace() {
       check "purge keeps the group" "$line" "$(group_line "$group")"
       ;;
     existing-group)
-      local gid=4242
-      while getent group "$gid" >/dev/null; do gid=$((gid + 1)); done
+      # An administrator's system group, made before the package.
+      local gid=999
+      while getent group "$gid" >/dev/null; do gid=$((gid - 1)); done
       groupadd --gid "$gid" "$group"
       useradd --no-create-home --no-user-group --groups "$group" --shell /usr/sbin/nologin \
         qvmember
@@ -107,6 +108,18 @@ in_namespace() {
       check "the helper's owner and mode" "$granted_owner_mode" "$(owner_mode "$helper")"
       dpkg_quiet --purge quorvel
       check "purge keeps the group, its gid and its member" "$before" "$(group_line "$group")"
+      ;;
+    user-group)
+      # A login user's own group of that name: no right goes with it.
+      local gid=4242
+      while getent group "$gid" >/dev/null; do gid=$((gid + 1)); done
+      groupadd --gid "$gid" "$group"
+      dpkg_quiet --install "$deb"
+      check "postinst says the group is not a system group" 1 \
+        "$(grep -c "is not a system group" "$scratch/dpkg.log")"
+      check "the helper's owner and mode" "root:root 755" "$(owner_mode "$helper")"
+      check "the helper gets no capability" "" "$(capabilities "$helper")"
+      dpkg_quiet --purge quorvel
       ;;
     statoverride)
       dpkg-statoverride --add root root 0700 "$helper"
@@ -239,7 +252,7 @@ real_state() {
 }
 before=$(real_state)
 
-for case_name in plain existing-group statoverride cmake-install; do
+for case_name in plain existing-group user-group statoverride cmake-install; do
   echo "--- $case_name"
   mkdir "$work/$case_name"
   unshare -m --propagation private "$0" --in-namespace "$case_name" "$deb" "$helper" "$group" \
