@@ -312,10 +312,12 @@ class LogViewTest : public QObject {
     QVERIFY(!view.Saving());
   }
 
-  // A large save goes in slices: lines still come, Escape cancels and leaves no file.
+  // A large save goes in slices: lines still come; Escape, or clearing the log, cancels it and
+  // leaves the file saved over as it was.
   void ASaveInProgressCanBeCancelled() {
     QTemporaryDir folder;
     const QString path = folder.filePath("cancelled.txt");
+    std::ofstream(path.toStdString()) << "the old log\n";
     TLogView view(std::uint64_t{1} << 30);
     view.SetAskSavePath([&](const QString&) { return path; });
     view.AppendLines(std::vector<std::string>(1'000'000, std::string(100, 'x')));
@@ -330,8 +332,14 @@ class LogViewTest : public QObject {
     QVERIFY(QFile::exists(path));
     QTest::keyClick(&view, Qt::Key_Escape);
     QVERIFY(!view.Saving());
-    QVERIFY(!QFile::exists(path));
     QVERIFY(!view.findChild<QLabel*>("SaveStrip")->isVisible());
+    QTest::keyClick(&view, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(view.Saving());
+    QTest::keyClick(&view, Qt::Key_L, Qt::ControlModifier);
+    QVERIFY(!view.Saving());
+    QCOMPARE(Contents(path), std::string("the old log\n"));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"cancelled.txt"});
   }
 
   // A save that cannot be made shows the default handler's box, with the path and the reason.
