@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QStringDecoder>
 #include <QTemporaryDir>
@@ -303,9 +304,15 @@ class LogViewTest : public QObject {
     QVERIFY(QRegularExpression("^quorvel-\\d{8}-\\d{6}\\.txt$")
                 .match(QFileInfo(proposed).fileName())
                 .hasMatch());
-    QCOMPARE(
-        QFileInfo(proposed).absolutePath(),
-        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).absolutePath());
+    // In the documents folder where there is one, else in the home folder.
+    QTemporaryDir home;
+    const QByteArray home_was = qgetenv("HOME");
+    const auto restore = qScopeGuard([&] { qputenv("HOME", home_was); });
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    QCOMPARE(QFileInfo(TLogView::ProposedSavePath()).absolutePath(), home.path());
+    QVERIFY(QDir(home.path()).mkdir("Documents"));
+    QCOMPARE(QFileInfo(TLogView::ProposedSavePath()).absolutePath(), home.filePath("Documents"));
     // Asked, and nothing chosen: nothing saved.
     view.SetAskSavePath([](const QString&) { return QString(); });
     QTest::keyClick(&view, Qt::Key_S, Qt::ControlModifier);
