@@ -1,5 +1,6 @@
 #include "ui/LogSave.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -86,14 +87,15 @@ void TLogSave::Open() {
         ::CreateFileW(FTarget.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (link == INVALID_HANDLE_VALUE) Fail(LastError());
-    std::wstring final(32768, L'\0');
+    std::wstring resolved(32768, L'\0');
     const DWORD length =
-        ::GetFinalPathNameByHandleW(link, final.data(), static_cast<DWORD>(final.size()), 0);
+        ::GetFinalPathNameByHandleW(link, resolved.data(), static_cast<DWORD>(resolved.size()), 0);
     const int error = LastError();
     ::CloseHandle(link);
-    if (length == 0 || length >= final.size()) Fail(length == 0 ? error : ERROR_BUFFER_OVERFLOW);
-    final.resize(length);
-    FTarget = final;
+    if (length == 0 || length >= resolved.size())
+      Fail(length == 0 ? error : ERROR_BUFFER_OVERFLOW);
+    resolved.resize(length);
+    FTarget = resolved;
     attributes = ::GetFileAttributesW(FTarget.c_str());
   }
   if (attributes == INVALID_FILE_ATTRIBUTES && LastError() != ERROR_FILE_NOT_FOUND)
@@ -125,18 +127,22 @@ void TLogSave::Open() {
          std::string("Not a regular file but ") + (S_ISFIFO(status.st_mode)   ? "a FIFO"
                                                    : S_ISSOCK(status.st_mode) ? "a socket"
                                                                               : "a device"));
+  // A file this process may not write is not replaced either.
+  if (exists && ::access(FTarget.c_str(), W_OK) != 0) Fail(LastError());
 #endif
   // A hidden name beside it: a rename within one folder is atomic, and never crosses file
-  // systems.
-  std::random_device random;
+  // systems. The chosen name cut short enough that the new one's is not too long.
+  auto name = FTarget.filename().native();
+  name.resize(std::min<std::size_t>(name.size(), 200));
+  std::random_device entropy;
   for (int attempt = 0;; ++attempt) {
     char tail[24];
     std::snprintf(
         tail, sizeof tail, ".%06x.tmp",
-        static_cast<unsigned>(random() ^ TClock::now().time_since_epoch().count()) & 0xFFFFFFu);
+        static_cast<unsigned>(entropy() ^ TClock::now().time_since_epoch().count()) & 0xFFFFFFu);
     std::filesystem::path temporary = FTarget;
     temporary.replace_filename(".");
-    temporary += FTarget.filename().native();
+    temporary += name;
     temporary += tail;
 #ifdef _WIN32
     const HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
