@@ -675,10 +675,11 @@ TEST(Win32MainForm, SaveTheLog) {
   const std::wstring name = std::filesystem::path(proposed).filename().wstring();
   EXPECT_EQ(name.rfind(L"quorvel-", 0), 0u);
   EXPECT_EQ(name.size(), std::wstring(L"quorvel-YYYYMMDD-HHMMSS.txt").size());
-  // A large log: cancelled with Escape while it goes, no file left.
+  // A large log over a file: cancelled with Escape while it goes, the file as it was.
   std::vector<std::string> lines(1'000'000, std::string(100, 'x'));  // more than a slice writes
   view->AppendLines(lines);
   path = folder / "cancelled.txt";
+  std::ofstream(path, std::ios::binary) << "the old log\r\n";
   ::SendMessageW(f.Get("Ecr"), WM_COMMAND, TLogView::kSaveCommand, 0);
   ASSERT_TRUE(view->Saving());
   wchar_t strip[64] = L"";
@@ -688,7 +689,8 @@ TEST(Win32MainForm, SaveTheLog) {
   Press(f.Get("Ecr"), VK_ESCAPE);
   PumpAsTheProgram(*f.Form);
   EXPECT_FALSE(view->Saving());
-  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(Contents(path), "the old log\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
   // Under a file: no such folder.
   std::ofstream(folder / "a-file") << "not a folder";
   path = folder / "a-file" / "log.txt";

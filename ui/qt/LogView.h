@@ -78,7 +78,7 @@ class TLogView : public QAbstractScrollArea {
   // system's save dialog.
   using TAskSavePath = std::function<QString(const QString& proposed)>;
   void SetAskSavePath(TAskSavePath ask) { FAskSavePath = std::move(ask); }
-  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder.
+  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder, else the home folder.
   static QString ProposedSavePath();
 
   // Ctrl+L (or "Effacer le journal" in the context menu): the view empties, its memory goes

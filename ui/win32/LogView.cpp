@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <knownfolders.h>
 #include <shlobj.h>
 #include <windowsx.h>
 
@@ -347,13 +348,16 @@ void TLogView::EndSave() {
 }
 
 std::wstring TLogView::ProposedSavePath() {
-  const std::wstring name =
-      TApplication::FromUtf8(DefaultLogFileName(std::chrono::system_clock::now()));
-  wchar_t folder[MAX_PATH] = L"";
-  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, folder)) ||
-      folder[0] == L'\0')
-    return name;
-  return std::wstring(folder) + L"\\" + name;
+  const auto known = [](REFKNOWNFOLDERID id) {
+    wchar_t* folder = nullptr;
+    const bool found = SUCCEEDED(::SHGetKnownFolderPath(id, 0, nullptr, &folder));
+    std::filesystem::path path(found && folder ? folder : L"");
+    ::CoTaskMemFree(folder);
+    return path;
+  };
+  return ProposedLogPath(known(FOLDERID_Documents), known(FOLDERID_Profile),
+                         std::chrono::system_clock::now())
+      .wstring();
 }
 
 void TLogView::ClearLog() {

@@ -87,7 +87,7 @@ class TLogView {
   // system's save dialog.
   using TAskSavePath = std::function<std::wstring(const std::wstring& proposed)>;
   void SetAskSavePath(TAskSavePath ask) { FAskSavePath = std::move(ask); }
-  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder.
+  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder, else the profile folder.
   static std::wstring ProposedSavePath();
 
   // Ctrl+L (or "Effacer le journal" in the context menu): the view empties, its memory goes
