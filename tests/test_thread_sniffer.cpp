@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <future>
 #include <thread>
 
 #include "DatagramFixtures.h"
@@ -268,6 +269,36 @@ TEST(ThreadSniffer, NothingReachesTheQueueOnceDetached) {
     std::this_thread::sleep_for(1ms);
   capture.End();
   EXPECT_EQ(capture.Payloads(), std::vector<std::string>{"before"});
+}
+
+// What Terminate tells the thread's machinery (the capture layer's stop and its moment) is
+// recorded before the thread can see the stop request.
+TEST(ThreadSniffer, TheStopIsRecordedBeforeTheThreadSeesIt) {
+  struct TState {
+    std::atomic<bool> Recorded{false};
+    std::promise<bool> RecordedWhenSeen;
+    std::shared_future<bool> Seen = RecordedWhenSeen.get_future().share();
+    std::promise<void> Release;
+  };
+  struct TProbe final : TThread {
+    explicit TProbe(std::shared_ptr<TState> state) : FState(std::move(state)) { Resume(); }
+    void Execute() override {
+      while (!Terminated())
+        std::this_thread::yield();
+      FState->RecordedWhenSeen.set_value(FState->Recorded);
+      FState->Release.get_future().wait();  // alive until Terminate has returned
+    }
+    // Slow to record: a thread that sees the request first has seen it by then.
+    void TerminateRequested() override {
+      FState->Seen.wait_for(500ms);
+      FState->Recorded = true;
+    }
+    std::shared_ptr<TState> FState;
+  };
+  const auto state = std::make_shared<TState>();
+  (new TProbe(state))->Terminate();
+  state->Release.set_value();
+  EXPECT_TRUE(state->Seen.get());
 }
 
 TEST(ThreadSniffer, TheQueueOutlivesItsOwner) {
