@@ -8,12 +8,14 @@
 #include <grp.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
+#include <linux/if_packet.h>
 #include <linux/seccomp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -23,6 +25,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -47,15 +50,20 @@ std::string Beside(const std::string& name) {
 }
 
 // A helper started as the window starts it, ADDRESS 1 65535, inside a namespace: its input
-// and output are pipes of the test's. `before_exec` runs in the child, still root.
+// and output are pipes of the test's. `before_exec` runs in the child, still root. With
+// `full_output`, the output pipe is full before the helper starts.
 class THelper {
  public:
   THelper(const TNetns& ns, const std::string& program, const std::string& address,
-          const std::function<void()>& before_exec = {}, int pipe_size = 0) {
+          const std::function<void()>& before_exec = {}, int pipe_size = 0,
+          bool full_output = false) {
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
       throw std::runtime_error("pipe2");
     if (pipe_size != 0) ::fcntl(out[0], F_SETPIPE_SZ, pipe_size);
+    ::fcntl(out[1], F_SETFL, full_output ? O_NONBLOCK : 0);
+    for (char filler = 0; full_output && ::write(out[1], &filler, 1) == 1;)
+      ++FOffset;  // what the stream's reader skips
     const int target = ::open(("/var/run/netns/" + ns.Name()).c_str(), O_RDONLY | O_CLOEXEC);
     FPid = ::fork();
     if (FPid == 0) {
@@ -86,6 +94,27 @@ class THelper {
 
   pid_t Pid() const { return FPid; }
   int Output() const { return FOut; }
+  // The times of the datagrams read so far.
+  const std::vector<std::int64_t>& Datagrams() const { return FDatagrams; }
+
+  // Writes `bytes` on the helper's input, and waits until it has read them.
+  testing::AssertionResult Tell(std::span<const std::uint8_t> bytes) {
+    if (::write(FIn, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      return testing::AssertionFailure() << "cannot write to the helper";
+    int unread = 0;
+    for (const auto deadline = TClock::now() + kEndLimit; TClock::now() < deadline;) {
+      if (::ioctl(FIn, FIONREAD, &unread) == 0 && unread == 0) return testing::AssertionSuccess();
+      std::this_thread::sleep_for(1ms);
+    }
+    return testing::AssertionFailure() << unread << " bytes left unread";
+  }
+
+  // Whether the stream reaches its end before `deadline`.
+  bool Ends(TClock::time_point deadline) {
+    while (const auto event = NextEvent(deadline))
+      if (*event == "end") return true;
+    return false;
+  }
 
   void CloseInput() {
     if (FIn >= 0) ::close(FIn);
@@ -111,6 +140,9 @@ class THelper {
                      "): " + std::string(event->ErrorText);
             case TCaptureStreamReader::TKind::End:
               return "end";
+            case TCaptureStreamReader::TKind::Datagram:
+              FDatagrams.push_back(event->UnixMicroseconds);
+              break;
             default:
               break;
           }
@@ -185,6 +217,7 @@ class THelper {
   std::vector<std::uint8_t> FBytes;
   std::size_t FOffset = 0;
   TCaptureStreamReader FReader;
+  std::vector<std::int64_t> FDatagrams;
 };
 
 std::string Describe(std::optional<int> status) {
@@ -279,21 +312,47 @@ constexpr std::uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
 constexpr std::uint32_t kAuditArch = 0;
 #endif
 
-// From now on, in this process and whatever it runs, setresuid and setresgid fail with EPERM.
-// Root may install this filter without giving up set-user-ID programs.
-void RefuseSetresid() {
-  sock_filter filter[] = {
+// From now on, in this process and whatever it runs, the calls that `rules` pick (given the
+// call's number, jumping to the instruction after their last to refuse) fail with EPERM. Root
+// may install this filter without giving up set-user-ID programs.
+void RefuseCalls(std::initializer_list<sock_filter> rules) {
+  sock_filter filter[16] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setresuid, 2, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setresgid, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
   };
-  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  std::size_t size = 4;
+  for (const sock_filter& rule : rules)
+    filter[size++] = rule;
+  filter[size++] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+  filter[size++] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM);
+  const sock_fprog program{static_cast<unsigned short>(size), filter};
   if (::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) ::_exit(124);
+}
+
+void RefuseSetresid() {
+  RefuseCalls({BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setresuid, 2, 0),
+               BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setresgid, 1, 0)});
+}
+
+// Reading a packet socket's statistics (its drop count) fails.
+void RefuseDropCount() {
+  RefuseCalls({BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getsockopt, 0, 4),
+               BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[1])),
+               BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SOL_PACKET, 0, 2),
+               BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+               BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_STATISTICS, 1, 0)});
+}
+
+// The first field of /proc/PID/FILE's line that starts with `key`, or the file's first field.
+std::string ProcField(pid_t pid, const char* file, const std::string& key = "") {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+  std::string word;
+  while (in >> word && !word.starts_with(key)) {
+  }
+  if (!key.empty()) in >> word;
+  return word;
 }
 
 // Run set-user-ID root by another user, the helper must become that user before anything
@@ -338,6 +397,67 @@ TEST_F(CaptureHelperRun, ASetuidHelperThatCannotGiveUpRootRefusesToCapture) {
       EXPECT_EQ(Describe(helper.WaitExit(TClock::now() + kEndLimit)), c.Exit) << c.Name;
     }
   }
+}
+
+// However its set-up fails, the helper tells the window why, as a failed step, and holds no
+// right while it writes it: here its drop count cannot be read, and the window does not read.
+TEST_F(CaptureHelperRun, AFailedSetUpSaysWhyAndHoldsNoRightWhileItWrites) {
+  if (kAuditArch == 0) GTEST_SKIP() << "no seccomp filter written for this architecture";
+  TNetns ns("setup");
+  THelper helper(ns, Beside(kCaptureHelperName), "127.0.0.1", RefuseDropCount, 4096, true);
+  const std::string polls = std::to_string(SYS_ppoll);
+#ifdef SYS_poll
+  const std::string polls_too = std::to_string(SYS_poll);
+#else
+  const std::string polls_too = polls;
+#endif
+  std::string call;
+  for (const auto deadline = TClock::now() + kSetUpLimit;
+       call != polls && call != polls_too && TClock::now() < deadline;)
+    call = ProcField(helper.Pid(), "syscall");
+  ASSERT_TRUE(call == polls || call == polls_too) << "the helper never waited: " << call;
+  EXPECT_EQ(ProcField(helper.Pid(), "status", "CapEff:"), "0000000000000000");
+  EXPECT_EQ(helper.Events(),
+            (std::vector<std::string>{
+                "open passed", "bind passed",
+                "receive-all failed (error 1, missing rights): cannot read the capture's drop "
+                "count: Operation not permitted",
+                "end"}));
+}
+
+// The window's stop message is honoured however its bytes come: what the system captured
+// after its moment is not handed on. Any other input stops the capture all the same.
+TEST_F(CaptureHelperRun, TheStopMessageInPiecesAndAnyOtherInputStop) {
+  TNetns ns("message");
+  constexpr std::uint16_t kPort = 5003;
+  const int listener = ns.Run([] { return ListenOn("127.0.0.1", kPort); });
+  THelper helper(ns, Beside(kCaptureHelperName), "127.0.0.1");
+  ASSERT_TRUE(helper.Capturing());
+  const auto exchange = [&] {
+    const int client = ns.Run([] { return ConnectTo("127.0.0.1", kPort); });
+    const int server = ::accept(listener, nullptr, nullptr);
+    SendText(client, "quorvel");
+    ::close(client);
+    ::close(server);
+  };
+  exchange();
+  const auto message = StopMessage(std::chrono::duration_cast<std::chrono::microseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count());
+  const std::int64_t at = *ReadStopMessage(message);
+  ASSERT_TRUE(helper.Tell(std::span(message).first(3)));
+  ASSERT_TRUE(helper.Tell(std::span(message).subspan(3)));
+  exchange();
+  EXPECT_TRUE(helper.Ends(TClock::now() + kEndLimit)) << "the stop was not heard";
+  EXPECT_FALSE(helper.Datagrams().empty());
+  for (const std::int64_t when : helper.Datagrams())
+    EXPECT_LT(when, at);
+  ::close(listener);
+
+  THelper endless(ns, Beside(kCaptureHelperName), "127.0.0.1",
+                  [] { ::dup2(::open("/dev/zero", O_RDONLY), 0); });
+  ASSERT_TRUE(endless.Capturing());
+  EXPECT_TRUE(endless.Ends(TClock::now() + kEndLimit)) << "an input that never ends";
 }
 
 // A window that stops reading fills the helper's pipe; the helper must still end when asked,
