@@ -271,34 +271,27 @@ TEST(ThreadSniffer, NothingReachesTheQueueOnceDetached) {
   EXPECT_EQ(capture.Payloads(), std::vector<std::string>{"before"});
 }
 
-// What Terminate tells the thread's machinery (the capture layer's stop and its moment) is
-// recorded before the thread can see the stop request.
-TEST(ThreadSniffer, TheStopIsRecordedBeforeTheThreadSeesIt) {
-  struct TState {
-    std::atomic<bool> Recorded{false};
-    std::promise<bool> RecordedWhenSeen;
-    std::shared_future<bool> Seen = RecordedWhenSeen.get_future().share();
-    std::promise<void> Release;
-  };
+// Terminate tells the thread's machinery of the stop (the capture layer's Stop, which records
+// the stop's moment) before the thread can see the request.
+TEST(ThreadSniffer, TheStopIsToldBeforeItIsSeen) {
   struct TProbe final : TThread {
-    explicit TProbe(std::shared_ptr<TState> state) : FState(std::move(state)) { Resume(); }
+    explicit TProbe(std::promise<bool>& told) : FTold(told), FSeen(told.get_future().share()) {
+      Resume();
+    }
     void Execute() override {
       while (!Terminated())
         std::this_thread::yield();
-      FState->RecordedWhenSeen.set_value(FState->Recorded);
-      FState->Release.get_future().wait();  // alive until Terminate has returned
+      FSeen.wait();  // alive until told
     }
-    // Slow to record: a thread that sees the request first has seen it by then.
-    void TerminateRequested() override {
-      FState->Seen.wait_for(500ms);
-      FState->Recorded = true;
-    }
-    std::shared_ptr<TState> FState;
+    void TerminateRequested() override { FTold.set_value(Terminated()); }
+    std::promise<bool>& FTold;
+    std::shared_future<bool> FSeen;
   };
-  const auto state = std::make_shared<TState>();
-  (new TProbe(state))->Terminate();
-  state->Release.set_value();
-  EXPECT_TRUE(state->Seen.get());
+  std::promise<bool> told;
+  auto* probe = new TProbe(told);
+  std::shared_future<bool> seen = probe->FSeen;
+  probe->Terminate();
+  EXPECT_FALSE(seen.get()) << "the request was seen before the stop was told";
 }
 
 TEST(ThreadSniffer, TheQueueOutlivesItsOwner) {
