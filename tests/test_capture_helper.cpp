@@ -31,6 +31,7 @@
 #include <thread>
 
 #include "NetnsLab.h"
+#include "TcpExchange.h"
 #include "TcpPeers.h"
 #include "capture/CaptureHelper.h"
 #include "capture/CaptureStream.h"
@@ -61,8 +62,8 @@ class THelper {
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
       throw std::runtime_error("pipe2");
     if (pipe_size != 0) ::fcntl(out[0], F_SETPIPE_SZ, pipe_size);
-    ::fcntl(out[1], F_SETFL, full_output ? O_NONBLOCK : 0);
-    for (char filler = 0; full_output && ::write(out[1], &filler, 1) == 1;)
+    if (full_output) ::fcntl(out[1], F_SETFL, O_NONBLOCK);
+    while (full_output && ::write(out[1], "", 1) == 1)
       ++FOffset;  // what the stream's reader skips
     const int target = ::open(("/var/run/netns/" + ns.Name()).c_str(), O_RDONLY | O_CLOEXEC);
     FPid = ::fork();
@@ -97,16 +98,13 @@ class THelper {
   // The times of the datagrams read so far.
   const std::vector<std::int64_t>& Datagrams() const { return FDatagrams; }
 
-  // Writes `bytes` on the helper's input, and waits until it has read them.
-  testing::AssertionResult Tell(std::span<const std::uint8_t> bytes) {
-    if (::write(FIn, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-      return testing::AssertionFailure() << "cannot write to the helper";
-    int unread = 0;
-    for (const auto deadline = TClock::now() + kEndLimit; TClock::now() < deadline;) {
-      if (::ioctl(FIn, FIONREAD, &unread) == 0 && unread == 0) return testing::AssertionSuccess();
-      std::this_thread::sleep_for(1ms);
-    }
-    return testing::AssertionFailure() << unread << " bytes left unread";
+  // Writes `bytes` on the helper's input; true once it has read them.
+  bool Tell(std::span<const std::uint8_t> bytes) {
+    int unread = ::write(FIn, bytes.data(), bytes.size()) > 0 ? 1 : -1;
+    for (const auto deadline = TClock::now() + kEndLimit; unread > 0 && TClock::now() < deadline;
+         std::this_thread::sleep_for(1ms))
+      ::ioctl(FIn, FIONREAD, &unread);
+    return unread == 0;
   }
 
   // Whether the stream reaches its end before `deadline`.
@@ -311,6 +309,9 @@ constexpr std::uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
 #else
 constexpr std::uint32_t kAuditArch = 0;
 #endif
+#ifndef SYS_poll
+#define SYS_poll SYS_ppoll
+#endif
 
 // From now on, in this process and whatever it runs, the calls that `rules` pick (given the
 // call's number, jumping to the instruction after their last to refuse) fail with EPERM. Root
@@ -405,17 +406,13 @@ TEST_F(CaptureHelperRun, AFailedSetUpSaysWhyAndHoldsNoRightWhileItWrites) {
   if (kAuditArch == 0) GTEST_SKIP() << "no seccomp filter written for this architecture";
   TNetns ns("setup");
   THelper helper(ns, Beside(kCaptureHelperName), "127.0.0.1", RefuseDropCount, 4096, true);
-  const std::string polls = std::to_string(SYS_ppoll);
-#ifdef SYS_poll
-  const std::string polls_too = std::to_string(SYS_poll);
-#else
-  const std::string polls_too = polls;
-#endif
-  std::string call;
-  for (const auto deadline = TClock::now() + kSetUpLimit;
-       call != polls && call != polls_too && TClock::now() < deadline;)
-    call = ProcField(helper.Pid(), "syscall");
-  ASSERT_TRUE(call == polls || call == polls_too) << "the helper never waited: " << call;
+  const auto waits = [&] {  // for room in its output
+    const std::string call = ProcField(helper.Pid(), "syscall");
+    return call == std::to_string(SYS_ppoll) || call == std::to_string(SYS_poll);
+  };
+  for (const auto deadline = TClock::now() + kSetUpLimit; !waits() && TClock::now() < deadline;)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(waits()) << "the helper never waited";
   EXPECT_EQ(ProcField(helper.Pid(), "status", "CapEff:"), "0000000000000000");
   EXPECT_EQ(helper.Events(),
             (std::vector<std::string>{
@@ -429,30 +426,20 @@ TEST_F(CaptureHelperRun, AFailedSetUpSaysWhyAndHoldsNoRightWhileItWrites) {
 // after its moment is not handed on. Any other input stops the capture all the same.
 TEST_F(CaptureHelperRun, TheStopMessageInPiecesAndAnyOtherInputStop) {
   TNetns ns("message");
-  constexpr std::uint16_t kPort = 5003;
-  const int listener = ns.Run([] { return ListenOn("127.0.0.1", kPort); });
   THelper helper(ns, Beside(kCaptureHelperName), "127.0.0.1");
   ASSERT_TRUE(helper.Capturing());
-  const auto exchange = [&] {
-    const int client = ns.Run([] { return ConnectTo("127.0.0.1", kPort); });
-    const int server = ::accept(listener, nullptr, nullptr);
-    SendText(client, "quorvel");
-    ::close(client);
-    ::close(server);
-  };
-  exchange();
+  Exchange(ns, ns, "127.0.0.1");
   const auto message = StopMessage(std::chrono::duration_cast<std::chrono::microseconds>(
                                        std::chrono::system_clock::now().time_since_epoch())
                                        .count());
   const std::int64_t at = *ReadStopMessage(message);
   ASSERT_TRUE(helper.Tell(std::span(message).first(3)));
   ASSERT_TRUE(helper.Tell(std::span(message).subspan(3)));
-  exchange();
+  Exchange(ns, ns, "127.0.0.1");
   EXPECT_TRUE(helper.Ends(TClock::now() + kEndLimit)) << "the stop was not heard";
   EXPECT_FALSE(helper.Datagrams().empty());
   for (const std::int64_t when : helper.Datagrams())
     EXPECT_LT(when, at);
-  ::close(listener);
 
   THelper endless(ns, Beside(kCaptureHelperName), "127.0.0.1",
                   [] { ::dup2(::open("/dev/zero", O_RDONLY), 0); });
