@@ -407,7 +407,8 @@ std::string CaptureHelperPath(int* missing) {
   char self[4096];
   const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self);
   if (length <= 0 || static_cast<std::size_t>(length) == sizeof self || self[0] != '/') {
-    if (missing) *missing = length < 0 ? errno : ENAMETOOLONG;
+    if (missing)
+      *missing = length < 0 ? errno : length > 0 && self[0] == '/' ? ENAMETOOLONG : EINVAL;
     return {};
   }
   const std::string path(self, static_cast<std::size_t>(length));
