@@ -96,11 +96,6 @@ const char* ReceiveCase(int code) {
   }
 }
 
-// What the log says when the sockets still held datagrams of before the stop once the
-// hand-over's time was up.
-constexpr const char* kHandOverCut =
-    "the stop's hand-over ran out of time: what the sockets still held is not shown";
-
 // One raw socket in receive-all mode, with the event that tells it has datagrams waiting.
 struct TRawSocket {
   SOCKET Socket = INVALID_SOCKET;

@@ -6,20 +6,13 @@
 #include "capture/AddressText.h"
 #include "capture/BoundedReader.h"
 #include "capture/DateTime.h"
+#include "capture/SegmentFilter.h"
 
 namespace {
 
 constexpr std::size_t kMinIpHeader = 20;
-constexpr std::size_t kIpv6Header = 40;
 constexpr std::size_t kMinTcpHeader = 20;
 constexpr std::uint8_t kProtocolTcp = 6;
-
-// IPv6 next-header values the decoder walks past.
-constexpr std::uint8_t kHopByHop = 0;
-constexpr std::uint8_t kRouting = 43;
-constexpr std::uint8_t kFragment = 44;
-constexpr std::uint8_t kAuthentication = 51;
-constexpr std::uint8_t kDestinationOptions = 60;
 
 // The header orders the flags FIN (bit 0) up to URG (bit 5); the record holds them reversed.
 TDrapeauxTCP TranslateFlags(std::uint8_t header_flags) {
@@ -100,65 +93,18 @@ bool DecodeIpv4(TBoundedReader& in, std::uint16_t FPortStart, std::uint16_t FPor
                        });
 }
 
-// The fixed header, then the extension headers in whatever order and number they come, up to
-// the TCP header. Every read, the walk's included, stays within the payload length the header
-// gives: a header that claims more than the datagram holds ends the walk.
+// The fixed header, then the extension headers, up to the TCP header (SegmentFilter).
 bool DecodeIpv6(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
                 std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame) {
-  TBoundedReader fixed(received);
-  if (!fixed.Holds(0, kIpv6Header)) return false;
-  // A payload length of 0 cannot be true of a datagram that carries a TCP segment or a header
-  // leading to one (only "no next header" may be empty, and it is dropped anyway): the receive
-  // offload hands over merged segments beyond 64 KiB (BIG TCP) that way, without a jumbo
-  // option, their length being the socket buffer's alone. As for IPv4, what was received is
-  // then all there is to go by, and every read stays within it; a jumbogram, whose payload
-  // length also reads 0, is read the same way. Otherwise a datagram cut by the capture ends
-  // where the capture ends, and bytes after the payload (padding) are not part of it.
-  const std::size_t payload_length = fixed.BeU16(4);
-  const std::size_t declared = kIpv6Header + payload_length;
-  TBoundedReader in(payload_length == 0 || declared > received.size() ? received
-                                                                      : received.first(declared));
-
-  std::uint8_t next = in.U8(6);
-  std::size_t at = kIpv6Header;
-  for (;;) {
-    switch (next) {
-      case kProtocolTcp:
-        return DecodeSegment(
-            in, at, [&in] { return in.Size(); }, FPortStart, FPortEnd, unix_microseconds, trame,
-            [&in](TTrameTCP& t) {
-              AssignIpv6Text(t.Source.Ip, in.Bytes(8, 16).data());
-              AssignIpv6Text(t.Dest.Ip, in.Bytes(24, 16).data());
-            });
-      case kHopByHop:
-      case kRouting:
-      case kDestinationOptions:
-        // Each of these is at least eight bytes, its length counting eight-byte units beyond
-        // the first.
-        if (!in.Holds(at, 8)) return false;
-        next = in.U8(at);
-        at += (std::size_t{in.U8(at + 1)} + 1) * 8;
-        break;
-      case kFragment:
-        if (!in.Holds(at, 8)) return false;
-        // A later fragment starts with payload, not with a header; a first fragment is read
-        // for what it holds.
-        if ((in.BeU16(at + 2) & 0xFFF8u) != 0) return false;
-        next = in.U8(at);
-        at += 8;
-        break;
-      case kAuthentication:
-        // Its length counts four-byte units, beyond the first two.
-        if (!in.Holds(at, 8)) return false;
-        next = in.U8(at);
-        at += (std::size_t{in.U8(at + 1)} + 2) * 4;
-        break;
-      default:
-        // Encrypted (ESP), no next header, or anything this program does not know: nothing
-        // here can be read as TCP.
-        return false;
-    }
-  }
+  TBoundedReader in(Ipv6Extent(received));
+  const std::optional<std::size_t> at = Ipv6TcpOffset(in);
+  if (!at) return false;
+  return DecodeSegment(
+      in, *at, [&in] { return in.Size(); }, FPortStart, FPortEnd, unix_microseconds, trame,
+      [&in](TTrameTCP& t) {
+        AssignIpv6Text(t.Source.Ip, in.Bytes(8, 16).data());
+        AssignIpv6Text(t.Dest.Ip, in.Bytes(24, 16).data());
+      });
 }
 
 }  // namespace

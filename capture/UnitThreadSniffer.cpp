@@ -201,7 +201,9 @@ void TThreadSniffer::Fail(const TCaptureError& error) {
   FControl->FFailure = std::move(message);
 }
 
-void TThreadSniffer::TerminatedSet() {
+// The layer hears of the stop before the capture thread can see it: the first batch handed
+// over after the stop is then already cut at the stop's moment.
+void TThreadSniffer::TerminateRequested() {
   FLayer->Stop();
 }
 

@@ -63,7 +63,7 @@ class TThreadSniffer final : public TThread {
 
  protected:
   void Execute() override;
-  void TerminatedSet() override;
+  void TerminateRequested() override;
   void DoTerminate() override;
 
  private:

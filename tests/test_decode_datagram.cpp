@@ -5,6 +5,7 @@
 #include "DatagramFixtures.h"
 #include "capture/DateTime.h"
 #include "capture/DecodeDatagram.h"
+#include "capture/SegmentFilter.h"
 
 namespace {
 
@@ -209,6 +210,16 @@ std::vector<TDecodeCase> Decode6Cases() {
        65535,
        {}},
       {"v6_udp", Shaped6([](TDatagram6Shape& s) { s.UpperLayer = kNextUdp; }), 1, 65535, {}},
+      {"v6_udp_behind_hop_by_hop",
+       WithExtensions({Extension(kNextHopByHop, 8)}, kNextUdp),
+       1,
+       65535,
+       {}},
+      {"v6_out_of_range_behind_hop_by_hop",
+       WithExtensions({Extension(kNextHopByHop, 8)}),
+       1,
+       79,
+       {}},
       {"v6_esp", WithExtensions({}, kNextEsp), 1, 65535, {}},
       {"v6_esp_after_options",
        WithExtensions({Extension(kNextHopByHop, 8)}, kNextEsp),
@@ -297,6 +308,8 @@ class DecodeDatagramTest : public testing::TestWithParam<TDecodeCase> {};
 
 TEST_P(DecodeDatagramTest, YieldsTheExpectedRecord) {
   const TDecodeCase& c = GetParam();
+  // What the capture helper hands on is what the decoder keeps.
+  EXPECT_EQ(IsTcpSegmentInRange(c.Received, c.PortStart, c.PortEnd), c.Expected.has_value());
   const double before = LocalNow();
   const auto trame = DecodeDatagram(c.Received, c.PortStart, c.PortEnd);
   const double after = LocalNow();

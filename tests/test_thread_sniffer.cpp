@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <future>
 #include <thread>
 
 #include "DatagramFixtures.h"
@@ -268,6 +269,29 @@ TEST(ThreadSniffer, NothingReachesTheQueueOnceDetached) {
     std::this_thread::sleep_for(1ms);
   capture.End();
   EXPECT_EQ(capture.Payloads(), std::vector<std::string>{"before"});
+}
+
+// Terminate tells the thread's machinery of the stop (the capture layer's Stop, which records
+// the stop's moment) before the thread can see the request.
+TEST(ThreadSniffer, TheStopIsToldBeforeItIsSeen) {
+  struct TProbe final : TThread {
+    explicit TProbe(std::promise<bool>& told) : FTold(told), FSeen(told.get_future().share()) {
+      Resume();
+    }
+    void Execute() override {
+      while (!Terminated())
+        std::this_thread::yield();
+      FSeen.wait();  // alive until told
+    }
+    void TerminateRequested() override { FTold.set_value(Terminated()); }
+    std::promise<bool>& FTold;
+    std::shared_future<bool> FSeen;
+  };
+  std::promise<bool> told;
+  auto* probe = new TProbe(told);
+  std::shared_future<bool> seen = probe->FSeen;
+  probe->Terminate();
+  EXPECT_FALSE(seen.get()) << "the request was seen before the stop was told";
 }
 
 TEST(ThreadSniffer, TheQueueOutlivesItsOwner) {
