@@ -41,9 +41,9 @@ inline constexpr char16_t kWindows1252[256] = {
 
 // How the log reads a payload's bytes as characters, on every host: each well-formed UTF-8
 // sequence reads as its character, and every other byte alone as the host's ANSI code page
-// reads it (Windows-1252 on Linux; on Windows a lead byte of a double-byte code page, which
-// stands for no character alone, as in Windows-1252). An 8-bit reading (Windows-1252 alone)
-// reads every byte as one character. Either way a line's bytes are kept as they came: only
+// reads it (Windows-1252 on Linux and under code page 65001; a lead byte of a double-byte code
+// page, which stands for no character alone, as in Windows-1252). An 8-bit reading (Windows-1252
+// alone) reads every byte as one character. Either way a line's bytes are kept as they came: only
 // reading them changes.
 class TCodePage {
  public:

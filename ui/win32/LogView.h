@@ -1,7 +1,7 @@
 #pragma once
 
 // The log view of the Win32 window: a read-only log of text lines, their bytes read as the
-// host's text (UTF-8 where they form it under code page 65001, the ANSI code page otherwise).
+// host's text (UTF-8 where they form it, each other byte as the ANSI code page reads it).
 // The model keeps the text compactly and says what is in sight; the view paints only that,
 // through a back buffer, and turns mouse, keyboard and scroll bars into the model's calls. Its
 // window text, "Journal", is its name for screen readers.
