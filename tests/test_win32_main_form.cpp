@@ -185,7 +185,7 @@ TEST(Win32MainForm, LayoutTable) {
       EXPECT_EQ(style & BS_TYPEMASK, ButtonStyleOf(c.Kind));
     }
     if (c.Caption && std::string_view(c.Name) != "EditIp") {
-      EXPECT_EQ(f.Text(c.Name), TApplication::Wide(c.Caption));
+      EXPECT_EQ(f.Text(c.Name), TApplication::FromUtf8(c.Caption));
     }
     if (std::string_view(c.Kind) == "Radio" || std::string_view(c.Kind) == "Check") {
       EXPECT_EQ(::SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED, c.Checked);
@@ -398,7 +398,7 @@ TEST(Win32MainForm, AddressList) {
   ::SendMessageW(parts.hwndList, WM_LBUTTONDOWN, MK_LBUTTON, at);
   ::SendMessageW(parts.hwndList, WM_LBUTTONUP, 0, at);
   EXPECT_TRUE(Pump([&] { return f.Text("EditIp") == L"::1"; }, 2000ms))
-      << TApplication::Narrow(f.Text("EditIp"));
+      << TApplication::ToUtf8(f.Text("EditIp"));
   EXPECT_FALSE(::SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
 
   // Opened from the keyboard, the box shows the entry the field's text begins; closed without
@@ -415,7 +415,7 @@ TEST(Win32MainForm, AddressList) {
   ::SendMessageW(parts.hwndItem, WM_KEYDOWN, VK_RETURN, 0);
   ::SendMessageW(parts.hwndItem, WM_CHAR, VK_RETURN, 0);
   EXPECT_TRUE(Pump([&] { return f.Text("EditIp") == L"192.0.2.2"; }, 2000ms))
-      << TApplication::Narrow(f.Text("EditIp"));
+      << TApplication::ToUtf8(f.Text("EditIp"));
   ::SetWindowTextW(box, L"::1");
   f.Click("Btn_StartStop");
   f.AwaitReceiving();
@@ -530,10 +530,10 @@ TEST(Win32MainForm, FindInTheLog) {
     return std::wstring(status);
   };
   ::SetWindowTextW(text, L"get");
-  ASSERT_TRUE(Pump([&] { return status() == L"1 sur 2"; })) << TApplication::Narrow(status());
+  ASSERT_TRUE(Pump([&] { return status() == L"1 sur 2"; })) << TApplication::ToUtf8(status());
   EXPECT_EQ(f.Form->LogView().Model().SelectedBytes(""), "GET");
   ::SendMessageW(::GetDlgItem(view, TLogView::kFindNext), BM_CLICK, 0, 0);
-  ASSERT_TRUE(Pump([&] { return status() == L"2 sur 2"; })) << TApplication::Narrow(status());
+  ASSERT_TRUE(Pump([&] { return status() == L"2 sur 2"; })) << TApplication::ToUtf8(status());
   EXPECT_EQ(f.Form->LogView().Model().Selection().first.Line, 2u);
   // F3 with a button of the bar focused, through the program's own loop.
   const HWND next = ::GetDlgItem(view, TLogView::kFindNext);
@@ -544,7 +544,7 @@ TEST(Win32MainForm, FindInTheLog) {
   EXPECT_EQ(f.Form->LogView().Model().Selection().first.Line, 0u);
   // The whole text nowhere: the selection as the search found it, and the bar says so.
   ::SetWindowTextW(text, L"getx");
-  ASSERT_TRUE(Pump([&] { return status() == L"Introuvable"; })) << TApplication::Narrow(status());
+  ASSERT_TRUE(Pump([&] { return status() == L"Introuvable"; })) << TApplication::ToUtf8(status());
   EXPECT_EQ(f.Form->LogView().Model().SelectedBytes(""), "GET");
   // Escape from the check box closes the bar, the dialog manager notwithstanding.
   ::SetFocus(::GetDlgItem(view, TLogView::kFindCase));
@@ -691,13 +691,13 @@ TEST(Win32MainForm, SaveTheLog) {
   EXPECT_FALSE(std::filesystem::exists(path));
   // Under a file: no such folder.
   std::ofstream(folder / "a-file") << "not a folder";
-  path = folder / "a-file" / "log.txt";
+  path = folder / "a-file" / L"journal \u00E9t\u00E9 \u65E5\u672C.txt";  // not all of it ANSI
   ::SendMessageW(f.Get("Ecr"), WM_COMMAND, TLogView::kSaveCommand, 0);
   ASSERT_EQ(f.Boxes.size(), 1u);
   EXPECT_EQ(f.Boxes[0].Text.rfind(
                 L"Impossible d'enregistrer le journal dans '" + path.wstring() + L"' : ", 0),
             0u)
-      << TApplication::Narrow(f.Boxes[0].Text);
+      << TApplication::ToUtf8(f.Boxes[0].Text);
   EXPECT_FALSE(view->Saving());
   std::filesystem::remove_all(folder);
 }
@@ -727,6 +727,55 @@ TEST(Win32MainForm, ClearTheLog) {
   ASSERT_TRUE(Pump([&] { return f.Lines().size() == 1; }));
   EXPECT_TRUE(f.Form->LogView().Model().Following());
   EXPECT_TRUE(f.Boxes.empty());
+}
+
+// UTF-8 payloads read as text whatever the ANSI code page, lone bytes as that code page has
+// them; find and copy go by those characters.
+TEST(Win32MainForm, Utf8ReadsAsTextUnderAnyCodePage) {
+  TFixture f;
+  f.Script->Add(
+      BuildDatagram(WithPayload("\xC3\xA9t\xC3\xA9 \xC3\xA0 Z\xC3\xBCrich \xE2\x80\x94 "
+                                "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E Stra\xC3\x9F"
+                                "e")));
+  f.Click("Btn_StartStop");
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 1; }));
+  const TLogModel& model = f.Form->LogView().Model();
+  EXPECT_TRUE(
+      model.CodePage().Characters(model.Line(0)).ends_with(u"été à Zürich — 日本語 Straße"));
+  wchar_t lone[2] = L"";
+  ::MultiByteToWideChar(CP_ACP, 0, "\xE9", 1, lone, 1);
+  if (::GetACP() != CP_UTF8) {
+    EXPECT_EQ(TCodePage::Host().Characters("\xE9"), std::u16string(1, lone[0]));
+  }
+  const HWND view = f.Get("Ecr");
+  ::SendMessageW(view, WM_COMMAND, TLogView::kFindCommand, 0);
+  ::SetWindowTextW(::GetDlgItem(view, TLogView::kFindText), L"STRAẞE");
+  ASSERT_TRUE(Pump([&] { return model.SelectedText(u"") == u"Straße"; }));
+}
+
+// A notch of the wheel scrolls the lines the system's setting says, or a page at "one screen
+// at a time".
+TEST(Win32MainForm, TheWheelScrollsLinesOrAPagePerNotch) {
+  TFixture f;
+  TLogView& view = *TLogView::FromHandle(f.Get("Ecr"));
+  view.AppendLines(std::vector<std::string>(500, "line"));
+  const TLogModel& model = view.Model();
+  const std::uint64_t bottom = model.Top();
+  const auto rows = static_cast<std::uint64_t>(model.Rows());
+  ASSERT_GT(bottom, 2 * rows);
+  UINT setting = 3;
+  ::SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &setting, 0);
+  const auto wheel = [&](UINT per_notch, int delta) {
+    ASSERT_TRUE(::SystemParametersInfoW(SPI_SETWHEELSCROLLLINES, per_notch, nullptr, 0));
+    ::SendMessageW(view.Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, delta), 0);
+  };
+  wheel(3, WHEEL_DELTA);
+  EXPECT_EQ(model.Top(), bottom - 3);
+  wheel(WHEEL_PAGESCROLL, WHEEL_DELTA);
+  EXPECT_EQ(model.Top(), bottom - 3 - rows);
+  wheel(WHEEL_PAGESCROLL, -WHEEL_DELTA);
+  EXPECT_EQ(model.Top(), bottom - 3);
+  ::SystemParametersInfoW(SPI_SETWHEELSCROLLLINES, setting, nullptr, 0);
 }
 
 // No raw IP socket under wine: Start ends in the failure box, never in a hang.

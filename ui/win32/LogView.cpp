@@ -306,8 +306,7 @@ void TLogView::SaveLog() {
     FSave = std::make_unique<TLogSave>(FModel.Text(), FModel.CodePage(),
                                        std::filesystem::path(path), "\r\n");
   } catch (const std::exception& error) {
-    return TApplication::ShowException(FWindow,
-                                       TApplication::Narrow(TApplication::FromUtf8(error.what())));
+    return TApplication::ShowException(FWindow, error.what());
   }
   ::SetWindowTextW(FindControl(kSaveStrip), TApplication::FromUtf8(FSave->Progress()).c_str());
   PlaceBars();
@@ -327,8 +326,7 @@ void TLogView::SaveWork() {
     }
   } catch (const std::exception& error) {
     EndSave();
-    return TApplication::ShowException(FWindow,
-                                       TApplication::Narrow(TApplication::FromUtf8(error.what())));
+    return TApplication::ShowException(FWindow, error.what());
   }
   EndSave();
 }
@@ -784,9 +782,13 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
       UINT per_notch = 3;
       ::SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &per_notch, 0);
       FWheel += GET_WHEEL_DELTA_WPARAM(w);
-      const int lines = FWheel / WHEEL_DELTA * static_cast<int>(per_notch);
+      const int notches = FWheel / WHEEL_DELTA;
       FWheel %= WHEEL_DELTA;
-      FModel.ScrollBy(-lines);
+      // The setting "one screen at a time" is a count of its own, not a count of lines.
+      if (per_notch == WHEEL_PAGESCROLL)
+        FModel.ScrollPages(-notches);
+      else
+        FModel.ScrollBy(-static_cast<std::int64_t>(notches) * per_notch);
       Sync();
       return 0;
     }
