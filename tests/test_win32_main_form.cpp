@@ -778,6 +778,65 @@ TEST(Win32MainForm, TheWheelScrollsLinesOrAPagePerNotch) {
   ::SystemParametersInfoW(SPI_SETWHEELSCROLLLINES, setting, nullptr, 0);
 }
 
+// The pixels of `area` in `dc` that are not `background`.
+std::vector<std::pair<int, int>> Ink(HDC dc, RECT area, COLORREF background) {
+  std::vector<std::pair<int, int>> ink;
+  for (int y = area.top; y < area.bottom; ++y)
+    for (int x = area.left; x < area.right; ++x)
+      if (::GetPixel(dc, x, y) != background) ink.emplace_back(x, y);
+  return ink;
+}
+
+// A character the log's font lacks is drawn by a font that has it, not as the log font's
+// empty box, and within the advance the model gives it: measured as drawn.
+TEST(Win32MainForm, ACharacterArialLacksIsDrawnInAFontThatHasIt) {
+  TFixture f;
+  ::ShowWindow(f.Form->Handle(), SW_SHOWNORMAL);
+  TLogView& view = *TLogView::FromHandle(f.Get("Ecr"));
+  view.AppendLines(std::vector<std::string>{"\xE2\x91\xA0"});  // ①
+  const TLogModel& model = view.Model();
+  HDC dc = ::GetDC(view.Handle());
+  const HFONT arial =
+      ::CreateFontW(-::MulDiv(8, ::GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE,
+                    FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                    DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial");
+  HDC memory = ::CreateCompatibleDC(dc);
+  const int height = model.LineHeight();
+  const HBITMAP bitmap = ::CreateCompatibleBitmap(dc, 60, height);
+  ::SelectObject(memory, bitmap);
+  ::SelectObject(memory, arial);
+  WORD glyph = 0;
+  ::GetGlyphIndicesW(memory, L"\u2460", 1, &glyph, GGI_MARK_NONEXISTING_GLYPHS);
+  // Arial's own rendering of it, where the view draws it.
+  const RECT area{2, 2, 60, height};
+  const RECT all{0, 0, 60, height};
+  HBRUSH brush = ::CreateSolidBrush(view.BackgroundColor());
+  ::FillRect(memory, &all, brush);
+  ::DeleteObject(brush);
+  ::SetTextColor(memory, view.TextColor());
+  ::SetBkMode(memory, TRANSPARENT);
+  ::SetTextAlign(memory, TA_BASELINE);
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(memory, &metrics);
+  const std::string_view line = model.Line(0);
+  ::ExtTextOutW(memory, static_cast<int>(model.XOf(line, 0)), metrics.tmAscent, 0, nullptr,
+                L"\u2460", 1, nullptr);
+  const auto boxed = Ink(memory, area, view.BackgroundColor());
+  ::RedrawWindow(view.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  const auto drawn = Ink(dc, area, view.BackgroundColor());
+  ::DeleteDC(memory);
+  ::DeleteObject(bitmap);
+  ::DeleteObject(arial);
+  ::ReleaseDC(view.Handle(), dc);
+  if (glyph != 0xFFFF) GTEST_SKIP() << "Arial has it here";
+  ASSERT_FALSE(drawn.empty());
+  EXPECT_NE(drawn, boxed);
+  for (const auto& [x, y] : drawn) {
+    EXPECT_GE(x, static_cast<int>(model.XOf(line, 0)));
+    EXPECT_LE(x, static_cast<int>(model.XOf(line, line.size())));
+  }
+}
+
 // No raw IP socket under wine: Start ends in the failure box, never in a hang.
 TEST(Win32MainForm, WithoutARawSocketStartEndsInTheBox) {
   TMainForm form({}, TMainForm::kLogCapacity, false);

@@ -18,6 +18,9 @@
 #include "ui/LogModel.h"
 #include "ui/LogSave.h"
 
+// The fonts the log's characters are drawn with (in LogView.cpp).
+class TFontFallback;
+
 class TLogView {
  public:
   static constexpr const wchar_t* kClassName = L"TLogView";
@@ -59,7 +62,8 @@ class TLogView {
   COLORREF BackgroundColor() const;
   COLORREF TextColor() const;
 
-  // Arial 8 at `dpi` dots per inch.
+  // Arial 8 at `dpi` dots per inch; a character Arial lacks in the first font of the system
+  // that has it.
   void SetDpi(int dpi);
 
   void SelectAll();
@@ -125,6 +129,8 @@ class TLogView {
   HWND FWindow = nullptr;
   TLogModel FModel;
   HFONT FFont = nullptr;
+  std::unique_ptr<TFontFallback> FFallback;
+  int FAscent = 0;           // FFont's: every font's text stands on its baseline
   HFONT FBarFont = nullptr;  // the find bar's, Tahoma 8 as the window's controls
   int FBarHeight = 0;        // the find bar's, while open, and the save strip's, while saving
   RECT FNewLinesMarker{};    // where "new lines below" is drawn, when it is
