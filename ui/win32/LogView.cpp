@@ -50,8 +50,7 @@ void Again(HWND window, UINT message, UINT_PTR timer) {
     ::PostMessageW(window, message, 0, 0);
 }
 
-// Where fonts name them in their own words: the system's fonts for the symbols and scripts
-// Arial lacks, control pictures first.
+// Windows' own fonts for the symbols and scripts Arial lacks, the control pictures' first.
 constexpr const wchar_t* kFallbackFaces[] = {L"Segoe UI Symbol",
                                              L"Segoe UI Emoji",
                                              L"Segoe UI",
