@@ -321,6 +321,31 @@ TEST(TextRule, Utf8WhereWellFormedWindows1252Elsewhere) {
   EXPECT_EQ(TCodePage::Windows1252().Characters("caf\xC3\xA9"), u"cafÃ©");
 }
 
+// On every host the same rule; only the code page of the lone bytes differs.
+TEST(TextRule, LoneBytesReadAsTheHostsCodePage) {
+  char16_t table[256];
+  std::copy(std::begin(kWindows1252), std::end(kWindows1252), table);
+  table[0xE9] = u'й';  // as Windows-1251 has it
+  EXPECT_EQ(TCodePage(table, true)
+                .Characters("\xC3\xA9t\xC3\xA9 \xC3\xA0 Z\xC3\xBCrich \xE2\x80\x94 "
+                            "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xE9"),
+            u"été à Zürich — 日本語 й");
+}
+
+// A copy gives the text as shown, as a save does: control characters as their symbols, tabs as
+// they are.
+TEST(TextRule, ACopyGivesTheTextAsShown) {
+  TUtf8Model model;
+  const std::string line = "a\tb\x07\x1B[31mc\xC2\x9B\x7F\xE9";
+  Append(model, {line, "\x1B]0;x\x07"});
+  model.SelectAll();
+  EXPECT_EQ(model.SelectedText(u"\r\n"),
+            u"a\tb\u2407\u241B[31mc\uFFFD\u2421é\r\n\u241B]0;x\u2407");
+  std::string saved;
+  model.CodePage().AppendShownUtf8(saved, line);
+  EXPECT_EQ(saved, "a\tb\u2407\u241B[31mc\uFFFD\u2421\u00E9");
+}
+
 // A character of several bytes is one character to the selection, hit testing, words, keys
 // and copy.
 TEST(TextRule, ACharacterOfSeveralBytesIsOneCharacter) {

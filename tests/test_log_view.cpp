@@ -92,13 +92,13 @@ class LogViewTest : public QObject {
     QCOMPARE(view.LineText(0).at(0xE9 - 3), QChar(0xE9));
   }
 
-  // The selection is the model's; the view reads it as text and copies it.
+  // The selection is the model's; the view reads it as text, as shown, and copies it.
   void SelectionAndCopy() {
     TLogView view(1000);
-    view.AppendLines(Lines({"hello world", "second line", "\xE9t\xE9"}));
+    view.AppendLines(Lines({"hello world", "second\tline\x1B[1m", "\xE9t\xE9"}));
     view.SelectAll();
     QCOMPARE(view.SelectedText(),
-             QString::fromUtf8("hello world\nsecond line\n\xC3\xA9t\xC3\xA9"));
+             QString::fromUtf8("hello world\nsecond\tline\xE2\x90\x9B[1m\n\xC3\xA9t\xC3\xA9"));
     view.Copy();
     QCOMPARE(QGuiApplication::clipboard()->text(), view.SelectedText());
   }

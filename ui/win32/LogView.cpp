@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
+#include <unordered_map>
+#include <utility>
 
 #include "ui/LogTexts.h"
 #include "ui/VisibleText.h"
@@ -48,7 +51,205 @@ void Again(HWND window, UINT message, UINT_PTR timer) {
     ::PostMessageW(window, message, 0, 0);
 }
 
+// Windows' own fonts for the symbols and scripts Arial lacks, the control pictures' first.
+constexpr const wchar_t* kFallbackFaces[] = {L"Segoe UI Symbol",
+                                             L"Segoe UI Emoji",
+                                             L"Segoe UI",
+                                             L"Microsoft YaHei UI",
+                                             L"Yu Gothic UI",
+                                             L"Malgun Gothic",
+                                             L"Nirmala UI",
+                                             L"Segoe UI Historic",
+                                             L"Ebrima",
+                                             L"Gadugi",
+                                             L"Leelawadee UI",
+                                             L"Microsoft Himalaya",
+                                             L"Mongolian Baiti",
+                                             L"Myanmar Text",
+                                             L"Sylfaen",
+                                             L"Arial Unicode MS",
+                                             L"Lucida Sans Unicode"};
+
+HFONT CreateFace(int height, const wchar_t* name) {
+  return ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, name);
+}
+
+// A run of characters of a font and the glyph of its first.
+struct TGlyphRange {
+  char32_t First, Last;
+  std::uint32_t Glyph;
+  bool operator<(char32_t c) const { return Last < c; }
+};
+
+// The characters the font selected into `dc` has outside the Basic Multilingual Plane, with
+// their glyphs, from its character map's format 12 subtable (big-endian, read within its
+// bounds). Drawn by their glyphs, such characters need no surrogate pairs of the system.
+std::vector<TGlyphRange> AstralRanges(HDC dc) {
+  constexpr DWORD kCmap = 0x70616D63;  // "cmap", as GetFontData takes a tag
+  std::vector<TGlyphRange> ranges;
+  const DWORD size = ::GetFontData(dc, kCmap, 0, nullptr, 0);
+  if (size == GDI_ERROR || size == 0) return ranges;
+  std::vector<unsigned char> table(size);
+  if (::GetFontData(dc, kCmap, 0, table.data(), size) != size) return ranges;
+  const auto u16 = [&](std::size_t at) -> std::uint32_t {
+    return at + 2 <= table.size() ? (table[at] << 8u) | table[at + 1] : 0;
+  };
+  const auto u32 = [&](std::size_t at) -> std::uint32_t { return (u16(at) << 16) | u16(at + 2); };
+  for (std::uint32_t i = 0, count = u16(2); i < count; ++i) {
+    const std::size_t record = 4 + 8 * std::size_t{i};
+    const std::uint32_t platform = u16(record), encoding = u16(record + 2);
+    const std::size_t offset = u32(record + 4);
+    if (!((platform == 3 && encoding == 10) || (platform == 0 && encoding >= 4)) ||
+        u16(offset) != 12)
+      continue;
+    const std::uint32_t groups = u32(offset + 12);
+    for (std::uint32_t g = 0; g < groups; ++g) {
+      const std::size_t group = offset + 16 + 12 * std::size_t{g};
+      if (group + 12 > table.size()) break;
+      ranges.push_back({u32(group), u32(group + 4), u32(group + 8)});
+    }
+    break;
+  }
+  std::sort(ranges.begin(), ranges.end(),
+            [](const TGlyphRange& a, const TGlyphRange& b) { return a.First < b.First; });
+  return ranges;
+}
+
 }  // namespace
+
+// The font each character is drawn with: the log's own where it has the character, otherwise
+// the first that has it among the system's fallback fonts, then among every other font
+// installed. Each character's font is chosen once, and measured with it.
+class TFontFallback {
+ public:
+  TFontFallback(HFONT primary, int height) : FDc(::CreateCompatibleDC(nullptr)), FHeight(height) {
+    FFaces.emplace_back(L"", primary);
+    for (const wchar_t* name : kFallbackFaces)
+      FFaces.emplace_back(name);
+    FBasic.assign(0x10000, 0);
+  }
+  ~TFontFallback() {
+    for (std::size_t i = 1; i < FFaces.size(); ++i)
+      if (FFaces[i].Font) ::DeleteObject(FFaces[i].Font);
+    ::DeleteDC(FDc);
+  }
+  TFontFallback(const TFontFallback&) = delete;
+  TFontFallback& operator=(const TFontFallback&) = delete;
+
+  HFONT FontOf(char32_t shown) {
+    std::uint16_t& chosen = shown < 0x10000 ? FBasic[shown] : FOthers[shown];
+    if (chosen == 0) chosen = static_cast<std::uint16_t>(Choose(shown) + 1);
+    return FFaces[chosen - 1].Font;
+  }
+
+  // The glyph of a character outside the Basic Multilingual Plane in its font, when it has one.
+  std::optional<WORD> GlyphOf(char32_t shown) {
+    FontOf(shown);
+    return FFaces[FOthers[shown] - 1].GlyphOf(shown);
+  }
+
+  float Advance(char32_t shown) {
+    const HGDIOBJ before = ::SelectObject(FDc, FontOf(shown));
+    SIZE extent{};
+    if (const std::optional<WORD> glyph = shown < 0x10000 ? std::nullopt : GlyphOf(shown)) {
+      WORD index = *glyph;
+      ::GetTextExtentPointI(FDc, &index, 1, &extent);
+    } else {
+      std::wstring text;
+      AppendCharacter(text, shown);
+      ::GetTextExtentPoint32W(FDc, text.c_str(), static_cast<int>(text.size()), &extent);
+    }
+    ::SelectObject(FDc, before);
+    return static_cast<float>(extent.cx);
+  }
+
+ private:
+  struct TFace {
+    explicit TFace(std::wstring name, HFONT font = nullptr)
+        : Name(std::move(name)), Font(font), Opened(font != nullptr) {}
+    std::wstring Name;
+    HFONT Font = nullptr;
+    bool Opened = false;
+    bool AstralRead = false;
+    std::vector<TGlyphRange> Astral;
+    std::optional<WORD> GlyphOf(char32_t c) const {
+      const auto range = std::lower_bound(Astral.begin(), Astral.end(), c);
+      if (range == Astral.end() || c < range->First) return std::nullopt;
+      return static_cast<WORD>(range->Glyph + (c - range->First));
+    }
+  };
+
+  std::size_t Choose(char32_t c) {
+    for (std::size_t i = 0;; ++i) {
+      if (i == FFaces.size() && !FInstalledAdded) AddInstalledFaces();
+      if (i == FFaces.size()) return 0;  // none has it: the log's font shows it missing
+      if (Has(FFaces[i], c)) return i;
+    }
+  }
+
+  // A face the system does not have is not there: the font mapper would give another.
+  bool Open(TFace& face) {
+    if (face.Opened) return face.Font != nullptr;
+    face.Opened = true;
+    face.Font = CreateFace(FHeight, face.Name.c_str());
+    const HGDIOBJ before = ::SelectObject(FDc, face.Font);
+    wchar_t name[LF_FACESIZE] = L"";
+    ::GetTextFaceW(FDc, LF_FACESIZE, name);
+    ::SelectObject(FDc, before);
+    if (::lstrcmpiW(name, face.Name.c_str()) != 0) {
+      ::DeleteObject(face.Font);
+      face.Font = nullptr;
+    }
+    return face.Font != nullptr;
+  }
+
+  bool Has(TFace& face, char32_t c) {
+    if (!Open(face)) return false;
+    const HGDIOBJ before = ::SelectObject(FDc, face.Font);
+    bool has = false;
+    if (c < 0x10000) {
+      const wchar_t unit = static_cast<wchar_t>(c);
+      WORD glyph = 0xFFFF;
+      has = ::GetGlyphIndicesW(FDc, &unit, 1, &glyph, GGI_MARK_NONEXISTING_GLYPHS) == 1 &&
+            glyph != 0xFFFF;
+    } else {
+      if (!face.AstralRead) face.Astral = AstralRanges(FDc);
+      face.AstralRead = true;
+      has = face.GlyphOf(c).has_value();
+    }
+    ::SelectObject(FDc, before);
+    return has;
+  }
+
+  // Every TrueType family installed, once, after the fallback fonts.
+  void AddInstalledFaces() {
+    FInstalledAdded = true;
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    ::EnumFontFamiliesExW(
+        FDc, &wanted,
+        [](const LOGFONTW* font, const TEXTMETRICW*, DWORD type, LPARAM self) -> int {
+          auto& faces = reinterpret_cast<TFontFallback*>(self)->FFaces;
+          const std::wstring name = font->lfFaceName;
+          const bool known = std::any_of(faces.begin(), faces.end(), [&](const TFace& face) {
+            return ::lstrcmpiW(face.Name.c_str(), name.c_str()) == 0;
+          });
+          if ((type & TRUETYPE_FONTTYPE) && !name.empty() && name[0] != L'@' && !known)
+            faces.emplace_back(name);
+          return faces.size() < 0xFFFF;
+        },
+        reinterpret_cast<LPARAM>(this), 0);
+  }
+
+  HDC FDc;
+  int FHeight;
+  std::vector<TFace> FFaces;  // the first, the log's font, is not owned
+  bool FInstalledAdded = false;
+  std::vector<std::uint16_t> FBasic;  // each character's face, plus one; 0 until chosen
+  std::unordered_map<char32_t, std::uint16_t> FOthers;
+};
 
 TLogView::TLogView(HWND parent, int id, std::uint64_t capacity) : FModel(capacity) {
   static const bool registered = [] {
@@ -116,6 +317,7 @@ TLogView::~TLogView() {
   }
   if (FBufferDc) ::DeleteDC(FBufferDc);
   if (FBuffer) ::DeleteObject(FBuffer);
+  FFallback.reset();
   if (FFont) ::DeleteObject(FFont);
   if (FBarFont) ::DeleteObject(FBarFont);
 }
@@ -154,10 +356,10 @@ COLORREF TLogView::TextColor() const {
 
 void TLogView::SetDpi(int dpi) {
   FDpi = dpi;
+  FFallback.reset();
   if (FFont) ::DeleteObject(FFont);
-  FFont = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                        DEFAULT_PITCH | FF_SWISS, L"Arial");
+  FFont = CreateFace(-::MulDiv(8, dpi, 72), L"Arial");
+  FFallback = std::make_unique<TFontFallback>(FFont, -::MulDiv(8, dpi, 72));
   if (FBarFont) ::DeleteObject(FBarFont);
   FBarFont = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
@@ -307,8 +509,7 @@ void TLogView::SaveLog() {
     FSave = std::make_unique<TLogSave>(FModel.Text(), FModel.CodePage(),
                                        std::filesystem::path(path), "\r\n");
   } catch (const std::exception& error) {
-    return TApplication::ShowException(FWindow,
-                                       TApplication::Narrow(TApplication::FromUtf8(error.what())));
+    return TApplication::ShowException(FWindow, error.what());
   }
   ::SetWindowTextW(FindControl(kSaveStrip), TApplication::FromUtf8(FSave->Progress()).c_str());
   PlaceBars();
@@ -328,8 +529,7 @@ void TLogView::SaveWork() {
     }
   } catch (const std::exception& error) {
     EndSave();
-    return TApplication::ShowException(FWindow,
-                                       TApplication::Narrow(TApplication::FromUtf8(error.what())));
+    return TApplication::ShowException(FWindow, error.what());
   }
   EndSave();
 }
@@ -378,21 +578,11 @@ void TLogView::UpdateMetrics() {
   ::GetTextMetricsW(dc, &metrics);
   ::SelectObject(dc, before);
   ::ReleaseDC(FWindow, dc);
-  // Each character measured once, as met; tab stops every half inch, as in a rich-text
-  // control.
-  FModel.SetMetrics(
-      [this](char32_t shown) {
-        std::wstring text;
-        AppendCharacter(text, shown);
-        HDC dc = ::GetDC(FWindow);
-        const HGDIOBJ before = ::SelectObject(dc, FFont);
-        SIZE extent{};
-        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-        ::SelectObject(dc, before);
-        ::ReleaseDC(FWindow, dc);
-        return static_cast<float>(extent.cx);
-      },
-      static_cast<float>(FDpi) / 2, metrics.tmHeight + metrics.tmExternalLeading);
+  FAscent = metrics.tmAscent;
+  // Each character measured once, as met, in the font it is drawn with; tab stops every half
+  // inch, as in a rich-text control.
+  FModel.SetMetrics([this](char32_t shown) { return FFallback->Advance(shown); },
+                    static_cast<float>(FDpi) / 2, metrics.tmHeight + metrics.tmExternalLeading);
   Sync();
 }
 
@@ -431,13 +621,24 @@ void TLogView::Copy() const {
   ::CloseClipboard();
 }
 
-// Draws the characters of `bytes` that lie between from_x and to_x, in one call with each
-// character's advance given, so that what is drawn stands exactly where the model says.
+// Draws the characters of `bytes` that lie between from_x and to_x, a call for each run of
+// characters in one font, with each character's advance given, so that what is drawn stands
+// exactly where the model says. Every font's text stands on the log font's baseline.
 void TLogView::DrawLine(HDC dc, std::string_view bytes, int top, int from_x, int to_x) {
   const TCodePage& code_page = FModel.CodePage();
   const int origin = static_cast<int>(FModel.XOf(bytes, 0));
+  const UINT align = ::SetTextAlign(dc, TA_BASELINE | TA_LEFT);
+  HFONT font = FFont;
+  int run_x = origin;
+  const auto flush = [&] {
+    if (FRun.empty()) return;
+    ::SelectObject(dc, font);
+    ::ExtTextOutW(dc, run_x, top + FAscent, 0, nullptr, FRun.c_str(),
+                  static_cast<UINT>(FRun.size()), FDx.empty() ? nullptr : FDx.data());
+    FRun.clear();
+    FDx.clear();
+  };
   float x = 0;
-  int first_x = origin;
   FRun.clear();
   FDx.clear();
   for (std::size_t at = 0; at < bytes.size();) {
@@ -445,21 +646,38 @@ void TLogView::DrawLine(HDC dc, std::string_view bytes, int top, int from_x, int
     at += c.Length;
     const float next = FModel.After(x, c.Code);
     if (origin + next <= from_x) {
-      first_x = origin + static_cast<int>(next);
+      run_x = origin + static_cast<int>(next);
     } else {
-      const std::size_t units = FRun.size();
-      AppendCharacter(FRun, c.Code == u'\t' ? U' ' : VisibleCharacter(c.Code));
-      // A character outside the Basic Multilingual Plane takes two units: its advance goes
-      // with the first.
-      FDx.push_back(static_cast<INT>(next) - static_cast<INT>(x));
-      if (FRun.size() - units == 2) FDx.push_back(0);
+      const char32_t shown = c.Code == u'\t' ? U' ' : VisibleCharacter(c.Code);
+      // A character outside the Basic Multilingual Plane takes two units, which not every
+      // system gives one advance: such a character is drawn alone, at its place.
+      const bool alone = shown >= 0x10000;
+      if (const HFONT its = FFallback->FontOf(shown); its != font || alone) {
+        flush();
+        font = its;
+        run_x = origin + static_cast<int>(x);
+      }
+      if (alone) {
+        ::SelectObject(dc, font);
+        if (const std::optional<WORD> glyph = FFallback->GlyphOf(shown)) {
+          ::ExtTextOutW(dc, run_x, top + FAscent, ETO_GLYPH_INDEX, nullptr,
+                        reinterpret_cast<const wchar_t*>(&*glyph), 1, nullptr);
+        } else {
+          AppendCharacter(FRun, shown);
+          flush();
+        }
+        run_x = origin + static_cast<int>(next);
+      } else {
+        AppendCharacter(FRun, shown);
+        FDx.push_back(static_cast<INT>(next) - static_cast<INT>(x));
+      }
       if (origin + next > to_x) break;
     }
     x = next;
   }
-  if (!FRun.empty())
-    ::ExtTextOutW(dc, first_x, top, 0, nullptr, FRun.c_str(), static_cast<UINT>(FRun.size()),
-                  FDx.data());
+  flush();
+  ::SelectObject(dc, FFont);
+  ::SetTextAlign(dc, align);
 }
 
 void TLogView::Paint() {
@@ -788,9 +1006,13 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
       UINT per_notch = 3;
       ::SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &per_notch, 0);
       FWheel += GET_WHEEL_DELTA_WPARAM(w);
-      const int lines = FWheel / WHEEL_DELTA * static_cast<int>(per_notch);
+      const int notches = FWheel / WHEEL_DELTA;
       FWheel %= WHEEL_DELTA;
-      FModel.ScrollBy(-lines);
+      // The setting "one screen at a time" is a count of its own, not a count of lines.
+      if (per_notch == WHEEL_PAGESCROLL)
+        FModel.ScrollPages(-notches);
+      else
+        FModel.ScrollBy(-static_cast<std::int64_t>(notches) * per_notch);
       Sync();
       return 0;
     }

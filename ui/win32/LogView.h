@@ -1,7 +1,7 @@
 #pragma once
 
 // The log view of the Win32 window: a read-only log of text lines, their bytes read as the
-// host's text (UTF-8 where they form it under code page 65001, the ANSI code page otherwise).
+// host's text (UTF-8 where they form it, each other byte as the ANSI code page reads it).
 // The model keeps the text compactly and says what is in sight; the view paints only that,
 // through a back buffer, and turns mouse, keyboard and scroll bars into the model's calls. Its
 // window text, "Journal", is its name for screen readers.
@@ -17,6 +17,9 @@
 
 #include "ui/LogModel.h"
 #include "ui/LogSave.h"
+
+// The fonts the log's characters are drawn with (in LogView.cpp).
+class TFontFallback;
 
 class TLogView {
  public:
@@ -59,7 +62,8 @@ class TLogView {
   COLORREF BackgroundColor() const;
   COLORREF TextColor() const;
 
-  // Arial 8 at `dpi` dots per inch.
+  // Arial 8 at `dpi` dots per inch; a character Arial lacks in the first font of the system
+  // that has it.
   void SetDpi(int dpi);
 
   void SelectAll();
@@ -125,6 +129,8 @@ class TLogView {
   HWND FWindow = nullptr;
   TLogModel FModel;
   HFONT FFont = nullptr;
+  std::unique_ptr<TFontFallback> FFallback;
+  int FAscent = 0;           // FFont's: every font's text stands on its baseline
   HFONT FBarFont = nullptr;  // the find bar's, Tahoma 8 as the window's controls
   int FBarHeight = 0;        // the find bar's, while open, and the save strip's, while saving
   RECT FNewLinesMarker{};    // where "new lines below" is drawn, when it is
