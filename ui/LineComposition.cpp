@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "capture/DateTime.h"
+#include "ui/LineBreaks.h"
 
 namespace {
 
@@ -86,6 +87,21 @@ void AppendEndPoint(std::string& out, const TIpPort& end_point) {
 
 constexpr std::string_view kFlagNames[] = {"URG ", "ACK ", "PSH ", "RST ", "SYN ", "FIN "};
 
+// Appends `text` with `indent` blanks at the start of each line after its first, unless that
+// line is empty. So a payload cannot start a line at the left edge and pass for one of the
+// log's own lines.
+void AppendIndented(std::string& out, std::string_view text, std::size_t indent) {
+  std::size_t begin = 0;
+  for (std::size_t at = NextBreak(text, 0); at < text.size(); at = NextBreak(text, begin)) {
+    const std::size_t next = at + BreakLength(text, at);
+    out.append(text, begin, next - begin);
+    begin = next;
+    const bool empty = begin == text.size() || text[begin] == '\r' || text[begin] == '\n';
+    if (!empty) out.append(indent, ' ');
+  }
+  out.append(text, begin);
+}
+
 }  // namespace
 
 bool TDisplayOptions::Accepts(TDrapeauTCP flag) const {
@@ -134,7 +150,7 @@ std::optional<std::string> ComposeLine(const TTrameTCP& trame, const TDisplayOpt
       line += trame.Drapeaux.Contains(flag) ? kFlagNames[static_cast<int>(flag)] : "    ";
     }
   }
-  line += payload;
+  AppendIndented(line, payload, line.size());
   if (line.empty()) return std::nullopt;
   return line;
 }
