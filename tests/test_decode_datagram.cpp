@@ -114,10 +114,29 @@ std::vector<TDecodeCase> DecodeCases() {
        1, 65535, TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "whole burst"}},
       {"length_beyond_received", Truncated(BuildDatagram(WithPayload("abcdef")), 43), 1, 65535,
        TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "abc"}},
+      // Its ports and flags would be read from bytes after the datagram.
       {"length_ends_inside_tcp_header",
        [] {
          TDatagramShape s = WithPayload("hidden");
          s.TotalLength = 30;
+         return BuildDatagram(s);
+       }(),
+       1,
+       65535,
+       {}},
+      {"length_ends_inside_ip_header",
+       [] {
+         TDatagramShape s = WithPayload("hidden");
+         s.TotalLength = 12;
+         return BuildDatagram(s);
+       }(),
+       1,
+       65535,
+       {}},
+      {"length_ends_with_tcp_header",
+       [] {
+         TDatagramShape s = WithPayload("hidden");
+         s.TotalLength = 40;
          return BuildDatagram(s);
        }(),
        1, 65535, TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, ""}},
@@ -241,6 +260,15 @@ std::vector<TDecodeCase> Decode6Cases() {
        {}},
       {"v6_payload_length_inside_tcp_header",
        Shaped6([](TDatagram6Shape& s) { s.PayloadLength = 19; }),
+       1,
+       65535,
+       {}},
+      // The options header is whole, the TCP header lies wholly after the payload length.
+      {"v6_payload_length_ends_before_tcp_header",
+       Shaped6([](TDatagram6Shape& s) {
+         s.Extensions = {Extension(kNextHopByHop, 8)};
+         s.PayloadLength = 8;
+       }),
        1,
        65535,
        {}},
