@@ -63,11 +63,12 @@ bool DecodeSegment(TBoundedReader& in, std::size_t t, std::uint16_t FPortStart,
     trame.Source.Port = source_port;
     trame.Dest.Port = dest_port;
     trame.Drapeaux = flags;
-    // Payload text ends at the first zero byte.
+    // Payload text ends at the first zero byte; the record says what it leaves out.
     const void* zero = payload.empty() ? nullptr : std::memchr(payload.data(), 0, payload.size());
     const std::size_t length =
         zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - payload.data())
              : payload.size();
+    trame.ZeroCut = zero ? TZeroCut::At(payload.size() - length - 1) : TZeroCut();
     if (length == 0)
       trame.Data.clear();
     else
