@@ -37,24 +37,24 @@ bool InRange(std::uint16_t port, std::uint16_t start, std::uint16_t end) {
 // The TCP segment at `t` into `trame`, once `in` held all it read: `in` ends where the datagram
 // does, and `addresses(trame)` writes the end points' addresses. Both IP versions end here.
 template <class F>
-bool DecodeSegment(TBoundedReader& in, std::size_t t, std::uint16_t FPortStart,
-                   std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame,
-                   F&& addresses) {
-  if (!in.Holds(t, kMinTcpHeader)) return false;
+TDecodeResult DecodeSegment(TBoundedReader& in, std::size_t t, std::uint16_t FPortStart,
+                            std::uint16_t FPortEnd, std::int64_t unix_microseconds,
+                            TTrameTCP& trame, F&& addresses) {
+  if (!in.Holds(t, kMinTcpHeader)) return TDecodeResult::NotRetained;
   const std::uint16_t source_port = in.BeU16(t);
   const std::uint16_t dest_port = in.BeU16(t + 2);
   if (!InRange(source_port, FPortStart, FPortEnd) && !InRange(dest_port, FPortStart, FPortEnd))
-    return false;
+    return TDecodeResult::NotRetained;
 
   const std::size_t data_offset = in.U8(t + 12) >> 4;
-  if (data_offset < 5) return false;
+  if (data_offset < 5) return TDecodeResult::NotRetained;
   const TDrapeauxTCP flags = TranslateFlags(in.U8(t + 13));
 
   const std::size_t end = in.Size();
   const std::size_t p = t + data_offset * 4;
   std::span<const std::uint8_t> payload;
   if (p < end) payload = in.Bytes(p, end - p);
-  if (in.Overrun()) return false;
+  if (in.Overrun()) return TDecodeResult::NotRetained;
 
   try {
     trame.Date =
@@ -74,9 +74,9 @@ bool DecodeSegment(TBoundedReader& in, std::size_t t, std::uint16_t FPortStart,
     else
       trame.Data.assign(reinterpret_cast<const char*>(payload.data()), length);
   } catch (const std::exception&) {
-    return false;
+    return TDecodeResult::Unfilled;
   }
-  return true;
+  return TDecodeResult::Filled;
 }
 
 // The IPv4 header is whole in `received` (kMinIpHeader bytes). The segment is read within the
@@ -84,15 +84,16 @@ bool DecodeSegment(TBoundedReader& in, std::size_t t, std::uint16_t FPortStart,
 // tell, whatever bytes follow it. Segmentation offload hands over datagrams whose total length
 // reads 0; what was received is then all there is to go by, as it is for a datagram the
 // capture cut short.
-bool DecodeIpv4(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
-                std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame) {
+TDecodeResult DecodeIpv4(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
+                         std::uint16_t FPortEnd, std::int64_t unix_microseconds,
+                         TTrameTCP& trame) {
   TBoundedReader header(received);
-  if (header.U8(9) != kProtocolTcp) return false;
+  if (header.U8(9) != kProtocolTcp) return TDecodeResult::NotRetained;
 
   const std::size_t ihl = header.U8(0) & 0x0Fu;
-  if (ihl < 5) return false;
+  if (ihl < 5) return TDecodeResult::NotRetained;
   // A later fragment starts with payload, not with a TCP header.
-  if ((header.BeU16(6) & 0x1FFFu) != 0) return false;
+  if ((header.BeU16(6) & 0x1FFFu) != 0) return TDecodeResult::NotRetained;
 
   const std::size_t total_length = header.BeU16(2);
   TBoundedReader in(total_length == 0 || total_length > received.size()
@@ -108,10 +109,11 @@ bool DecodeIpv4(std::span<const std::uint8_t> received, std::uint16_t FPortStart
 // The fixed header, then the extension headers in whatever order and number they come, up to
 // the TCP header. Every read, the walk's included, stays within the payload length the header
 // gives: a header that claims more than the datagram holds ends the walk.
-bool DecodeIpv6(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
-                std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame) {
+TDecodeResult DecodeIpv6(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
+                         std::uint16_t FPortEnd, std::int64_t unix_microseconds,
+                         TTrameTCP& trame) {
   TBoundedReader fixed(received);
-  if (!fixed.Holds(0, kIpv6Header)) return false;
+  if (!fixed.Holds(0, kIpv6Header)) return TDecodeResult::NotRetained;
   // A payload length of 0 cannot be true of a datagram that carries a TCP segment or a header
   // leading to one (only "no next header" may be empty, and it is dropped anyway): the receive
   // offload hands over merged segments beyond 64 KiB (BIG TCP) that way, without a jumbo
@@ -139,38 +141,39 @@ bool DecodeIpv6(std::span<const std::uint8_t> received, std::uint16_t FPortStart
       case kDestinationOptions:
         // Each of these is at least eight bytes, its length counting eight-byte units beyond
         // the first.
-        if (!in.Holds(at, 8)) return false;
+        if (!in.Holds(at, 8)) return TDecodeResult::NotRetained;
         next = in.U8(at);
         at += (std::size_t{in.U8(at + 1)} + 1) * 8;
         break;
       case kFragment:
-        if (!in.Holds(at, 8)) return false;
+        if (!in.Holds(at, 8)) return TDecodeResult::NotRetained;
         // A later fragment starts with payload, not with a header; a first fragment is read
         // for what it holds.
-        if ((in.BeU16(at + 2) & 0xFFF8u) != 0) return false;
+        if ((in.BeU16(at + 2) & 0xFFF8u) != 0) return TDecodeResult::NotRetained;
         next = in.U8(at);
         at += 8;
         break;
       case kAuthentication:
         // Its length counts four-byte units, beyond the first two.
-        if (!in.Holds(at, 8)) return false;
+        if (!in.Holds(at, 8)) return TDecodeResult::NotRetained;
         next = in.U8(at);
         at += (std::size_t{in.U8(at + 1)} + 2) * 4;
         break;
       default:
         // Encrypted (ESP), no next header, or anything this program does not know: nothing
         // here can be read as TCP.
-        return false;
+        return TDecodeResult::NotRetained;
     }
   }
 }
 
 }  // namespace
 
-bool DecodeDatagram(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
-                    std::uint16_t FPortEnd, std::int64_t unix_microseconds, TTrameTCP& trame) {
+TDecodeResult DecodeDatagram(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
+                             std::uint16_t FPortEnd, std::int64_t unix_microseconds,
+                             TTrameTCP& trame) {
   TBoundedReader in(received);
-  if (!in.Holds(0, kMinIpHeader)) return false;
+  if (!in.Holds(0, kMinIpHeader)) return TDecodeResult::NotRetained;
   if ((in.U8(0) >> 4) == 6)
     return DecodeIpv6(received, FPortStart, FPortEnd, unix_microseconds, trame);
   return DecodeIpv4(received, FPortStart, FPortEnd, unix_microseconds, trame);
@@ -180,6 +183,8 @@ std::unique_ptr<TTrameTCP> DecodeDatagram(std::span<const std::uint8_t> received
                                           std::uint16_t FPortStart, std::uint16_t FPortEnd,
                                           std::int64_t unix_microseconds) {
   auto trame = std::make_unique<TTrameTCP>();
-  if (!DecodeDatagram(received, FPortStart, FPortEnd, unix_microseconds, *trame)) return nullptr;
+  if (DecodeDatagram(received, FPortStart, FPortEnd, unix_microseconds, *trame) !=
+      TDecodeResult::Filled)
+    return nullptr;
   return trame;
 }

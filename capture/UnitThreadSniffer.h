@@ -75,6 +75,11 @@ class TThreadSniffer final : public TThread {
   // Decodes the batch's datagrams into records, drop reports into markers, notices into
   // notices, in order.
   void DecodeBatch(const std::vector<TReceived>& batch);
+  // Appends `item` to FDecoded after a drop marker for FLost; counts in FLost what it cannot
+  // keep for want of memory.
+  void Keep(TPileItem item);
+  // How many datagrams the entry stands for: a record one, a drop marker its count.
+  static std::uint64_t DatagramsIn(const TPileItem& item);
   // Pushes what DecodeBatch decoded onto the queue, unless the capture was detached.
   void PushDecoded();
   void Fail(const TCaptureError& error);
@@ -86,6 +91,9 @@ class TThreadSniffer final : public TThread {
   const std::unique_ptr<TCaptureLayer> FLayer;
   const std::shared_ptr<TTramePool> FPool;
   const std::shared_ptr<TSnifferControl> FControl;
-  std::vector<TPileItem> FDecoded;                 // decoded, not yet pushed
+  std::vector<TPileItem> FDecoded;  // decoded, not yet pushed
+  // Datagrams lost for want of memory (or dropped by the layer) after the last entry of
+  // FDecoded, or of the queue once FDecoded is pushed: a drop marker not yet made.
+  std::uint64_t FLost = 0;
   std::vector<std::unique_ptr<TTrameTCP>> FBlank;  // records to fill
 };

@@ -400,7 +400,8 @@ TEST(DecodeDatagram, AFilledRecordKeepsNothingOfItsPast) {
   trame.ZeroCut = TZeroCut::At(9);
   TDatagramShape shape = WithPayload("", 0x02);
   shape.Source = {1, 2, 3, 4};
-  ASSERT_TRUE(DecodeDatagram(BuildDatagram(shape), 1, 65535, 1'796'616'631'250'000, trame));
+  ASSERT_EQ(DecodeDatagram(BuildDatagram(shape), 1, 65535, 1'796'616'631'250'000, trame),
+            TDecodeResult::Filled);
   EXPECT_EQ(trame.Source, (TIpPort{"1.2.3.4", 1025}));
   EXPECT_EQ(trame.Dest, (TIpPort{"10.0.0.1", 80}));
   EXPECT_EQ(trame.Drapeaux, TDrapeauxTCP(16));
@@ -410,11 +411,12 @@ TEST(DecodeDatagram, AFilledRecordKeepsNothingOfItsPast) {
   // From the longest IPv6 text to a short IPv4 one, and back to a short IPv6 one.
   TDatagram6Shape longest;
   longest.Source.fill(0xab);
-  ASSERT_TRUE(DecodeDatagram(BuildDatagram6(longest), 1, 65535, 0, trame));
+  ASSERT_EQ(DecodeDatagram(BuildDatagram6(longest), 1, 65535, 0, trame), TDecodeResult::Filled);
   EXPECT_EQ(trame.Source.Ip, "abab:abab:abab:abab:abab:abab:abab:abab");
-  ASSERT_TRUE(DecodeDatagram(BuildDatagram(shape), 1, 65535, 0, trame));
+  ASSERT_EQ(DecodeDatagram(BuildDatagram(shape), 1, 65535, 0, trame), TDecodeResult::Filled);
   EXPECT_EQ(trame.Source, (TIpPort{"1.2.3.4", 1025}));
-  ASSERT_TRUE(DecodeDatagram(BuildDatagram6(TDatagram6Shape{}), 1, 65535, 0, trame));
+  ASSERT_EQ(DecodeDatagram(BuildDatagram6(TDatagram6Shape{}), 1, 65535, 0, trame),
+            TDecodeResult::Filled);
   EXPECT_EQ(trame.Source, (TIpPort{"fd00::2", 1025}));
 }
 
