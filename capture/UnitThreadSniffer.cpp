@@ -17,6 +17,9 @@ constexpr const char* kRightsNeeded =
     "group " QUORVEL_CAPTURE_GROUP " have)";
 #endif
 
+// When not even the failure's text can be put together.
+constexpr const char* kFailureUntold = "Capture failed, and no memory was left to tell why";
+
 }  // namespace
 
 void TSnifferControl::Terminate() {
@@ -36,6 +39,7 @@ bool TSnifferControl::Ended() const {
 
 std::string TSnifferControl::Failure() const {
   std::lock_guard guard(FLock);
+  if (FFailure.empty() && FFixedFailure) return FFixedFailure;
   return FFailure;
 }
 
@@ -111,11 +115,11 @@ void TThreadSniffer::Execute() {
       ReceiveLoop();
     }
   } catch (const std::bad_alloc&) {
-    Fail({step, ENOMEM, "out of memory"});
+    Fail(step, ENOMEM, "out of memory");
   } catch (const std::exception& error) {
-    Fail({step, 0, error.what()});
+    Fail(step, 0, error.what());
   } catch (...) {
-    Fail({step, 0, ""});
+    Fail(step, 0, "");
   }
   FLayer->Close();
 }
@@ -232,16 +236,28 @@ void TThreadSniffer::PushDecoded() {
   }
 }
 
-void TThreadSniffer::Fail(const TCaptureError& error) {
+void TThreadSniffer::Fail(const TCaptureError& error) noexcept {
+  Fail(error.Step, error.Code, error.Text, error.MissingRights);
+}
+
+void TThreadSniffer::Fail(TCaptureStep step, int code, std::string_view text,
+                          bool missing_rights) noexcept {
   // What fails while a stop is under way is part of stopping, not news for the user.
   if (Terminated()) return;
-  // Quoted, so that an empty or odd address text still reads as one.
-  std::string message = "Capture on '" + FIp + "' failed at " + std::string(StepName(error.Step)) +
-                        ": " + (error.Text.empty() ? "unknown failure" : error.Text);
-  if (error.Code != 0) message += " (error " + std::to_string(error.Code) + ")";
-  if (error.MissingRights) message += kRightsNeeded;
-  std::lock_guard guard(FControl->FLock);
-  FControl->FFailure = std::move(message);
+  try {
+    // Quoted, so that an empty or odd address text still reads as one.
+    std::string message = "Capture on '" + FIp + "' failed at ";
+    message += StepName(step);
+    message += ": ";
+    message += text.empty() ? "unknown failure" : text;
+    if (code != 0) message += " (error " + std::to_string(code) + ")";
+    if (missing_rights) message += kRightsNeeded;
+    std::lock_guard guard(FControl->FLock);
+    FControl->FFailure = std::move(message);
+  } catch (...) {
+    std::lock_guard guard(FControl->FLock);
+    FControl->FFixedFailure = kFailureUntold;
+  }
 }
 
 void TThreadSniffer::TerminatedSet() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture/CaptureLayer.h"
@@ -44,6 +45,8 @@ class TSnifferControl {
   bool FEnded = false;
   bool FDetached = false;
   std::string FFailure;
+  // A failure whose text could not be composed; kept without allocating.
+  const char* FFixedFailure = nullptr;
 };
 
 // The capture's own thread: opens the capture layer for FIp and the ports, receives batch after
@@ -82,7 +85,10 @@ class TThreadSniffer final : public TThread {
   static std::uint64_t DatagramsIn(const TPileItem& item);
   // Pushes what DecodeBatch decoded onto the queue, unless the capture was detached.
   void PushDecoded();
-  void Fail(const TCaptureError& error);
+  // Keeps the failure's text in the control; never leaves it without one.
+  void Fail(const TCaptureError& error) noexcept;
+  void Fail(TCaptureStep step, int code, std::string_view text,
+            bool missing_rights = false) noexcept;
 
   const std::string FIp;
   const std::uint16_t FPortStart;

@@ -226,6 +226,20 @@ TEST(ThreadSniffer, AFailedFillOrPushIsCountedAtItsPlace) {
   EXPECT_EQ(got, expected);
 }
 
+// Every failure has a text, also when there is no memory left to put it together.
+TEST(ThreadSniffer, AFailureWithoutMemoryForItsTextStillHasOne) {
+  TCapture capture;
+  const std::runtime_error vanished(std::string(5000, 'v'));  // copied without allocating
+  capture.Script->AddAction([vanished] {
+    FailAllocationsOfAtLeast(4096);
+    throw vanished;
+  });
+  capture.Start();
+  ASSERT_TRUE(capture.Control->WaitEnded(5s));
+  EXPECT_EQ(capture.Control->Failure(), "Capture failed, and no memory was left to tell why");
+  EXPECT_EQ(capture.Closes(), 1);
+}
+
 TEST(ThreadSniffer, AFailedRecordAllocationEndsTheCapture) {
   TCapture capture;
   capture.Script->AddAction([] { FailNextAllocationOfSize(sizeof(TTrameTCP)); });
