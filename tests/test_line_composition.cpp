@@ -193,7 +193,7 @@ TEST_F(LineCompositionTest, NoPayloadLineStartsAtTheLeftEdge) {
   TLogText composed(1 << 20), alone(1 << 20);
   std::string a, b;
   for (int code = 0; code < 3 * 3 * 3 * 3 * 3 * 3; ++code) {
-    std::string payload = "p";
+    std::string payload(13, 'p');  // the breaks on either side of 16 bytes in
     for (int c = code; c != 0; c /= 3)
       payload += alphabet[c % 3];
     const std::uint64_t first = composed.LineCount();

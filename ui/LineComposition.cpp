@@ -108,12 +108,12 @@ void AppendIndented(std::string& out, std::string_view text, std::size_t indent,
   std::size_t begin = 0;
   for (std::size_t at = NextBreak(text, 0); at < text.size(); at = NextBreak(text, begin)) {
     const std::size_t next = at + BreakLength(text, at);
-    out.append(text, begin, next - begin);
+    out.append(text.data() + begin, next - begin);
     begin = next;
     const bool empty = begin < text.size() ? text[begin] == '\r' || text[begin] == '\n' : !more;
     if (!empty) out.append(indent, ' ');
   }
-  out.append(text, begin);
+  out.append(text.data() + begin, text.size() - begin);
 }
 
 }  // namespace
