@@ -25,6 +25,13 @@ bool TcpHeaderInRange(TBoundedReader& in, std::size_t t, std::uint16_t start, st
 
 }  // namespace
 
+std::span<const std::uint8_t> Ipv4Extent(std::span<const std::uint8_t> received) {
+  TBoundedReader header(received);
+  const std::size_t total_length = header.BeU16(2);
+  return total_length == 0 || total_length > received.size() ? received
+                                                             : received.first(total_length);
+}
+
 std::span<const std::uint8_t> Ipv6Extent(std::span<const std::uint8_t> received) {
   TBoundedReader fixed(received);
   if (!fixed.Holds(0, kIpv6Header)) return received;
@@ -93,5 +100,6 @@ bool IsTcpSegmentInRange(std::span<const std::uint8_t> received, std::uint16_t s
   const std::size_t ihl = ip.U8(0) & 0x0Fu;
   // A later fragment starts with payload, not with a TCP header.
   if (ip.U8(9) != kProtocolTcp || ihl < 5 || (ip.BeU16(6) & 0x1FFFu) != 0) return false;
-  return TcpHeaderInRange(ip, ihl * 4, start, end);
+  TBoundedReader in(Ipv4Extent(received));
+  return TcpHeaderInRange(in, ihl * 4, start, end);
 }

@@ -8,6 +8,11 @@
 
 #include "capture/BoundedReader.h"
 
+// The bytes of an IPv4 datagram (header first, at least 20 bytes) that are its own: up to its
+// total length, or all that was received when that length reads 0 (segmentation offload) or
+// claims more than arrived (a datagram the capture cut short).
+std::span<const std::uint8_t> Ipv4Extent(std::span<const std::uint8_t> received);
+
 // The bytes of an IPv6 datagram (fixed header first) that are its own: up to its payload
 // length, or all that was received when that length cannot be true.
 std::span<const std::uint8_t> Ipv6Extent(std::span<const std::uint8_t> received);
