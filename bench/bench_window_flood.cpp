@@ -23,9 +23,9 @@
 #include <string>
 #include <thread>
 
-#include "FloodGenerator.h"
-#include "Tcpdump.h"
-#include "capture/CaptureHelper.h"
+#include "testsupport/FloodGenerator.h"
+#include "testsupport/Tcpdump.h"
+#include "capture/linux/CaptureHelper.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/LogView.h"
 #include "ui/qt/UnitMain.h"

@@ -3,11 +3,6 @@ add_library(quorvel_warnings INTERFACE)
 add_library(quorvel::warnings ALIAS quorvel_warnings)
 target_compile_options(quorvel_warnings INTERFACE -Wall -Wextra)
 
-# The tests' support headers (fixtures, scripted layers, network labs), for the tests, the
-# benchmarks and the fuzzers' seed corpus.
-add_library(quorvel_test_support INTERFACE)
-add_library(quorvel::test_support ALIAS quorvel_test_support)
-target_include_directories(quorvel_test_support INTERFACE ${PROJECT_SOURCE_DIR}/tests)
 
 # quorvel_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>] [QT]
 #                  [DISPLAY])

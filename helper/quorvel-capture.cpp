@@ -33,10 +33,10 @@
 #include <string>
 #include <string_view>
 
-#include "capture/CaptureStream.h"
-#include "capture/Privileges.h"
+#include "core/CaptureStream.h"
 #include "helper/CaptureSlots.h"
 #include "helper/PcapSource.h"
+#include "privileges/Privileges.h"
 
 namespace {
 

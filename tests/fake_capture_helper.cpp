@@ -6,8 +6,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "DatagramFixtures.h"
-#include "capture/CaptureStream.h"
+#include "core/CaptureStream.h"
+#include "testsupport/DatagramFixtures.h"
 
 namespace {
 

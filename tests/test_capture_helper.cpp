@@ -27,10 +27,10 @@
 #include <optional>
 #include <thread>
 
-#include "NetnsLab.h"
-#include "TcpPeers.h"
-#include "capture/CaptureHelper.h"
-#include "capture/CaptureStream.h"
+#include "capture/linux/CaptureHelper.h"
+#include "core/CaptureStream.h"
+#include "testsupport/NetnsLab.h"
+#include "testsupport/TcpPeers.h"
 
 namespace {
 

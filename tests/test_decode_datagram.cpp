@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "DatagramFixtures.h"
-#include "capture/DateTime.h"
-#include "capture/DecodeDatagram.h"
+#include "core/DateTime.h"
+#include "core/DecodeDatagram.h"
+#include "testsupport/DatagramFixtures.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "capture/DateTime.h"
+#include "core/DateTime.h"
 #include "ui/LineComposition.h"
 #include "ui/LocaleSeparators.h"
 

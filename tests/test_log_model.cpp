@@ -10,8 +10,8 @@
 #include <iterator>
 #include <type_traits>
 
-#include "ui/LogModel.h"
-#include "ui/LogSave.h"
+#include "ui/log/LogModel.h"
+#include "ui/log/LogSave.h"
 
 namespace {
 

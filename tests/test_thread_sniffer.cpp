@@ -4,10 +4,10 @@
 #include <deque>
 #include <thread>
 
-#include "DatagramFixtures.h"
-#include "FailingAllocation.h"
-#include "ScriptedCaptureLayer.h"
 #include "capture/UnitThreadSniffer.h"
+#include "testsupport/DatagramFixtures.h"
+#include "testsupport/FailingAllocation.h"
+#include "testsupport/ScriptedCaptureLayer.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "capture/DateTime.h"
+#include "core/DateTime.h"
 
 namespace {
 

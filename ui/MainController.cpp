@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "ui/LogText.h"
 #include "ui/PortConversion.h"
+#include "ui/log/LogText.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/LogModel.h"
-#include "ui/LogSave.h"
+#include "ui/log/LogModel.h"
+#include "ui/log/LogSave.h"
 
 class TLogView {
  public:
