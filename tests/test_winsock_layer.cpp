@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "capture/HostAddresses.h"
 #include "capture/UnitThreadSniffer.h"
-#include "capture/windows/WinsockCapture.h"
 #include "core/DecodeDatagram.h"
 #include "testsupport/DatagramFixtures.h"
 
