@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "capture/Privileges.h"
+#include "privileges/Privileges.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/UnitMain.h"
 

@@ -14,12 +14,12 @@
 
 #include <algorithm>
 
-#include "FloodGenerator.h"
-#include "TcpPeers.h"
-#include "Tcpdump.h"
-#include "capture/CaptureHelper.h"
-#include "capture/DateTime.h"
 #include "capture/UnitThreadSniffer.h"
+#include "capture/linux/CaptureHelper.h"
+#include "core/DateTime.h"
+#include "testsupport/FloodGenerator.h"
+#include "testsupport/TcpPeers.h"
+#include "testsupport/Tcpdump.h"
 
 namespace {
 

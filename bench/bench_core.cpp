@@ -6,11 +6,11 @@
 #include <deque>
 #include <thread>
 
-#include "DatagramFixtures.h"
-#include "capture/CaptureStream.h"
-#include "capture/DecodeDatagram.h"
-#include "capture/TramePool.h"
-#include "capture/UnitPileTrame.h"
+#include "core/CaptureStream.h"
+#include "core/DecodeDatagram.h"
+#include "core/TramePool.h"
+#include "core/UnitPileTrame.h"
+#include "testsupport/DatagramFixtures.h"
 #include "ui/LineComposition.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "ScriptedServices.h"
-#include "capture/DateTime.h"
+#include "core/DateTime.h"
+#include "testsupport/ScriptedServices.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/UnitMain.h"
 

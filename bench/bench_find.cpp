@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "ComposedLines.h"
-#include "ui/LogFind.h"
+#include "ui/log/LogFind.h"
 
 namespace {
 

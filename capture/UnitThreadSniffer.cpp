@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "capture/DecodeDatagram.h"
+#include "core/DecodeDatagram.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "capture/CaptureLayer.h"
 #include "capture/Thread.h"
-#include "capture/TramePool.h"
-#include "capture/UnitPileTrame.h"
+#include "core/TramePool.h"
+#include "core/UnitPileTrame.h"
 
 class TThreadSniffer;
 

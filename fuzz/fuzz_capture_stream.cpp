@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "capture/CaptureStream.h"
+#include "core/CaptureStream.h"
 
 namespace {
 

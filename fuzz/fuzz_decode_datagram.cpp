@@ -9,7 +9,7 @@
 #include <cstring>
 #include <span>
 
-#include "capture/DecodeDatagram.h"
+#include "core/DecodeDatagram.h"
 #include "helper/LinkLayer.h"
 #include "ui/LineComposition.h"
 

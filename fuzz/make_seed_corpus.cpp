@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "DatagramFixtures.h"
-#include "capture/CaptureStream.h"
+#include "core/CaptureStream.h"
+#include "testsupport/DatagramFixtures.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "helper/LinkLayer.h"
 
-#include "capture/BoundedReader.h"
+#include "core/BoundedReader.h"
 
 namespace {
 

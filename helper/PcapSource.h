@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "capture/CaptureTypes.h"
+#include "core/CaptureTypes.h"
 #include "helper/LinkLayer.h"
 
 // A libpcap capture on the device that holds an IPv4 or IPv6 address, of both families: a

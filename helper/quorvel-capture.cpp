@@ -34,11 +34,11 @@
 #include <string>
 #include <string_view>
 
-#include "capture/CaptureStream.h"
-#include "capture/Privileges.h"
-#include "capture/SegmentFilter.h"
+#include "core/CaptureStream.h"
+#include "core/SegmentFilter.h"
 #include "helper/CaptureSlots.h"
 #include "helper/PcapSource.h"
+#include "privileges/Privileges.h"
 
 namespace {
 

@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6svg6 libpcap-dev
                 libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation fonts-wine
                 libcap2-bin dpkg-dev util-linux passwd)
-# unicode-data: the Unicode Character Database that ui/UnicodeTables.cpp is generated from;
+# unicode-data: the Unicode Character Database that ui/log/UnicodeTables.cpp is generated from;
 # appstream: the validator of the AppStream metainfo.
 test_packages=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64 iproute2 tcpdump xvfb
                xauth imagemagick x11-utils xdotool mount xclip python3 unicode-data appstream)

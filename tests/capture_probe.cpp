@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "capture/Privileges.h"
 #include "capture/UnitThreadSniffer.h"
+#include "privileges/Privileges.h"
 
 namespace {
 

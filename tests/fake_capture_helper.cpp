@@ -13,8 +13,8 @@
 
 #include <string_view>
 
-#include "DatagramFixtures.h"
-#include "capture/CaptureStream.h"
+#include "core/CaptureStream.h"
+#include "testsupport/DatagramFixtures.h"
 
 namespace {
 

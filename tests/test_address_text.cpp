@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <random>
 
-#include "capture/AddressText.h"
+#include "core/AddressText.h"
 
 namespace {
 

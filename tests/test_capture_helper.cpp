@@ -30,11 +30,11 @@
 #include <optional>
 #include <thread>
 
-#include "NetnsLab.h"
-#include "TcpExchange.h"
-#include "TcpPeers.h"
-#include "capture/CaptureHelper.h"
-#include "capture/CaptureStream.h"
+#include "capture/linux/CaptureHelper.h"
+#include "core/CaptureStream.h"
+#include "testsupport/NetnsLab.h"
+#include "testsupport/TcpExchange.h"
+#include "testsupport/TcpPeers.h"
 
 namespace {
 

@@ -11,15 +11,15 @@
 #include <map>
 #include <optional>
 
-#include "ControllerFront.h"
-#include "FloodGenerator.h"
-#include "NetnsLab.h"
-#include "ObservedLayer.h"
-#include "TcpExchange.h"
-#include "Tcpdump.h"
-#include "capture/CaptureHelper.h"
-#include "capture/DecodeDatagram.h"
 #include "capture/UnitThreadSniffer.h"
+#include "capture/linux/CaptureHelper.h"
+#include "core/DecodeDatagram.h"
+#include "testsupport/ControllerFront.h"
+#include "testsupport/FloodGenerator.h"
+#include "testsupport/NetnsLab.h"
+#include "testsupport/ObservedLayer.h"
+#include "testsupport/TcpExchange.h"
+#include "testsupport/Tcpdump.h"
 
 namespace {
 

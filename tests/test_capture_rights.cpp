@@ -11,9 +11,9 @@
 #include <map>
 #include <thread>
 
-#include "NetnsLab.h"
-#include "TcpExchange.h"
-#include "capture/CaptureHelper.h"
+#include "capture/linux/CaptureHelper.h"
+#include "testsupport/NetnsLab.h"
+#include "testsupport/TcpExchange.h"
 
 namespace {
 

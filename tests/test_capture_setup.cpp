@@ -8,9 +8,9 @@
 
 #include <cstring>
 
-#include "DatagramFixtures.h"
 #include "helper/CaptureAddress.h"
 #include "helper/CaptureFilter.h"
+#include "testsupport/DatagramFixtures.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <tuple>
 
-#include "capture/CaptureStream.h"
+#include "core/CaptureStream.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <thread>
 
-#include "capture/DateTime.h"
+#include "core/DateTime.h"
 
 namespace {
 

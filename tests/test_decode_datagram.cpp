@@ -2,10 +2,10 @@
 
 #include <optional>
 
-#include "DatagramFixtures.h"
-#include "capture/DateTime.h"
-#include "capture/DecodeDatagram.h"
-#include "capture/SegmentFilter.h"
+#include "core/DateTime.h"
+#include "core/DecodeDatagram.h"
+#include "core/SegmentFilter.h"
+#include "testsupport/DatagramFixtures.h"
 
 namespace {
 

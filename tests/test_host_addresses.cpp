@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "NetnsLab.h"
-#include "capture/CaptureLayer.h"
+#include "capture/HostAddresses.h"
+#include "testsupport/NetnsLab.h"
 
 namespace {
 

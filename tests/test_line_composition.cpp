@@ -2,10 +2,10 @@
 
 #include <optional>
 
-#include "capture/DateTime.h"
+#include "core/DateTime.h"
 #include "ui/LineComposition.h"
 #include "ui/LocaleSeparators.h"
-#include "ui/LogText.h"
+#include "ui/log/LogText.h"
 
 namespace {
 

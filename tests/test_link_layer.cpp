@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "DatagramFixtures.h"
 #include "helper/LinkLayer.h"
+#include "testsupport/DatagramFixtures.h"
 
 namespace {
 

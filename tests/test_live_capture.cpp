@@ -14,11 +14,11 @@
 #include <set>
 #include <thread>
 
-#include "NetnsLab.h"
-#include "TcpExchange.h"
-#include "TcpPeers.h"
-#include "capture/CaptureHelper.h"
 #include "capture/UnitThreadSniffer.h"
+#include "capture/linux/CaptureHelper.h"
+#include "testsupport/NetnsLab.h"
+#include "testsupport/TcpExchange.h"
+#include "testsupport/TcpPeers.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // text with Unicode's case folding.
 #include <gtest/gtest.h>
 
-#include "ui/LogFind.h"
+#include "ui/log/LogFind.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include <sys/mount.h>
 #endif
 
-#include "ui/LogModel.h"
-#include "ui/LogSave.h"
+#include "ui/log/LogModel.h"
+#include "ui/log/LogSave.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <future>
 #include <thread>
 
-#include "ControllerFront.h"
-#include "DatagramFixtures.h"
-#include "ScriptedServices.h"
-#include "capture/DateTime.h"
+#include "core/DateTime.h"
+#include "testsupport/ControllerFront.h"
+#include "testsupport/DatagramFixtures.h"
+#include "testsupport/ScriptedServices.h"
 #ifdef __linux__
-#include "capture/CaptureHelper.h"
+#include "capture/linux/CaptureHelper.h"
 #endif
 #include "ui/DefaultHandler.h"
 #include "ui/MainController.h"

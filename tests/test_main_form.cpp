@@ -14,10 +14,10 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include "DatagramFixtures.h"
 #include "LayoutTable.h"
-#include "ScriptedServices.h"
-#include "capture/DateTime.h"
+#include "core/DateTime.h"
+#include "testsupport/DatagramFixtures.h"
+#include "testsupport/ScriptedServices.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/LogView.h"
 #include "ui/qt/UnitMain.h"

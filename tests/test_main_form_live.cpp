@@ -5,9 +5,9 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-#include "NetnsLab.h"
-#include "ObservedLayer.h"
-#include "TcpExchange.h"
+#include "testsupport/NetnsLab.h"
+#include "testsupport/ObservedLayer.h"
+#include "testsupport/TcpExchange.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/LogView.h"
 #include "ui/qt/UnitMain.h"

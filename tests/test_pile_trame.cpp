@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/UnitPileTrame.h"
+#include "core/UnitPileTrame.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <future>
 #include <thread>
 
-#include "DatagramFixtures.h"
-#include "FailingAllocation.h"
-#include "ScriptedCaptureLayer.h"
 #include "capture/UnitThreadSniffer.h"
+#include "testsupport/DatagramFixtures.h"
+#include "testsupport/FailingAllocation.h"
+#include "testsupport/ScriptedCaptureLayer.h"
 
 namespace {
 

@@ -12,9 +12,9 @@ fi
 made=$(mktemp)
 trap 'rm -f "$made"' EXIT
 python3 "$source_dir/scripts/make-unicode-tables.py" "$ucd" >"$made" || exit 1
-if ! cmp -s "$source_dir/ui/UnicodeTables.cpp" "$made"; then
-  diff -u "$source_dir/ui/UnicodeTables.cpp" "$made" | head -n 40
-  echo "ui/UnicodeTables.cpp differs from what scripts/make-unicode-tables.py makes"
+if ! cmp -s "$source_dir/ui/log/UnicodeTables.cpp" "$made"; then
+  diff -u "$source_dir/ui/log/UnicodeTables.cpp" "$made" | head -n 40
+  echo "ui/log/UnicodeTables.cpp differs from what scripts/make-unicode-tables.py makes"
   exit 1
 fi
-echo "ui/UnicodeTables.cpp is the generator's output for $(head -n 1 "$ucd/CaseFolding.txt")"
+echo "ui/log/UnicodeTables.cpp is the generator's output for $(head -n 1 "$ucd/CaseFolding.txt")"

@@ -12,9 +12,9 @@
 #include <thread>
 #include <tuple>
 
-#include "DatagramFixtures.h"
 #include "LayoutTable.h"
-#include "ScriptedServices.h"
+#include "testsupport/DatagramFixtures.h"
+#include "testsupport/ScriptedServices.h"
 #include "ui/win32/Application.h"
 #include "ui/win32/UnitMain.h"
 

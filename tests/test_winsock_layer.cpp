@@ -1,5 +1,5 @@
 // The Winsock capture layer on Windows (or under wine).
-#include "capture/WinSock2.h"
+#include "capture/windows/WinsockCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
-#include "DatagramFixtures.h"
-#include "capture/DecodeDatagram.h"
+#include "capture/HostAddresses.h"
 #include "capture/UnitThreadSniffer.h"
-#include "capture/WinSock2.h"
+#include "core/DecodeDatagram.h"
+#include "testsupport/DatagramFixtures.h"
 
 namespace {
 

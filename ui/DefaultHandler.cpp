@@ -1,7 +1,7 @@
 #include "ui/DefaultHandler.h"
 
 #include "ui/PortConversion.h"
-#include "ui/VisibleText.h"
+#include "ui/log/VisibleText.h"
 
 std::string MessageOf(const std::exception& error) {
   // what() ends at the first NUL, which a pasted text may hold.

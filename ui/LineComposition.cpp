@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
-#include "capture/DateTime.h"
-#include "ui/LineBreaks.h"
+#include "core/DateTime.h"
+#include "ui/log/LineBreaks.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "capture/UnitGlobal.h"
+#include "core/UnitGlobal.h"
 
 // The checked state of the window's nine check boxes: three columns, six flag filters.
 struct TDisplayOptions {

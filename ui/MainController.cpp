@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "ui/LogText.h"
 #include "ui/PortConversion.h"
+#include "ui/log/LogText.h"
 
 namespace {
 

@@ -14,9 +14,10 @@
 #include <vector>
 
 #include "capture/CaptureLayer.h"
-#include "capture/TramePool.h"
-#include "capture/UnitPileTrame.h"
+#include "capture/HostAddresses.h"
 #include "capture/UnitThreadSniffer.h"
+#include "core/TramePool.h"
+#include "core/UnitPileTrame.h"
 #include "ui/LineComposition.h"
 
 // The texts of the form that Start reads.

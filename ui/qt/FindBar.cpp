@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "ui/LogTexts.h"
+#include "ui/log/LogTexts.h"
 
 TFindBar::TFindBar(QWidget* parent)
     : QWidget(parent),

@@ -22,8 +22,8 @@
 #include <chrono>
 #include <cmath>
 
-#include "ui/LogTexts.h"
-#include "ui/VisibleText.h"
+#include "ui/log/LogTexts.h"
+#include "ui/log/VisibleText.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/FindBar.h"
 

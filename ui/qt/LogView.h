@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "ui/LogModel.h"
-#include "ui/LogSave.h"
+#include "ui/log/LogModel.h"
+#include "ui/log/LogSave.h"
 
 // A read-only log of text lines, their bytes read as the host's text (UTF-8 where they form
 // it). The model keeps the text compactly and says what is in sight; the view paints only

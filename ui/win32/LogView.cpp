@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "ui/LogTexts.h"
-#include "ui/VisibleText.h"
+#include "ui/log/LogTexts.h"
+#include "ui/log/VisibleText.h"
 #include "ui/win32/Application.h"
 
 #undef FindText  // commdlg.h's, not the model's

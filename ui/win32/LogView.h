@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/LogModel.h"
-#include "ui/LogSave.h"
+#include "ui/log/LogModel.h"
+#include "ui/log/LogSave.h"
 
 // The fonts the log's characters are drawn with (in LogView.cpp).
 class TFontFallback;
