@@ -145,4 +145,36 @@ TEST(LogFind, CharactersOfUtf8Text) {
   EXPECT_EQ(log.Finder.Total(), 2u);
 }
 
+// Where case does not matter, ß and ẞ are "ss", either way; where it does, each is itself.
+TEST(LogFind, SharpSIsDoubleS) {
+  struct TCase {
+    const char16_t* Needle;
+    bool MatchCase;
+    std::vector<std::pair<std::size_t, std::size_t>> Matches;
+  };
+  // "Straße STRASSE strasse STRAẞE" in UTF-8
+  const std::string line =
+      "Stra\xC3\x9F"
+      "e STRASSE strasse STRA\xE1\xBA\x9E"
+      "E";
+  const TCase cases[] = {
+      {u"strasse", false, {{0, 7}, {8, 15}, {16, 23}, {24, 32}}},
+      {u"straße", false, {{0, 7}, {8, 15}, {16, 23}, {24, 32}}},
+      {u"aß", false, {{3, 6}, {11, 14}, {19, 22}, {27, 31}}},
+      {u"straße", true, {}},
+      {u"Straße", true, {{0, 7}}},
+      {u"strasse", true, {{16, 23}}},
+      {u"ssss", false, {}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << &c - cases);
+    TLog log{{}, TCodePage::Utf8()};
+    log.Finder.SetNeedle(c.Needle, c.MatchCase);
+    std::vector<std::pair<std::size_t, std::size_t>> matches;
+    log.Finder.ForEachMatch(
+        line, [&](std::size_t at, std::size_t end) { matches.emplace_back(at, end); });
+    EXPECT_EQ(matches, c.Matches);
+  }
+}
+
 }  // namespace

@@ -52,8 +52,12 @@ std::size_t FindAnchor(std::string_view text, std::size_t from, const unsigned c
       return FindAny<2>(text, from, anchors);
     case 3:
       return FindAny<3>(text, from, anchors);
-    default:
+    case 4:
       return FindAny<4>(text, from, anchors);
+    case 5:
+      return FindAny<5>(text, from, anchors);
+    default:
+      return FindAny<6>(text, from, anchors);
   }
 }
 
@@ -89,8 +93,26 @@ void TLogFinder::SetNeedle(std::u16string_view needle, bool match_case) {
     std::copy(bytes.begin(), bytes.end(), variant.Bytes);
     variant.Length = static_cast<std::uint8_t>(bytes.size());
   };
-  for (const char32_t c : CodePoints(needle)) {
+  const std::u32string codes = CodePoints(needle);
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    const char32_t c = codes[i];
     TUnit& unit = FUnits.emplace_back();
+    // The one case folding of German that changes a text's length: ß folds to "ss", so that
+    // "strasse" finds "Straße" and "Straße" finds "STRASSE".
+    const auto is_s = [](char32_t s) { return s == U's' || s == U'S'; };
+    const bool double_s = i + 1 < codes.size() && is_s(c) && is_s(codes[i + 1]);
+    if (!match_case && (double_s || c == U'\u00DF' || c == U'\u1E9E')) {
+      if (double_s) ++i;
+      for (const char* pair : {"ss", "sS", "Ss", "SS"})
+        add(unit, pair);
+      if (FCodePage.IsUtf8()) {
+        add(unit, "\xC3\x9F");
+        add(unit, "\xE1\xBA\x9E");
+      } else if (const auto sharp = FCodePage.ByteOf(u'\u00DF')) {
+        add(unit, std::string(1, static_cast<char>(*sharp)));
+      }
+      continue;
+    }
     if (FCodePage.IsUtf8()) {
       possible = possible && !(c >= 0xD800 && c < 0xE000);
       for (const char32_t variant : match_case ? std::u32string(1, c) : CaseVariants(c)) {

@@ -74,7 +74,9 @@ class TLogFinder {
  private:
   static constexpr std::uint64_t kBlock = 4096;  // lines per counted block
 
-  static constexpr std::size_t kMostVariants = 4;  // no character has more case variants
+  // No character has more than four case variants; "ss", read as one character where case
+  // does not matter, has six (ss, sS, Ss, SS, ß, ẞ).
+  static constexpr std::size_t kMostVariants = 6;
 
   // A character of the needle: the byte sequences that may stand for it, each whole
   // characters of the text, none the start or the end of another.
