@@ -1,11 +1,11 @@
 #include "core/DecodeDatagram.h"
 
+#include <chrono>
 #include <cstring>
 #include <exception>
 
 #include "core/AddressText.h"
 #include "core/BoundedReader.h"
-#include "core/DateTime.h"
 
 namespace {
 
@@ -34,6 +34,11 @@ bool InRange(std::uint16_t port, std::uint16_t start, std::uint16_t end) {
   return start <= port && port <= end;
 }
 
+std::int64_t UnixMicrosecondsNow() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 // The TCP segment at `t` into `trame`, once `in` held all it read: `end_of_datagram()` tells
 // where its datagram ends, asked only of a segment the port range keeps, and `addresses(trame)`
 // writes the end points' addresses. Both IP versions end here.
@@ -58,8 +63,7 @@ bool DecodeSegment(TBoundedReader& in, std::size_t t, E&& end_of_datagram,
   if (in.Overrun()) return false;
 
   try {
-    trame.Date =
-        unix_microseconds != 0 ? LocalDateTimeFromUnixMicroseconds(unix_microseconds) : LocalNow();
+    trame.Date = unix_microseconds != 0 ? unix_microseconds : UnixMicrosecondsNow();
     addresses(trame);
     trame.Source.Port = source_port;
     trame.Dest.Port = dest_port;

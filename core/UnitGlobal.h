@@ -94,14 +94,15 @@ class TDrapeauxTCP {
   std::uint8_t FBits = 0;
 };
 
-// One captured TCP segment. Date is a local date-time: whole days since 30 December 1899,
-// the fraction being the time of day. Data is the payload as 8-bit text.
+// One captured TCP segment. Data is the payload as 8-bit text.
 struct TTrameTCP {
   // Provided, so that a new record, value-initialized, is not first cleared whole: every field
   // gets its value below, and the addresses' text, most of the record, needs none.
   TTrameTCP() {}
 
-  double Date = 0.0;
+  // When the system saw the segment: microseconds since 1970 in UTC. Its local time is worked
+  // out only when the line is shown.
+  std::int64_t Date = 0;
   TIpPort Source;
   TIpPort Dest;
   TDrapeauxTCP Drapeaux;

@@ -15,7 +15,6 @@
 #include <QtTest>
 
 #include "LayoutTable.h"
-#include "core/DateTime.h"
 #include "testsupport/DatagramFixtures.h"
 #include "testsupport/ScriptedServices.h"
 #include "ui/qt/Application.h"
@@ -80,7 +79,7 @@ struct TFixture {
   }
   void Queue(const std::string& payload, std::uint8_t flags = 0x18) {
     auto trame = std::make_unique<TTrameTCP>();
-    trame->Date = EncodeDateTime({2026, 12, 7, 4, 10, 31, 0});
+    trame->Date = 1'796'616'631'000'000;  // 7 December 2026, 04:10:31 UTC
     trame->Source = {"192.168.0.5", 1025};
     trame->Dest = {"10.0.0.1", 80};
     trame->Drapeaux = TDrapeauxTCP(static_cast<std::uint8_t>(
@@ -495,6 +494,7 @@ class MainFormTest : public QObject {
 };
 
 int main(int argc, char** argv) {
+  qputenv("TZ", "UTC0");  // the lines' dates read as the records' UTC
   TApplication application(argc, argv);
   MainFormTest test;
   return QTest::qExec(&test, argc, argv);
