@@ -31,12 +31,8 @@ bool Continuation(char byte) {
 }  // namespace
 
 TCodePage::TCodePage(const char16_t (&characters)[256], bool utf8) : FUtf8(utf8) {
-  for (unsigned byte = 0; byte < 256; ++byte) {
-    const char16_t c = characters[byte];
-    FCharacter[byte] = c;
-    FDisplayed[byte] = static_cast<char16_t>(VisibleCharacter(c));
-    FInWord[byte] = IsWordCharacter(c);
-  }
+  for (unsigned byte = 0; byte < 256; ++byte)
+    FCharacter[byte] = characters[byte];
   for (unsigned byte = 0; byte < 256; ++byte) {
     FFolded[byte] = static_cast<unsigned char>(byte);
     const char32_t folded = FoldCase(FCharacter[byte]);
@@ -82,17 +78,6 @@ std::u16string TCodePage::Characters(std::string_view bytes) const {
   for (std::size_t at = 0; at < bytes.size();) {
     const TCharacter c = At(bytes, at);
     AppendUtf16(text, c.Code);
-    at += c.Length;
-  }
-  return text;
-}
-
-std::u16string TCodePage::Shown(std::string_view bytes) const {
-  std::u16string text;
-  text.reserve(bytes.size());
-  for (std::size_t at = 0; at < bytes.size();) {
-    const TCharacter c = At(bytes, at);
-    AppendUtf16(text, VisibleCharacter(c.Code));
     at += c.Length;
   }
   return text;
