@@ -40,12 +40,6 @@ void TPileTrameTCP::Push(std::unique_ptr<TTrameTCP> trame) {
   Append(item);
 }
 
-void TPileTrameTCP::PushDropped(std::uint64_t count) {
-  if (count == 0) return;
-  std::lock_guard guard(FList.Lock);
-  AppendDropped(count);
-}
-
 void TPileTrameTCP::PushNotice(std::string notice) {
   if (notice.empty()) return;
   TPileItem item{nullptr, 0, std::make_unique<std::string>(std::move(notice))};

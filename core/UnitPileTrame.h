@@ -64,8 +64,6 @@ class TPileTrameTCP : public TCustomPileTrame {
   std::int32_t Count();
   // Ownership passes to the queue; a null record is ignored.
   void Push(std::unique_ptr<TTrameTCP> trame);
-  // A drop marker; a count of 0 is ignored.
-  void PushDropped(std::uint64_t count);
   // A notice for the user at this point; an empty text is ignored.
   void PushNotice(std::string notice);
   // Appends items[pushed..] in order under one lock, advancing `pushed` past each entry taken.
