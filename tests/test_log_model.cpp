@@ -246,8 +246,7 @@ TEST(LogModel, RevealBringsAPartOfALineIntoSight) {
 
 TEST(CodePage, Windows1252) {
   const TCodePage& page = TCodePage::Windows1252();
-  EXPECT_EQ(page.Character(0x80), u'\u20AC');
-  EXPECT_EQ(page.Character(0x81), u'\u0081');  // undefined: the C1 control
+  EXPECT_EQ(page.Characters("\x80\x81"), u"\u20AC\u0081");  // 0x81 undefined: the C1 control
   std::string shown;
   page.AppendShownUtf8(shown, "\x01\x7F\x81");  // control pictures, a mark for C1
   EXPECT_EQ(shown, "\u2401\u2421\uFFFD");

@@ -170,15 +170,3 @@ void SetDateTimeSeparators(std::string_view date, std::string_view time) {
   g_date_separator.store(SeparatorFrom(date, '/'), std::memory_order_relaxed);
   g_time_separator.store(SeparatorFrom(time, ':'), std::memory_order_relaxed);
 }
-
-std::string DateSeparator() {
-  std::string out;
-  AppendSeparator(out, g_date_separator.load(std::memory_order_relaxed));
-  return out;
-}
-
-std::string TimeSeparator() {
-  std::string out;
-  AppendSeparator(out, g_time_separator.load(std::memory_order_relaxed));
-  return out;
-}

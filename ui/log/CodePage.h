@@ -75,9 +75,6 @@ class TCodePage {
   // The start of the character that holds byte `at` (`at` itself at the end).
   std::size_t StartOf(std::string_view bytes, std::size_t at) const;
 
-  // What a byte reads as on its own: a byte outside any UTF-8 sequence, or any byte of an
-  // 8-bit code page.
-  char16_t Character(unsigned char byte) const { return FCharacter[byte]; }
   // The byte of the character's simple case folding, where the code page has it; for matching
   // an 8-bit code page's text without regard to case.
   unsigned char Folded(unsigned char byte) const { return FFolded[byte]; }
