@@ -98,31 +98,12 @@ struct TFixture {
   }
 };
 
-// The Qt class each kind of control is.
+// The Qt class each kind of control is, in the order of TControlKind.
 const char* QtClassOf(TControlKind kind) {
-  switch (kind) {
-    case TControlKind::LogView:
-      return "TLogView";
-    case TControlKind::Panel:
-      return "QFrame";
-    case TControlKind::GroupBox:
-      return "QGroupBox";
-    case TControlKind::Label:
-      return "QLabel";
-    case TControlKind::Edit:
-      return "QLineEdit";
-    case TControlKind::ComboBox:
-      return "QComboBox";
-    case TControlKind::RadioButton:
-      return "QRadioButton";
-    case TControlKind::SpinButtons:
-      return "TUpDown";
-    case TControlKind::CheckBox:
-      return "QCheckBox";
-    case TControlKind::PushButton:
-      return "QPushButton";
-  }
-  return "";
+  constexpr const char* kClasses[] = {"TLogView",  "QFrame",     "QGroupBox",    "QLabel",
+                                      "QLineEdit", "QComboBox",  "QRadioButton", "TUpDown",
+                                      "QCheckBox", "QPushButton"};
+  return kClasses[static_cast<int>(kind)];
 }
 
 // Where Tab finds a control: its containers' places in their parents' tab order, from the
@@ -188,14 +169,18 @@ class MainFormTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(f.Form.get()));
     QCOMPARE(QApplication::focusWidget(), f.Get("Btn_StartStop"));
     std::vector<std::vector<int>> paths;
+    QStringList chain;
     QWidget* widget = f.Get("Btn_StartStop");
     do {
       if (widget->focusPolicy() & Qt::TabFocus && widget->isVisible() &&
-          !widget->objectName().isEmpty())
+          !widget->objectName().isEmpty()) {
         paths.push_back(TabPath(widget->objectName().toStdString()));
+        chain << widget->objectName();
+      }
       widget = widget->nextInFocusChain();
     } while (widget != f.Get("Btn_StartStop"));
-    QVERIFY(std::adjacent_find(paths.begin(), paths.end(), std::greater_equal<>()) == paths.end());
+    QVERIFY2(std::adjacent_find(paths.begin(), paths.end(), std::greater_equal<>()) == paths.end(),
+             qPrintable(chain.join(' ')));
     QCOMPARE(paths.size(), std::size_t{16});  // all but the labels and the spin buttons
   }
 

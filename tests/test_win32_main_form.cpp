@@ -136,27 +136,12 @@ std::wstring ClassOf(HWND window) {
   return name;
 }
 
+// The window class each kind of control is, in the order of TControlKind.
 const wchar_t* Win32ClassOf(TControlKind kind) {
-  switch (kind) {
-    case TControlKind::LogView:
-      return L"TLogView";
-    case TControlKind::Panel:
-      return L"TPanel";
-    case TControlKind::Label:
-      return L"Static";
-    case TControlKind::Edit:
-      return L"Edit";
-    case TControlKind::ComboBox:
-      return L"ComboBox";
-    case TControlKind::SpinButtons:
-      return L"msctls_updown32";
-    case TControlKind::GroupBox:
-    case TControlKind::RadioButton:
-    case TControlKind::CheckBox:
-    case TControlKind::PushButton:
-      return L"Button";
-  }
-  return L"";
+  constexpr const wchar_t* kClasses[] = {L"TLogView", L"TPanel",   L"Button", L"Static",
+                                         L"Edit",     L"ComboBox", L"Button", L"msctls_updown32",
+                                         L"Button",   L"Button"};
+  return kClasses[static_cast<int>(kind)];
 }
 
 LONG ButtonStyleOf(TControlKind kind) {
@@ -236,15 +221,20 @@ TEST(Win32MainForm, TabOrderFocusAndOverlaps) {
   EXPECT_EQ(::GetFocus(), f.Get("Btn_StartStop"));
   // Tab visits every control that takes the focus once, in the table's tab order.
   std::vector<std::vector<int>> paths;
+  std::string chain;
   HWND control = f.Get("Btn_StartStop");
   do {
     paths.emplace_back();
     for (const TLayoutEntry& c : kMainFormLayout)
-      if (f.Get(c.Name) == control) paths.back() = TabPath(c.Name);
+      if (f.Get(c.Name) == control) {
+        paths.back() = TabPath(c.Name);
+        chain.append(c.Name).append(" ");
+      }
     control = ::GetNextDlgTabItem(f.Form->Handle(), control, FALSE);
   } while (control != f.Get("Btn_StartStop") && paths.size() <= kControlCount);
   EXPECT_TRUE(std::adjacent_find(paths.begin(), paths.end(), std::greater_equal<>()) ==
-              paths.end());
+              paths.end())
+      << chain;
   EXPECT_EQ(paths.size(), 16u);  // all but the labels and the spin buttons
   // Where two overlap, the one listed later is on top.
   for (const auto& [group, x, later] : {std::tuple{"GroupBox2", 70, "VoirIpPort"},
