@@ -8,6 +8,7 @@
 // maximum...]. This machine's neighbours make single runs vary by a fifth: each round runs both
 // captures in turn, and the medians of the rounds are compared.
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -16,7 +17,6 @@
 
 #include "capture/UnitThreadSniffer.h"
 #include "capture/linux/CaptureHelper.h"
-#include "core/DateTime.h"
 #include "testsupport/FloodGenerator.h"
 #include "testsupport/TcpPeers.h"
 #include "testsupport/Tcpdump.h"
@@ -26,6 +26,12 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::uint16_t kPort = 5001;
+
+std::int64_t UnixMicrosecondsNow() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
 struct TRun {
   std::uint64_t Sent = 0, Captured = 0, Dropped = 0;
@@ -46,7 +52,7 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
   control->WaitReceiving(5s);
   std::atomic<bool> draining{true};
   std::uint64_t captured = 0, dropped = 0;
-  std::vector<double> ages;  // in days
+  std::vector<double> ages;  // in milliseconds
   ages.reserve(1 << 16);
   // As the window drains: a batch at a time.
   std::thread consumer([&] {
@@ -55,7 +61,8 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
       items.clear();
       if (pile->PopBatch(items, 4096) == 0) std::this_thread::sleep_for(10ms);
       if (!items.empty() && items.front().Trame)
-        ages.push_back(LocalNow() - items.front().Trame->Date);
+        ages.push_back(static_cast<double>(UnixMicrosecondsNow() - items.front().Trame->Date) /
+                       1000);
       for (const TPileItem& item : items) {
         if (item.Trame)
           ++captured;
@@ -89,7 +96,7 @@ TRun RunQuorvel(const TVethLab& lab, std::uint64_t rate, std::chrono::millisecon
     std::sort(ages.begin(), ages.end());
     const std::size_t at[3] = {ages.size() / 2, ages.size() * 99 / 100, ages.size() - 1};
     for (int i = 0; i < 3; ++i)
-      run.AgeMs[i] = ages[at[i]] * 86'400'000;
+      run.AgeMs[i] = ages[at[i]];
   }
   return run;
 }

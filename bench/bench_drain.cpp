@@ -4,9 +4,9 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 
+#include <chrono>
 #include <cstdio>
 
-#include "core/DateTime.h"
 #include "testsupport/ScriptedServices.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/UnitMain.h"
@@ -15,7 +15,9 @@ namespace {
 
 std::unique_ptr<TTrameTCP> Record(int n) {
   auto trame = std::make_unique<TTrameTCP>();
-  trame->Date = LocalNow();
+  trame->Date = std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::system_clock::now().time_since_epoch())
+                    .count();
   trame->Source = {"192.168.0.5", 1025};
   trame->Dest = {"10.0.0.1", 80};
   trame->Drapeaux = TDrapeauxTCP(2 | 4);

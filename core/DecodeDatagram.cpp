@@ -1,11 +1,11 @@
 #include "core/DecodeDatagram.h"
 
+#include <chrono>
 #include <cstring>
 #include <exception>
 
 #include "core/AddressText.h"
 #include "core/BoundedReader.h"
-#include "core/DateTime.h"
 #include "core/SegmentFilter.h"
 
 namespace {
@@ -25,6 +25,11 @@ TDrapeauxTCP TranslateFlags(std::uint8_t header_flags) {
 
 bool InRange(std::uint16_t port, std::uint16_t start, std::uint16_t end) {
   return start <= port && port <= end;
+}
+
+std::int64_t UnixMicrosecondsNow() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 // The TCP segment at `t` into `trame`, once `in` held all it read: `in` ends where the datagram
@@ -50,8 +55,7 @@ TDecodeResult DecodeSegment(TBoundedReader& in, std::size_t t, std::uint16_t FPo
   if (in.Overrun()) return TDecodeResult::NotRetained;
 
   try {
-    trame.Date =
-        unix_microseconds != 0 ? LocalDateTimeFromUnixMicroseconds(unix_microseconds) : LocalNow();
+    trame.Date = unix_microseconds != 0 ? unix_microseconds : UnixMicrosecondsNow();
     addresses(trame);
     trame.Source.Port = source_port;
     trame.Dest.Port = dest_port;

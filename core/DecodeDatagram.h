@@ -17,9 +17,8 @@ enum class TDecodeResult : std::uint8_t {
 // filled; IPv6 when its version reads 6, IPv4 otherwise) and returns Filled; otherwise
 // `trame` is left unspecified. A datagram is retained when it is a TCP segment with a port of
 // FPortStart..FPortEnd at either end, whole up to its TCP header by its own length field.
-// Never reads outside `received`. The record is stamped with the local time at which the
-// system saw the datagram (`unix_microseconds`, UTC), or, for 0, with the local time of the
-// call.
+// Never reads outside `received`. The record is stamped with the time at which the system saw
+// the datagram (`unix_microseconds`, UTC), or, for 0, with the system clock's time.
 TDecodeResult DecodeDatagram(std::span<const std::uint8_t> received, std::uint16_t FPortStart,
                              std::uint16_t FPortEnd, std::int64_t unix_microseconds,
                              TTrameTCP& trame);

@@ -129,15 +129,16 @@ class TZeroCut {
   std::uint8_t FBytes[3] = {0xFF, 0xFF, 0xFF};
 };
 
-// One captured TCP segment. Date is a local date-time: whole days since 30 December 1899,
-// the fraction being the time of day. Data is the payload as 8-bit text, up to its first zero
+// One captured TCP segment. Data is the payload as 8-bit text, up to its first zero
 // byte; ZeroCut tells whether there was one and what followed it.
 struct TTrameTCP {
   // Provided, so that a new record, value-initialized, is not first cleared whole: every field
   // gets its value below, and the addresses' text, most of the record, needs none.
   TTrameTCP() {}
 
-  double Date = 0.0;
+  // When the system saw the segment: microseconds since 1970 in UTC. Its local time is worked
+  // out only when the line is shown.
+  std::int64_t Date = 0;
   TIpPort Source;
   TIpPort Dest;
   TDrapeauxTCP Drapeaux;

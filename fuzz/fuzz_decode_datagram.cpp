@@ -1,9 +1,11 @@
-// Feeds arbitrary bytes to the decoder and composes a line from whatever it yields. The
-// first four bytes give the port range, the rest is the received datagram; the same bytes
-// read as a link-layer frame of each kind give the frame's datagram too. An IPv6 record's
-// addresses must read back, through the C library, to the datagram's own.
+// Feeds arbitrary bytes to the decoder and composes a line from whatever it yields, also with
+// the first eight bytes as its capture time. The first four bytes give the port range, the rest
+// is the received datagram; the same bytes read as a link-layer frame of each kind give the
+// frame's datagram too. An IPv6 record's addresses must read back, through the C library, to
+// the datagram's own.
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,6 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (trame) {
       TDisplayOptions options;
       (void)ComposeLine(*trame, options);
+      // Any capture time, the calendar's ends and far beyond included, shows as a date of
+      // its 20 characters.
+      std::memcpy(&trame->Date, data, std::min(size, sizeof trame->Date));
+      options.ShowAddresses = options.ShowFlags = false;
+      const auto line = ComposeLine(*trame, options);
+      if (trame->Drapeaux.Byte() != 0 && (!line || line->size() < 20 || (*line)[19] != ' '))
+        __builtin_trap();
     }
   }
   for (const TLinkType type :

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 
-#include "core/DateTime.h"
 #include "core/DecodeDatagram.h"
 #include "core/SegmentFilter.h"
 #include "testsupport/DatagramFixtures.h"
@@ -327,9 +327,13 @@ TEST_P(DecodeDatagramTest, YieldsTheExpectedRecord) {
   const TDecodeCase& c = GetParam();
   // What the capture helper hands on is what the decoder keeps.
   EXPECT_EQ(IsTcpSegmentInRange(c.Received, c.PortStart, c.PortEnd), c.Expected.has_value());
-  const double before = LocalNow();
+  const auto now = [] {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+  };
+  const std::int64_t before = now();
   const auto trame = DecodeDatagram(c.Received, c.PortStart, c.PortEnd);
-  const double after = LocalNow();
+  const std::int64_t after = now();
   if (!c.Expected) {
     EXPECT_EQ(trame, nullptr);
     return;
@@ -383,7 +387,7 @@ TEST(DecodeDatagram, ReadsOnlyTheReceivedBytesOfAnIpv6Chain) {
 // A record the window released is filled again: nothing of what it held before remains.
 TEST(DecodeDatagram, AFilledRecordKeepsNothingOfItsPast) {
   TTrameTCP trame;
-  trame.Date = 12345.0;
+  trame.Date = 12345;
   trame.Source = {"255.255.255.255", 1};
   trame.Dest = {"10.10.10.10", 2};
   trame.Drapeaux = TDrapeauxTCP(63);
@@ -398,7 +402,7 @@ TEST(DecodeDatagram, AFilledRecordKeepsNothingOfItsPast) {
   EXPECT_EQ(trame.Drapeaux, TDrapeauxTCP(16));
   EXPECT_EQ(trame.Data, "");
   EXPECT_FALSE(trame.ZeroCut.Met());
-  EXPECT_NE(trame.Date, 12345.0);
+  EXPECT_EQ(trame.Date, 1'796'616'631'250'000);
   // From the longest IPv6 text to a short IPv4 one, and back to a short IPv6 one.
   TDatagram6Shape longest;
   longest.Source.fill(0xab);

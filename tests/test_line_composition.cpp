@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <optional>
 
-#include "core/DateTime.h"
 #include "ui/LineComposition.h"
 #include "ui/LocaleSeparators.h"
 #include "ui/log/LogText.h"
@@ -11,10 +12,20 @@ namespace {
 
 constexpr std::uint8_t kURG = 1, kACK = 2, kPSH = 4, kRST = 8, kSYN = 16, kFIN = 32;
 
-TTrameTCP Trame(std::uint8_t flags, std::string data = "",
-                TCalendarTime when = {2026, 12, 7, 4, 10, 31, 0}) {
+// 7 December 2026, 04:10:31 UTC, in microseconds since 1970.
+constexpr std::int64_t kWhen = 1'796'616'631'000'000;
+
+void SetZone(const char* zone) {
+#ifdef _WIN32
+  _putenv_s("TZ", zone);
+#else
+  setenv("TZ", zone, 1);
+#endif
+}
+
+TTrameTCP Trame(std::uint8_t flags, std::string data = "", std::int64_t when = kWhen) {
   TTrameTCP t;
-  t.Date = EncodeDateTime(when);
+  t.Date = when;
   t.Source = {"192.168.0.5", 1025};
   t.Dest = {"10.0.0.1", 80};
   t.Drapeaux = TDrapeauxTCP(flags);
@@ -63,7 +74,10 @@ TDisplayOptions AcceptOnly(std::uint8_t accepted) {
 
 class LineCompositionTest : public testing::Test {
  protected:
-  void SetUp() override { SetDateTimeSeparators("/", ":"); }
+  void SetUp() override {
+    SetDateTimeSeparators("/", ":");
+    SetZone("UTC0");
+  }
   void TearDown() override { SetDateTimeSeparators("/", ":"); }
 };
 
@@ -106,10 +120,12 @@ TEST_F(LineCompositionTest, GoldenLines) {
       {"date_beyond_the_calendar",
        [] {
          TTrameTCP t = Trame(kACK, "z");
-         t.Date = 1e300;
+         t.Date = INT64_MAX;
          return t;
        }(),
        Columns(true, false, false), "00/00/0000 00:00:00 z"},
+      {"date_before_1970", Trame(kACK, "", -1), Columns(true, false, false),
+       "31/12/1969 23:59:59 "},
       {"longest_address",
        [] {
          TTrameTCP t = Trame(kRST);
@@ -143,10 +159,10 @@ TEST_F(LineCompositionTest, GoldenLines) {
        "a\r\nb\tc\x01"},
       {"high_bytes_untouched", Trame(kPSH, "\xE9\x80\xFF"), Columns(false, false, false),
        "\xE9\x80\xFF"},
-      {"milliseconds_dropped", Trame(kACK, "", {2026, 12, 7, 4, 10, 31, 999}),
-       Columns(true, false, false), "07/12/2026 04:10:31 "},
-      {"single_digit_fields", Trame(kACK, "", {2027, 1, 2, 3, 4, 5, 6}),
-       Columns(true, false, false), "02/01/2027 03:04:05 "},
+      {"milliseconds_dropped", Trame(kACK, "", kWhen + 999'999), Columns(true, false, false),
+       "07/12/2026 04:10:31 "},
+      {"single_digit_fields", Trame(kACK, "", 1'798'859'045'006'000), Columns(true, false, false),
+       "02/01/2027 03:04:05 "},
       // Each further line of a payload starts where the payload does; an empty one stays so.
       {"forged_line_indented",
        Reply(kACK | kPSH,
@@ -209,9 +225,8 @@ TEST_F(LineCompositionTest, LocaleSeparators) {
     const char* Time;
     const char* Expected;
   } cases[] = {
-      {".", ":", "07.12.2026 04:10:31 "},
-      {"-", ".", "07-12-2026 04.10.31 "},
-      {"", "", "07122026 041031 "},
+      {".", ":", "07.12.2026 04:10:31 "},   {"-", ".", "07-12-2026 04.10.31 "},
+      {"", "", "07122026 041031 "},         {".", "", "07.12.2026 041031 "},
       {". ", "::", "07/12/2026 04:10:31 "},  // two characters fall back to the defaults
       {"/", ":", "07/12/2026 04:10:31 "},
   };
@@ -220,9 +235,20 @@ TEST_F(LineCompositionTest, LocaleSeparators) {
     EXPECT_EQ(ComposeLine(Trame(kACK), Columns(true, false, false)), c.Expected)
         << "date '" << c.Date << "' time '" << c.Time << "'";
   }
-  SetDateTimeSeparators(".", "");
-  EXPECT_EQ(DateSeparator(), ".");
-  EXPECT_EQ(TimeSeparator(), "");
+}
+
+// The local time of the instant with the zone's offset, looked up again at the next second.
+TEST_F(LineCompositionTest, DateInTheLocalZone) {
+  const auto date = [](std::int64_t when) {
+    return ComposeLine(Trame(kACK, "", when), Columns(true, false, false));
+  };
+  SetZone("XXX-3");
+  EXPECT_EQ(date(kWhen + 1'000'000), "07/12/2026 07:10:32 ");
+  SetZone("XXX+5");
+  EXPECT_EQ(date(kWhen + 1'500'000), "07/12/2026 07:10:32 ");  // the same second
+  EXPECT_EQ(date(kWhen + 2'000'000), "06/12/2026 23:10:33 ");
+  SetZone("UTC0");
+  EXPECT_EQ(date(kWhen + 3'000'000), "07/12/2026 04:10:34 ");
 }
 
 TEST(LocaleSeparators, PosixFormats) {

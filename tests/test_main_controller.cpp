@@ -8,7 +8,6 @@
 #include <future>
 #include <thread>
 
-#include "core/DateTime.h"
 #include "testsupport/ControllerFront.h"
 #include "testsupport/DatagramFixtures.h"
 #include "testsupport/ScriptedServices.h"

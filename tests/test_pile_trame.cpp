@@ -15,12 +15,19 @@ std::unique_ptr<TTrameTCP> Numbered(int n) {
   return trame;
 }
 
+// A drop marker, as a capture thread queues one.
+void PushDropped(TPileTrameTCP& pile, std::uint64_t count) {
+  TPileItem marker[] = {{nullptr, count}};
+  std::size_t pushed = 0;
+  pile.PushBatch(marker, pushed);
+}
+
 TEST(PileTrame, PopOnEmptyYieldsNothing) {
   TPileTrameTCP pile;
   EXPECT_FALSE(pile.Pop());
   EXPECT_EQ(pile.Count(), 0);
   pile.Push(nullptr);
-  pile.PushDropped(0);
+  PushDropped(pile, 0);
   EXPECT_EQ(pile.Count(), 0);
 }
 
@@ -49,7 +56,7 @@ TEST(PileTrame, BatchesAndMarkersKeepOrder) {
   std::size_t pushed = 0;
   pile.PushBatch(batch, pushed);
   EXPECT_EQ(pushed, batch.size());
-  pile.PushDropped(9);
+  PushDropped(pile, 9);
   EXPECT_EQ(pile.Count(), 5);
   std::vector<TPileItem> out;
   EXPECT_EQ(pile.PopBatch(out, 3), 3u);
@@ -71,7 +78,7 @@ TEST(PileTrame, AFullQueueCountsWhatItDropsInPlace) {
   TPileTrameTCP pile(3 * each);
   for (int i = 10; i < 16; ++i)
     pile.Push(Numbered(i));
-  pile.PushDropped(4);  // the system's, right after those it had no room for
+  PushDropped(pile, 4);  // the system's, right after those it had no room for
   pile.Push(Numbered(16));
   ASSERT_EQ(pile.Count(), 4);  // three records, one marker
   EXPECT_EQ(pile.Pop().Trame->Data, "10");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 #include "core/DateTime.h"
 #include "ui/log/LineBreaks.h"
@@ -39,9 +40,27 @@ void AppendDecimal(std::string& out, unsigned value) {
     out.push_back(digits[--count]);
 }
 
-// "dd/mm/yyyy hh:mm:ss " with the locale's separators; milliseconds are dropped.
-void AppendDate(std::string& out, double date) {
-  const TCalendarTime t = DecodeDateTime(date);
+// The local calendar time of an instant in microseconds since 1970 (UTC), its fraction of a
+// second cut. The zone's offset is looked up once per second of the instants this thread
+// composes, so that a line costs no look-up and a changed zone shows from the next second on.
+TCalendarTime LocalCalendarTime(std::int64_t unix_microseconds) {
+  struct TOffsetCache {
+    std::int64_t Second = INT64_MIN;
+    std::int64_t Offset = 0;
+  };
+  thread_local TOffsetCache cache;
+  const std::int64_t second =
+      unix_microseconds / 1'000'000 - (unix_microseconds % 1'000'000 < 0 ? 1 : 0);
+  if (second != cache.Second) {
+    cache.Offset = UtcOffsetSeconds(second);
+    cache.Second = second;
+  }
+  return CalendarTime(second + cache.Offset);
+}
+
+// "dd/mm/yyyy hh:mm:ss " with the locale's separators.
+void AppendDate(std::string& out, std::int64_t unix_microseconds) {
+  const TCalendarTime t = LocalCalendarTime(unix_microseconds);
   const int date_separator = g_date_separator.load(std::memory_order_relaxed);
   const int time_separator = g_time_separator.load(std::memory_order_relaxed);
   AppendTwoDigits(out, t.Day);
@@ -182,16 +201,4 @@ std::string PadLeft(std::string_view text, int width) {
 void SetDateTimeSeparators(std::string_view date, std::string_view time) {
   g_date_separator.store(SeparatorFrom(date, '/'), std::memory_order_relaxed);
   g_time_separator.store(SeparatorFrom(time, ':'), std::memory_order_relaxed);
-}
-
-std::string DateSeparator() {
-  std::string out;
-  AppendSeparator(out, g_date_separator.load(std::memory_order_relaxed));
-  return out;
-}
-
-std::string TimeSeparator() {
-  std::string out;
-  AppendSeparator(out, g_time_separator.load(std::memory_order_relaxed));
-  return out;
 }

@@ -32,5 +32,3 @@ std::string PadLeft(std::string_view text, int width);
 // character is used as it is, two or more give "/" and ":", an empty setting gives none.
 // Process-wide; a platform that cannot tell passes "/" and ":".
 void SetDateTimeSeparators(std::string_view date, std::string_view time);
-std::string DateSeparator();
-std::string TimeSeparator();

@@ -31,12 +31,8 @@ bool Continuation(char byte) {
 }  // namespace
 
 TCodePage::TCodePage(const char16_t (&characters)[256], bool utf8) : FUtf8(utf8) {
-  for (unsigned byte = 0; byte < 256; ++byte) {
-    const char16_t c = characters[byte];
-    FCharacter[byte] = c;
-    FDisplayed[byte] = static_cast<char16_t>(VisibleCharacter(c));
-    FInWord[byte] = IsWordCharacter(c);
-  }
+  for (unsigned byte = 0; byte < 256; ++byte)
+    FCharacter[byte] = characters[byte];
   for (unsigned byte = 0; byte < 256; ++byte) {
     FFolded[byte] = static_cast<unsigned char>(byte);
     const char32_t folded = FoldCase(FCharacter[byte]);

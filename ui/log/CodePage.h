@@ -75,17 +75,9 @@ class TCodePage {
   // The start of the character that holds byte `at` (`at` itself at the end).
   std::size_t StartOf(std::string_view bytes, std::size_t at) const;
 
-  // What a byte reads as on its own: a byte outside any UTF-8 sequence, or any byte of an
-  // 8-bit code page.
-  char16_t Character(unsigned char byte) const { return FCharacter[byte]; }
-  // What a view draws for it: control characters as visible symbols (the Control Pictures, and
-  // a replacement mark for C1 controls).
-  char16_t Displayed(unsigned char byte) const { return FDisplayed[byte]; }
   // The byte of the character's simple case folding, where the code page has it; for matching
   // an 8-bit code page's text without regard to case.
   unsigned char Folded(unsigned char byte) const { return FFolded[byte]; }
-  // Letters, digits and the underscore: what a double click selects as a word.
-  bool InWord(unsigned char byte) const { return FInWord[byte]; }
   // The byte that stands for `c` on its own, when the code page has one.
   std::optional<unsigned char> ByteOf(char16_t c) const;
 
@@ -102,7 +94,5 @@ class TCodePage {
 
   bool FUtf8;
   char16_t FCharacter[256];
-  char16_t FDisplayed[256];
   unsigned char FFolded[256];
-  bool FInWord[256];
 };
