@@ -99,6 +99,14 @@ class CaptureIntegrity : public testing::Test {
     return lines;
   }
 
+  // tcpdump writes each packet as it takes it (-U): once its file holds what the log shows,
+  // stopping it cuts nothing the comparison needs; a file that never gets there fails it.
+  void AwaitTcpdump(std::size_t lines) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (TcpdumpLines(FFile).size() < lines && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(10ms);
+  }
+
   static pid_t HelperPid() {
     for (const pid_t child : ChildrenOf(::getpid()))
       if (CommandName(child) == kCaptureHelperName) return child;
@@ -130,7 +138,7 @@ TEST_F(CaptureIntegrity, StopRightAfterAnExchangeLosesNothing) {
     EXPECT_EQ(Exchange(FLab->A, FLab->B, TVethLab::kAddressB), "200 OK\r\n");
     Stop();
   }
-  std::this_thread::sleep_for(200ms);
+  AwaitTcpdump(FFront.Lines.size());
   tcpdump.Stop();
   const std::vector<std::string> expected = TcpdumpLines(FFile);
   std::remove(FFile.c_str());
@@ -152,7 +160,7 @@ TEST_F(CaptureIntegrity, AnIpv6AddressShowsBothFamiliesAsTcpdumpSawThem) {
   EXPECT_EQ(Exchange(FLab->A, FLab->B, TVethLab::kAddress6B), "200 OK\r\n");
   EXPECT_EQ(Exchange(FLab->A, FLab->B, TVethLab::kAddressB), "200 OK\r\n");
   Stop();
-  std::this_thread::sleep_for(200ms);
+  AwaitTcpdump(FFront.Lines.size());
   tcpdump.Stop();
   const std::vector<std::string> expected = TcpdumpLines(FFile);
   std::remove(FFile.c_str());
