@@ -29,6 +29,15 @@ struct TLog {
   }
 };
 
+// Each match in `line`, as (start, end) in bytes.
+std::vector<std::pair<std::size_t, std::size_t>> MatchesIn(const TLogFinder& finder,
+                                                           std::string_view line) {
+  std::vector<std::pair<std::size_t, std::size_t>> matches;
+  finder.ForEachMatch(line,
+                      [&](std::size_t at, std::size_t end) { matches.emplace_back(at, end); });
+  return matches;
+}
+
 struct TSearchCase {
   const char16_t* Needle;
   bool MatchCase;
@@ -127,10 +136,7 @@ TEST(LogFind, CharactersOfUtf8Text) {
     SCOPED_TRACE(testing::Message() << &c - cases);
     TLog log{{}, TCodePage::Utf8()};
     log.Finder.SetNeedle(c.Needle, c.MatchCase);
-    std::vector<std::pair<std::size_t, std::size_t>> matches;
-    log.Finder.ForEachMatch(
-        line, [&](std::size_t at, std::size_t end) { matches.emplace_back(at, end); });
-    EXPECT_EQ(matches, c.Matches);
+    EXPECT_EQ(MatchesIn(log.Finder, line), c.Matches);
   }
   // A match whose case variant takes more bytes than the needle: the Kelvin sign for "k".
   TLog log{{"1 \xE2\x84\xAA = 1 k"}, TCodePage::Utf8()};
@@ -170,10 +176,7 @@ TEST(LogFind, SharpSIsDoubleS) {
     SCOPED_TRACE(testing::Message() << &c - cases);
     TLog log{{}, TCodePage::Utf8()};
     log.Finder.SetNeedle(c.Needle, c.MatchCase);
-    std::vector<std::pair<std::size_t, std::size_t>> matches;
-    log.Finder.ForEachMatch(
-        line, [&](std::size_t at, std::size_t end) { matches.emplace_back(at, end); });
-    EXPECT_EQ(matches, c.Matches);
+    EXPECT_EQ(MatchesIn(log.Finder, line), c.Matches);
   }
 }
 
