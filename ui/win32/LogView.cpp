@@ -11,7 +11,6 @@
 #include <stdexcept>
 
 #include "ui/log/LogTexts.h"
-#include "ui/log/VisibleText.h"
 #include "ui/win32/Application.h"
 
 #undef FindText  // commdlg.h's, not the model's
@@ -23,7 +22,6 @@ constexpr UINT_PTR kFindTimer = 2;
 constexpr UINT_PTR kSaveTimer = 3;
 constexpr UINT kFindWork = WM_APP + 2;
 constexpr UINT kSaveWork = WM_APP + 3;
-constexpr auto kSlice = std::chrono::milliseconds(10);
 
 bool Pressed(int key) {
   return (::GetKeyState(key) & 0x8000) != 0;
@@ -49,7 +47,8 @@ void Again(HWND window, UINT message, UINT_PTR timer) {
 
 }  // namespace
 
-TLogView::TLogView(HWND parent, int id, std::uint64_t capacity) : FModel(capacity) {
+TLogView::TLogView(HWND parent, int id, std::uint64_t capacity)
+    : FController(*this, capacity, "\r\n") {
   static const bool registered = [] {
     WNDCLASSEXW type{};
     type.cbSize = sizeof type;
@@ -130,13 +129,6 @@ LRESULT CALLBACK TLogView::WindowProc(HWND window, UINT message, WPARAM w, LPARA
   return Handled(window, [&] { return self->Handle(message, w, l); });
 }
 
-void TLogView::AppendLines(std::span<const std::string> lines) {
-  const std::size_t appended = FModel.AppendLines(lines);
-  if (appended > 0) Sync();
-  if (appended > 0 && FModel.FindOpen()) ::PostMessageW(FWindow, kFindWork, 0, 0);
-  if (appended < lines.size()) throw ELineInsertionError();
-}
-
 void TLogView::SetColors(COLORREF background, COLORREF text) {
   FBackground = background;
   FForeground = text;
@@ -171,7 +163,8 @@ void TLogView::SetDpi(int dpi) {
 void TLogView::ReadLocale() {
   wchar_t separator[8] = L"";
   const int length = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_STHOUSAND, separator, 8);
-  FModel.SetThousandsSeparator(length > 1 ? TApplication::ToUtf8(separator) : "\u202F");
+  FController.Model().SetThousandsSeparator(length > 1 ? TApplication::ToUtf8(separator)
+                                                       : "\u202F");
 }
 
 void TLogView::CreateFindBar() {
@@ -210,13 +203,13 @@ void TLogView::PlaceBars() {
   RECT client;
   ::GetClientRect(FWindow, &client);
   const auto scale = [this](int pixels) { return ::MulDiv(pixels, FDpi, 96); };
-  const int find = FModel.FindOpen() ? scale(26) : 0;
-  const int strip = FSave ? scale(20) : 0;
+  const int find = Model().FindOpen() ? scale(26) : 0;
+  const int strip = Saving() ? scale(20) : 0;
   FBarHeight = find + strip;
   const int top = client.bottom - find;
   ::MoveWindow(FindControl(kSaveStrip), scale(4), top - strip,
                std::max(0L, client.right - scale(8)), strip, TRUE);
-  ::ShowWindow(FindControl(kSaveStrip), FSave ? SW_SHOW : SW_HIDE);
+  ::ShowWindow(FindControl(kSaveStrip), Saving() ? SW_SHOW : SW_HIDE);
   struct TSlot {
     int Id;
     int Width;
@@ -230,47 +223,56 @@ void TLogView::PlaceBars() {
                           : scale(slot.Width);
     ::MoveWindow(FindControl(slot.Id), x, top + scale(2), width, std::max(0, find - scale(4)),
                  TRUE);
-    ::ShowWindow(FindControl(slot.Id), FModel.FindOpen() ? SW_SHOW : SW_HIDE);
+    ::ShowWindow(FindControl(slot.Id), Model().FindOpen() ? SW_SHOW : SW_HIDE);
     x += width + scale(6);
   }
-  FModel.SetViewport(client.right, client.bottom - FBarHeight);
+  FController.Model().SetViewport(client.right, client.bottom - FBarHeight);
 }
 
-void TLogView::OpenFind() {
-  FModel.OpenFind();
+void TLogView::ShowFindBar(bool shown) {
+  // A hidden bar gives the focus back to the view.
+  if (!shown && ::GetParent(::GetFocus()) == FWindow) ::SetFocus(FWindow);
   PlaceBars();
+}
+
+void TLogView::FocusFindBar() {
   ::SetFocus(FindControl(kFindText));
   ::SendMessageW(FindControl(kFindText), EM_SETSEL, 0, -1);
-  Sync();
 }
 
-void TLogView::CloseFind() {
-  FModel.CloseFind();
+void TLogView::SetFindStatus(const std::string& status) {
+  ::SetWindowTextW(FindControl(kFindStatus), TApplication::FromUtf8(status).c_str());
+}
+
+void TLogView::ShowSaveStrip(const std::string& text) {
+  ::SetWindowTextW(FindControl(kSaveStrip), TApplication::FromUtf8(text).c_str());
   PlaceBars();
-  ::SetFocus(FWindow);
-  Sync();
-}
-
-void TLogView::FindNext(bool forward) {
-  if (!FModel.FindAgain(forward)) return OpenFind();
-  FindWork();
 }
 
 void TLogView::FindTextChanged() {
   wchar_t text[512] = L"";
   const int length = ::GetWindowTextW(FindControl(kFindText), text, 512);
   const bool match_case = ::SendMessageW(FindControl(kFindCase), BM_GETCHECK, 0, 0) == BST_CHECKED;
-  FModel.FindText(std::u16string(text, text + std::max(0, length)), match_case);
-  FindWork();
+  FController.FindText(std::u16string(text, text + std::max(0, length)), match_case);
 }
 
-// A slice of the search, then of the count.
-void TLogView::FindWork() {
-  ::KillTimer(FWindow, kFindTimer);
-  const bool more = FModel.ContinueFind(kSlice);
-  ::SetWindowTextW(FindControl(kFindStatus), TApplication::FromUtf8(FModel.FindStatus()).c_str());
-  Sync();
-  if (more) Again(FWindow, kFindWork, kFindTimer);
+void TLogView::StartWork(TLogWork work) {
+  if (work == TLogWork::Find)
+    Again(FWindow, kFindWork, kFindTimer);
+  else
+    Again(FWindow, kSaveWork, kSaveTimer);
+}
+
+void TLogView::StopWork(TLogWork work) {
+  ::KillTimer(FWindow, work == TLogWork::Find ? kFindTimer : kSaveTimer);
+}
+
+void TLogView::StartAutoScroll() {
+  ::SetTimer(FWindow, kAutoScrollTimer, 50, nullptr);
+}
+
+void TLogView::StopAutoScroll() {
+  ::KillTimer(FWindow, kAutoScrollTimer);
 }
 
 LRESULT CALLBACK TLogView::FindBarProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
@@ -298,52 +300,12 @@ LRESULT CALLBACK TLogView::FindBarProc(HWND window, UINT message, WPARAM w, LPAR
   return ::DefSubclassProc(window, message, w, l);
 }
 
-void TLogView::SaveLog() {
-  if (FSave) return;
-  const std::wstring path = FAskSavePath(ProposedSavePath());
-  if (path.empty()) return;
-  try {
-    FSave = std::make_unique<TLogSave>(FModel.Text(), FModel.CodePage(),
-                                       std::filesystem::path(path), "\r\n");
-  } catch (const std::exception& error) {
-    return TApplication::ShowException(FWindow,
-                                       TApplication::Narrow(TApplication::FromUtf8(error.what())));
-  }
-  ::SetWindowTextW(FindControl(kSaveStrip), TApplication::FromUtf8(FSave->Progress()).c_str());
-  PlaceBars();
-  Sync();
-  SaveWork();
+std::filesystem::path TLogView::AskSavePath() {
+  return std::filesystem::path(FAskSavePath(ProposedSavePath()));
 }
 
-// A slice of the save and the strip brought up to date; the window answers input and takes
-// lines between slices.
-void TLogView::SaveWork() {
-  ::KillTimer(FWindow, kSaveTimer);
-  if (!FSave) return;
-  try {
-    if (FSave->Continue(kSlice)) {
-      ::SetWindowTextW(FindControl(kSaveStrip), TApplication::FromUtf8(FSave->Progress()).c_str());
-      return Again(FWindow, kSaveWork, kSaveTimer);
-    }
-  } catch (const std::exception& error) {
-    EndSave();
-    return TApplication::ShowException(FWindow,
-                                       TApplication::Narrow(TApplication::FromUtf8(error.what())));
-  }
-  EndSave();
-}
-
-void TLogView::CancelSave() {
-  if (!FSave) return;
-  FSave->Cancel();
-  EndSave();
-}
-
-void TLogView::EndSave() {
-  ::KillTimer(FWindow, kSaveTimer);
-  FSave.reset();
-  PlaceBars();
-  Sync();
+void TLogView::ShowError(const std::exception& error) {
+  TApplication::ShowException(FWindow, TApplication::Narrow(TApplication::FromUtf8(error.what())));
 }
 
 std::wstring TLogView::ProposedSavePath() {
@@ -356,17 +318,6 @@ std::wstring TLogView::ProposedSavePath() {
   return std::wstring(folder) + L"\\" + name;
 }
 
-void TLogView::ClearLog() {
-  CancelSave();
-  ::KillTimer(FWindow, kFindTimer);
-  const bool find_had_focus = ::GetParent(::GetFocus()) == FWindow;
-  FModel.Clear();
-  ::SetWindowTextW(FindControl(kFindStatus), L"");
-  PlaceBars();
-  if (find_had_focus) ::SetFocus(FWindow);
-  Sync();
-}
-
 void TLogView::UpdateMetrics() {
   HDC dc = ::GetDC(FWindow);
   const HGDIOBJ before = ::SelectObject(dc, FFont);
@@ -376,7 +327,7 @@ void TLogView::UpdateMetrics() {
   ::ReleaseDC(FWindow, dc);
   // Each character measured once, as met; tab stops every half inch, as in a rich-text
   // control.
-  FModel.SetMetrics(
+  FController.Model().SetMetrics(
       [this](char32_t shown) {
         std::wstring text;
         AppendCharacter(text, shown);
@@ -389,73 +340,95 @@ void TLogView::UpdateMetrics() {
         return static_cast<float>(extent.cx);
       },
       static_cast<float>(FDpi) / 2, metrics.tmHeight + metrics.tmExternalLeading);
-  Sync();
+  FController.Sync();
 }
 
-void TLogView::Sync() {
+void TLogView::SyncScrollBars() {
+  const TLogModel& model = Model();
   SCROLLINFO info{};
   info.cbSize = sizeof info;
   info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
-  const auto rows = static_cast<std::uint64_t>(FModel.Rows());
-  info.nMax = static_cast<int>(std::min<std::uint64_t>(FModel.MaxTop() + rows - 1, INT32_MAX));
+  const auto rows = static_cast<std::uint64_t>(model.Rows());
+  info.nMax = static_cast<int>(std::min<std::uint64_t>(model.MaxTop() + rows - 1, INT32_MAX));
   info.nPage = static_cast<UINT>(rows);
-  info.nPos = static_cast<int>(std::min<std::uint64_t>(FModel.Top(), INT32_MAX));
+  info.nPos = static_cast<int>(std::min<std::uint64_t>(model.Top(), INT32_MAX));
   ::SetScrollInfo(FWindow, SB_VERT, &info, TRUE);
-  info.nMax = FModel.MaxLeft() + FModel.ViewportWidth() - 1;
-  info.nPage = static_cast<UINT>(std::max(1, FModel.ViewportWidth()));
-  info.nPos = FModel.Left();
+  info.nMax = model.MaxLeft() + model.ViewportWidth() - 1;
+  info.nPage = static_cast<UINT>(std::max(1, model.ViewportWidth()));
+  info.nPos = model.Left();
   ::SetScrollInfo(FWindow, SB_HORZ, &info, TRUE);
   ::InvalidateRect(FWindow, nullptr, FALSE);
 }
 
-void TLogView::SelectAll() {
-  FModel.SelectAll();
-  ::InvalidateRect(FWindow, nullptr, FALSE);
-}
-
-void TLogView::Copy() const {
-  if (!FModel.HasSelection()) return;
-  const std::u16string text = FModel.SelectedText(u"\r\n");
+void TLogView::PutOnClipboard(std::u16string_view text) {
   if (!::OpenClipboard(FWindow)) return;
   ::EmptyClipboard();
   if (HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t))) {
     auto* out = static_cast<wchar_t*>(::GlobalLock(memory));
-    std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    std::memcpy(out, text.data(), text.size() * sizeof(wchar_t));
+    out[text.size()] = L'\0';
     ::GlobalUnlock(memory);
     if (!::SetClipboardData(CF_UNICODETEXT, memory)) ::GlobalFree(memory);
   }
   ::CloseClipboard();
 }
 
-// Draws the characters of `bytes` that lie between from_x and to_x, in one call with each
-// character's advance given, so that what is drawn stands exactly where the model says.
-void TLogView::DrawLine(HDC dc, std::string_view bytes, int top, int from_x, int to_x) {
-  const TCodePage& code_page = FModel.CodePage();
-  const int origin = static_cast<int>(FModel.XOf(bytes, 0));
-  float x = 0;
-  int first_x = origin;
-  FRun.clear();
-  FDx.clear();
-  for (std::size_t at = 0; at < bytes.size();) {
-    const TCodePage::TCharacter c = code_page.At(bytes, at);
-    at += c.Length;
-    const float next = FModel.After(x, c.Code);
-    if (origin + next <= from_x) {
-      first_x = origin + static_cast<int>(next);
-    } else {
-      const std::size_t units = FRun.size();
-      AppendCharacter(FRun, c.Code == u'\t' ? U' ' : VisibleCharacter(c.Code));
-      // A character outside the Basic Multilingual Plane takes two units: its advance goes
-      // with the first.
-      FDx.push_back(static_cast<INT>(next) - static_cast<INT>(x));
-      if (FRun.size() - units == 2) FDx.push_back(0);
-      if (origin + next > to_x) break;
-    }
-    x = next;
+namespace {
+
+RECT RectOf(const TLogRect& rect) {
+  return {static_cast<int>(rect.Left), static_cast<int>(rect.Top), static_cast<int>(rect.Right),
+          static_cast<int>(rect.Bottom)};
+}
+
+}  // namespace
+
+// Matches and the selection in the system's highlight colours, as high-contrast themes set
+// them; the match in hand, selected, is framed besides.
+void TLogView::Fill(TLogRole role, const TLogRect& rect) {
+  const RECT band = RectOf(rect);
+  if (role != TLogRole::Background) {
+    ::FillRect(FDc, &band, ::GetSysColorBrush(COLOR_HIGHLIGHT));
+    return;
   }
-  if (!FRun.empty())
-    ::ExtTextOutW(dc, first_x, top, 0, nullptr, FRun.c_str(), static_cast<UINT>(FRun.size()),
-                  FDx.data());
+  HBRUSH background = ::CreateSolidBrush(BackgroundColor());
+  ::FillRect(FDc, &band, background);
+  ::DeleteObject(background);
+}
+
+void TLogView::Frame(TLogRole, const TLogRect& rect) {
+  const RECT band = RectOf(rect);
+  ::FrameRect(FDc, &band, ::GetSysColorBrush(COLOR_WINDOWTEXT));
+}
+
+// In one call with each character's advance given, so that what is drawn stands exactly
+// where the model says.
+void TLogView::DrawRun(const TLogRun& run) {
+  ::SetTextColor(FDc,
+                 run.Role == TLogRole::Text ? TextColor() : ::GetSysColor(COLOR_HIGHLIGHTTEXT));
+  const int saved = run.Clip ? ::SaveDC(FDc) : 0;
+  if (run.Clip) {
+    const RECT clip = RectOf(*run.Clip);
+    ::IntersectClipRect(FDc, clip.left, clip.top, clip.right, clip.bottom);
+  }
+  ::ExtTextOutW(FDc, static_cast<int>(run.X), run.Top, 0, nullptr,
+                reinterpret_cast<const wchar_t*>(run.Text.data()),
+                static_cast<UINT>(run.Text.size()), run.Advances.data());
+  if (run.Clip) ::RestoreDC(FDc, saved);
+}
+
+TLogRect TLogView::DrawMarker(const std::string& text) {
+  const std::wstring note = TApplication::FromUtf8(text);
+  SIZE extent{};
+  ::GetTextExtentPoint32W(FDc, note.c_str(), static_cast<int>(note.size()), &extent);
+  const int bottom = Model().ViewportHeight() - 4;
+  RECT marker{FBufferSize.cx - extent.cx - 16, bottom - extent.cy - 4, FBufferSize.cx - 4, bottom};
+  ::FillRect(FDc, &marker, ::GetSysColorBrush(COLOR_HIGHLIGHT));
+  ::SetTextColor(FDc, ::GetSysColor(COLOR_HIGHLIGHTTEXT));
+  RECT inside = marker;
+  ::DrawTextW(FDc, note.c_str(), static_cast<int>(note.size()), &inside,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  return {static_cast<float>(marker.left), static_cast<float>(marker.top),
+          static_cast<float>(marker.right), static_cast<float>(marker.bottom)};
 }
 
 void TLogView::Paint() {
@@ -473,79 +446,21 @@ void TLogView::Paint() {
     FBufferDcBitmap = ::SelectObject(FBufferDc, FBuffer);
     FBufferSize = size;
   }
-  HDC dc = FBufferDc;
-  HBRUSH background = ::CreateSolidBrush(BackgroundColor());
-  ::FillRect(dc, &client, background);
-  ::DeleteObject(background);
+  FDc = FBufferDc;
   // Given back once painted, so that a font changed with the DPI can be deleted.
-  const HGDIOBJ font_before = ::SelectObject(dc, FFont);
-  ::SetBkMode(dc, TRANSPARENT);
-  const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
-  const COLORREF highlighted = ::GetSysColor(COLOR_HIGHLIGHTTEXT);
-  const int height = FModel.LineHeight();
-  for (int row = 0; row * height < size.cy; ++row) {
-    const std::uint64_t line = FModel.Top() + static_cast<std::uint64_t>(row);
-    if (line >= FModel.LineCount()) break;
-    const std::string_view bytes = FModel.Line(line);
-    const int top = row * height;
-    ::SetTextColor(dc, TextColor());
-    DrawLine(dc, bytes, top, 0, size.cx);
-    // Matches in the system's highlight colours, as high-contrast themes set them; the match
-    // in hand, selected, is framed besides.
-    if (FModel.FindOpen()) {
-      FModel.Finder().ForEachMatch(bytes, [&](std::size_t at, std::size_t end) {
-        const int left = static_cast<int>(FModel.XOf(bytes, at));
-        const int right = static_cast<int>(FModel.XOf(bytes, end));
-        RECT band{left, top, right, top + height};
-        ::FillRect(dc, &band, ::GetSysColorBrush(COLOR_HIGHLIGHT));
-        const int saved = ::SaveDC(dc);
-        ::IntersectClipRect(dc, band.left, band.top, band.right, band.bottom);
-        ::SetTextColor(dc, highlighted);
-        DrawLine(dc, bytes, top, std::max(0, left), std::min<int>(size.cx, right));
-        ::RestoreDC(dc, saved);
-      });
-    }
-    const TLogModel::TSpan selected = FModel.SelectedIn(line);
-    if (selected.From == selected.To && !selected.ThroughEnd) continue;
-    // The selected part again, on the highlight; a selected line break shows as a blank.
-    const int left = static_cast<int>(FModel.XOf(bytes, selected.From));
-    const int right = static_cast<int>(FModel.XOf(bytes, selected.To)) +
-                      (selected.ThroughEnd ? static_cast<int>(FModel.Advance(U' ')) : 0);
-    if (right <= left) continue;
-    RECT band{left, top, right, top + height};
-    HBRUSH brush = ::CreateSolidBrush(highlight);
-    ::FillRect(dc, &band, brush);
-    ::DeleteObject(brush);
-    const int saved = ::SaveDC(dc);
-    ::IntersectClipRect(dc, band.left, band.top, band.right, band.bottom);
-    ::SetTextColor(dc, highlighted);
-    DrawLine(dc, bytes, top, std::max(0, left), std::min<int>(size.cx, right));
-    ::RestoreDC(dc, saved);
-    if (FModel.FindOpen()) ::FrameRect(dc, &band, ::GetSysColorBrush(COLOR_WINDOWTEXT));
-  }
-  // Lines came in while the view looked elsewhere: say so, without a control of its own.
-  FNewLinesMarker = {};
-  if (const std::wstring note = TApplication::FromUtf8(FModel.NewLinesMarker()); !note.empty()) {
-    SIZE extent{};
-    ::GetTextExtentPoint32W(dc, note.c_str(), static_cast<int>(note.size()), &extent);
-    const int bottom = FModel.ViewportHeight() - 4;
-    FNewLinesMarker = {size.cx - extent.cx - 16, bottom - extent.cy - 4, size.cx - 4, bottom};
-    ::FillRect(dc, &FNewLinesMarker, ::GetSysColorBrush(COLOR_HIGHLIGHT));
-    ::SetTextColor(dc, highlighted);
-    RECT text = FNewLinesMarker;
-    ::DrawTextW(dc, note.c_str(), static_cast<int>(note.size()), &text,
-                DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-  }
-  ::SelectObject(dc, font_before);
+  const HGDIOBJ font_before = ::SelectObject(FDc, FFont);
+  ::SetBkMode(FDc, TRANSPARENT);
+  FController.Paint(size.cx, size.cy);
+  ::SelectObject(FDc, font_before);
   // Focused, the view says so: a focus rectangle inside its edge, and the caret.
   if (FCaret) {
     RECT inside{1, 1, size.cx - 1, size.cy - FBarHeight - 1};
-    ::SetTextColor(dc, TextColor());
-    ::SetBkColor(dc, BackgroundColor());
-    ::DrawFocusRect(dc, &inside);
+    ::SetTextColor(FDc, TextColor());
+    ::SetBkColor(FDc, BackgroundColor());
+    ::DrawFocusRect(FDc, &inside);
     PlaceCaret();
   }
-  ::BitBlt(screen, 0, 0, size.cx, size.cy - FBarHeight, dc, 0, 0, SRCCOPY);
+  ::BitBlt(screen, 0, 0, size.cx, size.cy - FBarHeight, FDc, 0, 0, SRCCOPY);
   if (FBarHeight > 0) {
     RECT bar{0, size.cy - FBarHeight, size.cx, size.cy};
     ::FillRect(screen, &bar, ::GetSysColorBrush(COLOR_BTNFACE));
@@ -555,15 +470,17 @@ void TLogView::Paint() {
 
 // Where the selection's moving end is, when in sight; out of sight, hidden.
 void TLogView::PlaceCaret() {
-  const TLogModel::TPosition cursor = FModel.Cursor();
+  const TLogModel& model = Model();
+  const TLogModel::TPosition cursor = model.Cursor();
   const std::int64_t row =
-      static_cast<std::int64_t>(cursor.Line) - static_cast<std::int64_t>(FModel.Top());
-  const int x = static_cast<int>(FModel.XOf(FModel.Line(cursor.Line), cursor.Column));
-  const bool shown = row >= 0 && row < FModel.Rows() && x >= 0 && x < FModel.ViewportWidth();
-  ::SetCaretPos(shown ? x : -100, shown ? static_cast<int>(row) * FModel.LineHeight() : -100);
+      static_cast<std::int64_t>(cursor.Line) - static_cast<std::int64_t>(model.Top());
+  const int x = static_cast<int>(model.XOf(model.Line(cursor.Line), cursor.Column));
+  const bool shown = row >= 0 && row < model.Rows() && x >= 0 && x < model.ViewportWidth();
+  ::SetCaretPos(shown ? x : -100, shown ? static_cast<int>(row) * model.LineHeight() : -100);
 }
 
 void TLogView::OnScroll(int bar, int request) {
+  TLogModel& model = FController.Model();
   SCROLLINFO info{};
   info.cbSize = sizeof info;
   info.fMask = SIF_ALL;
@@ -571,26 +488,26 @@ void TLogView::OnScroll(int bar, int request) {
   if (bar == SB_VERT) {
     switch (request) {
       case SB_LINEUP:
-        FModel.ScrollBy(-1);
+        model.ScrollBy(-1);
         break;
       case SB_LINEDOWN:
-        FModel.ScrollBy(1);
+        model.ScrollBy(1);
         break;
       case SB_PAGEUP:
-        FModel.ScrollPages(-1);
+        model.ScrollPages(-1);
         break;
       case SB_PAGEDOWN:
-        FModel.ScrollPages(1);
+        model.ScrollPages(1);
         break;
       case SB_TOP:
-        FModel.ScrollTo(0);
+        model.ScrollTo(0);
         break;
       case SB_BOTTOM:
-        FModel.ScrollToEnd();
+        model.ScrollToEnd();
         break;
       case SB_THUMBTRACK:
       case SB_THUMBPOSITION:
-        FModel.ScrollTo(static_cast<std::uint64_t>(info.nTrackPos));
+        model.ScrollTo(static_cast<std::uint64_t>(info.nTrackPos));
         break;
       default:
         return;
@@ -599,84 +516,74 @@ void TLogView::OnScroll(int bar, int request) {
     const int step = TLogModel::kHorizontalStep;
     switch (request) {
       case SB_LINELEFT:
-        FModel.ScrollLeftTo(FModel.Left() - step);
+        model.ScrollLeftTo(model.Left() - step);
         break;
       case SB_LINERIGHT:
-        FModel.ScrollLeftTo(FModel.Left() + step);
+        model.ScrollLeftTo(model.Left() + step);
         break;
       case SB_PAGELEFT:
-        FModel.ScrollLeftTo(FModel.Left() - FModel.ViewportWidth());
+        model.ScrollLeftTo(model.Left() - model.ViewportWidth());
         break;
       case SB_PAGERIGHT:
-        FModel.ScrollLeftTo(FModel.Left() + FModel.ViewportWidth());
+        model.ScrollLeftTo(model.Left() + model.ViewportWidth());
         break;
       case SB_THUMBTRACK:
       case SB_THUMBPOSITION:
-        FModel.ScrollLeftTo(info.nTrackPos);
+        model.ScrollLeftTo(info.nTrackPos);
         break;
       default:
         return;
     }
   }
-  Sync();
+  FController.Sync();
 }
 
 bool TLogView::OnKey(WPARAM key) {
-  const bool control = Pressed(VK_CONTROL);
-  if ((control && key == 'C') || (control && key == VK_INSERT)) {
-    Copy();
-    return true;
-  }
-  if (control && key == 'A') {
-    SelectAll();
-    return true;
-  }
-  if (control && key == 'F') {
-    OpenFind();
-    return true;
-  }
-  if (control && key == 'S') {
-    SaveLog();
-    return true;
-  }
-  if (control && key == 'L') {
-    ClearLog();
-    return true;
-  }
-  if (key == VK_ESCAPE && FSave) {
-    CancelSave();
-    return true;
-  }
-  if (key == VK_F3) {
-    FindNext(!Pressed(VK_SHIFT));
-    return true;
-  }
-  static constexpr std::pair<WPARAM, TLogKey> kKeys[] = {
-      {VK_UP, TLogKey::Up},         {VK_DOWN, TLogKey::Down}, {VK_PRIOR, TLogKey::PageUp},
-      {VK_NEXT, TLogKey::PageDown}, {VK_LEFT, TLogKey::Left}, {VK_RIGHT, TLogKey::Right},
-      {VK_HOME, TLogKey::Home},     {VK_END, TLogKey::End}};
+  using K = TLogKeyPress;
+  static constexpr std::pair<WPARAM, K::TCode> kKeys[] = {{'C', K::C},
+                                                          {VK_INSERT, K::Insert},
+                                                          {'A', K::A},
+                                                          {'F', K::F},
+                                                          {'S', K::S},
+                                                          {'L', K::L},
+                                                          {VK_ESCAPE, K::Escape},
+                                                          {VK_F3, K::F3},
+                                                          {VK_UP, K::Up},
+                                                          {VK_DOWN, K::Down},
+                                                          {VK_PRIOR, K::PageUp},
+                                                          {VK_NEXT, K::PageDown},
+                                                          {VK_LEFT, K::Left},
+                                                          {VK_RIGHT, K::Right},
+                                                          {VK_HOME, K::Home},
+                                                          {VK_END, K::End}};
   const auto found = std::find_if(std::begin(kKeys), std::end(kKeys),
                                   [key](const auto& pair) { return pair.first == key; });
-  if (found == std::end(kKeys)) return false;
-  FModel.Navigate(found->second, control, Pressed(VK_SHIFT));
-  Sync();
-  return true;
+  return FController.Key({found == std::end(kKeys) ? K::Other : found->second, Pressed(VK_CONTROL),
+                          Pressed(VK_SHIFT)});
 }
+
+namespace {
+
+constexpr std::pair<int, TLogCommand> kCommands[] = {
+    {TLogView::kCopyCommand, TLogCommand::Copy},
+    {TLogView::kSelectAllCommand, TLogCommand::SelectAll},
+    {TLogView::kFindCommand, TLogCommand::Find},
+    {TLogView::kSaveCommand, TLogCommand::Save},
+    {TLogView::kClearCommand, TLogCommand::Clear}};
+
+}  // namespace
 
 HMENU TLogView::CreateContextMenu() const {
   HMENU menu = ::CreatePopupMenu();
-  const auto add = [menu](UINT flags, int command, const char* text, const wchar_t* keys) {
-    const std::wstring item = TApplication::FromUtf8(text) + L"\t" + keys;
-    ::AppendMenuW(menu, MF_STRING | flags, static_cast<UINT_PTR>(command), item.c_str());
-  };
-  add(FModel.HasSelection() ? 0 : MF_GRAYED, kCopyCommand, TLogTexts::kCopy, L"Ctrl+C");
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  add(FModel.LineCount() > 0 ? 0 : MF_GRAYED, kSelectAllCommand, TLogTexts::kSelectAll, L"Ctrl+A");
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  add(0, kFindCommand, TLogTexts::kFind, L"Ctrl+F");
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  add(FSave ? MF_GRAYED : 0, kSaveCommand, TLogTexts::kSave, L"Ctrl+S");
-  add(0, kClearCommand, TLogTexts::kClear, L"Ctrl+L");
+  for (const TLogMenuEntry& entry : FController.MenuEntries()) {
+    if (entry.SeparatorBefore) ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    const auto id = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                 [&](const auto& pair) { return pair.second == entry.Command; });
+    const std::wstring item =
+        TApplication::FromUtf8(entry.Text) + L"\t" + TApplication::FromUtf8(entry.Shortcut);
+    ::AppendMenuW(menu, MF_STRING | (entry.Enabled ? 0 : MF_GRAYED),
+                  static_cast<UINT_PTR>(id->first), item.c_str());
+  }
   return menu;
 }
 
@@ -694,12 +601,6 @@ void TLogView::OnContextMenu(int x, int y) {
   if (command != 0) ::SendMessageW(FWindow, WM_COMMAND, static_cast<WPARAM>(command), 0);
 }
 
-void TLogView::ExtendSelectionTo(int x, int y) {
-  FLastMouse = {x, y};
-  FModel.MoveCursor(FModel.PositionAt(x, y));
-  ::InvalidateRect(FWindow, nullptr, FALSE);
-}
-
 LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_PAINT:
@@ -709,10 +610,10 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
       return 1;  // the paint covers all
     case WM_SIZE:
       PlaceBars();
-      Sync();
+      FController.Sync();
       return 0;
     case WM_SETFOCUS:
-      ::CreateCaret(FWindow, nullptr, 1, FModel.LineHeight());
+      ::CreateCaret(FWindow, nullptr, 1, Model().LineHeight());
       FCaret = true;
       PlaceCaret();
       ::ShowCaret(FWindow);
@@ -738,22 +639,12 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
         case kFindClose:
           CloseFind();
           return 0;
-        case kCopyCommand:
-          Copy();
-          return 0;
-        case kSelectAllCommand:
-          SelectAll();
-          return 0;
-        case kFindCommand:
-          OpenFind();
-          return 0;
-        case kSaveCommand:
-          SaveLog();
-          return 0;
-        case kClearCommand:
-          ClearLog();
-          return 0;
         default:
+          for (const auto& [id, command] : kCommands)
+            if (LOWORD(w) == id) {
+              FController.Execute(command);
+              return 0;
+            }
           break;
       }
       break;
@@ -766,14 +657,15 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
       return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
     }
     case kFindWork:
-      FindWork();
+      FController.FindWork();
       return 0;
     case kSaveWork:
-      SaveWork();
+      FController.SaveWork();
       return 0;
     case WM_GETDLGCODE:
       // Escape cancels a save here, rather than the window.
-      return DLGC_WANTARROWS | DLGC_WANTCHARS | (w == VK_ESCAPE && FSave ? DLGC_WANTMESSAGE : 0);
+      return DLGC_WANTARROWS | DLGC_WANTCHARS |
+             (w == VK_ESCAPE && Saving() ? DLGC_WANTMESSAGE : 0);
     case WM_VSCROLL:
       OnScroll(SB_VERT, LOWORD(w));
       return 0;
@@ -786,61 +678,34 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
       FWheel += GET_WHEEL_DELTA_WPARAM(w);
       const int lines = FWheel / WHEEL_DELTA * static_cast<int>(per_notch);
       FWheel %= WHEEL_DELTA;
-      FModel.ScrollBy(-lines);
-      Sync();
+      FController.Model().ScrollBy(-lines);
+      FController.Sync();
       return 0;
     }
     case WM_KEYDOWN:
       if (OnKey(w)) return 0;
       break;
-    case WM_LBUTTONDOWN: {
-      const POINT point{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
-      if (::PtInRect(&FNewLinesMarker, point)) {
-        FModel.ScrollToEnd();
-        Sync();
-        return 0;
+    case WM_LBUTTONDOWN:
+      if (FController.MousePress(GET_X_LPARAM(l), GET_Y_LPARAM(l), (w & MK_SHIFT) != 0)) {
+        ::SetFocus(FWindow);
+        ::SetCapture(FWindow);
       }
-      ::SetFocus(FWindow);
-      ::SetCapture(FWindow);
-      const TLogModel::TPosition at = FModel.PositionAt(GET_X_LPARAM(l), GET_Y_LPARAM(l));
-      FModel.Select((w & MK_SHIFT) ? FModel.Anchor() : at, at);
-      FSelecting = true;
-      FLastMouse = {GET_X_LPARAM(l), GET_Y_LPARAM(l)};
-      ::InvalidateRect(FWindow, nullptr, FALSE);
       return 0;
-    }
-    case WM_MOUSEMOVE: {
-      if (!FSelecting) break;
-      ExtendSelectionTo(GET_X_LPARAM(l), GET_Y_LPARAM(l));
-      if (FModel.DragBeyondEdge(FLastMouse.x, FLastMouse.y))
-        ::SetTimer(FWindow, kAutoScrollTimer, 50, nullptr);
-      else
-        ::KillTimer(FWindow, kAutoScrollTimer);
+    case WM_MOUSEMOVE:
+      if (!FController.MouseMove(GET_X_LPARAM(l), GET_Y_LPARAM(l))) break;
       return 0;
-    }
     case WM_TIMER:
-      if (w == kFindTimer) {
-        FindWork();
-        return 0;
-      }
-      if (w == kSaveTimer) {
-        SaveWork();
-        return 0;
-      }
-      if (w != kAutoScrollTimer || !FSelecting) break;
-      FModel.DragStep(FLastMouse.x, FLastMouse.y);
-      Sync();
+      if (w == kFindTimer) FController.FindWork();
+      if (w == kSaveTimer) FController.SaveWork();
+      if (w == kAutoScrollTimer) FController.AutoScrollTick();
       return 0;
     case WM_LBUTTONUP:
     case WM_CAPTURECHANGED:
-      FSelecting = false;
-      ::KillTimer(FWindow, kAutoScrollTimer);
+      FController.MouseRelease();
       if (message == WM_LBUTTONUP) ::ReleaseCapture();
       return 0;
     case WM_LBUTTONDBLCLK:
-      FModel.SelectWordAt(FModel.PositionAt(GET_X_LPARAM(l), GET_Y_LPARAM(l)));
-      FSelecting = false;
-      ::InvalidateRect(FWindow, nullptr, FALSE);
+      FController.DoubleClick(GET_X_LPARAM(l), GET_Y_LPARAM(l));
       return 0;
     case WM_CONTEXTMENU:
       OnContextMenu(GET_X_LPARAM(l), GET_Y_LPARAM(l));
