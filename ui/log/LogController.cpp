@@ -3,20 +3,8 @@
 #include <algorithm>
 
 #include "ui/log/LogTexts.h"
+#include "ui/log/Unicode.h"
 #include "ui/log/VisibleText.h"
-
-namespace {
-
-void AppendCharacter(std::u16string& text, char32_t c) {
-  if (c < 0x10000) {
-    text.push_back(static_cast<char16_t>(c));
-  } else {
-    text.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-    text.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-  }
-}
-
-}  // namespace
 
 TLogController::TLogController(TLogViewPort& port, std::uint64_t capacity, std::string line_break)
     : FPort(port),
@@ -170,6 +158,36 @@ bool TLogController::Key(const TLogKeyPress& key) {
   return true;
 }
 
+void TLogController::Scroll(bool vertical, TLogScroll request, int position) {
+  const int step = TLogModel::kHorizontalStep;
+  const int page = FModel.ViewportWidth();
+  switch (request) {
+    case TLogScroll::LineBack:
+      vertical ? FModel.ScrollBy(-1) : FModel.ScrollLeftTo(FModel.Left() - step);
+      break;
+    case TLogScroll::LineForward:
+      vertical ? FModel.ScrollBy(1) : FModel.ScrollLeftTo(FModel.Left() + step);
+      break;
+    case TLogScroll::PageBack:
+      vertical ? FModel.ScrollPages(-1) : FModel.ScrollLeftTo(FModel.Left() - page);
+      break;
+    case TLogScroll::PageForward:
+      vertical ? FModel.ScrollPages(1) : FModel.ScrollLeftTo(FModel.Left() + page);
+      break;
+    case TLogScroll::Start:
+      vertical ? FModel.ScrollTo(0) : FModel.ScrollLeftTo(0);
+      break;
+    case TLogScroll::End:
+      vertical ? FModel.ScrollToEnd() : FModel.ScrollLeftTo(FModel.MaxLeft());
+      break;
+    case TLogScroll::To:
+      vertical ? FModel.ScrollTo(static_cast<std::uint64_t>(std::max(0, position)))
+               : FModel.ScrollLeftTo(position);
+      break;
+  }
+  Sync();
+}
+
 bool TLogController::MousePress(int x, int y, bool shift) {
   if (FMarker.Contains(static_cast<float>(x), static_cast<float>(y))) {
     FModel.ScrollToEnd();
@@ -265,7 +283,7 @@ void TLogController::DrawLine(std::string_view bytes, int top, float from_x, flo
       run_x = origin + next;
     } else {
       const std::size_t units = FRun.size();
-      AppendCharacter(FRun, VisibleCharacter(c.Code));
+      AppendUtf16(FRun, VisibleCharacter(c.Code));
       // A character outside the Basic Multilingual Plane takes two units: its advance goes
       // with the first.
       FAdvances.push_back(static_cast<int>(next) - static_cast<int>(x));

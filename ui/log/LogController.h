@@ -76,6 +76,9 @@ struct TLogKeyPress {
   bool Shift = false;
 };
 
+// A scroll bar's request: a line or a page back or forward, an end, or to a position.
+enum class TLogScroll { LineBack, LineForward, PageBack, PageForward, Start, End, To };
+
 // The context menu's commands.
 enum class TLogCommand { Copy, SelectAll, Find, Save, Clear };
 struct TLogMenuEntry {
@@ -170,6 +173,9 @@ class TLogController {
 
   // Empties the log: a save stops, find closes; lines go on coming.
   void ClearLog();
+
+  // A request of the vertical or the horizontal scroll bar.
+  void Scroll(bool vertical, TLogScroll request, int position = 0);
 
   // True when the controller took the key.
   bool Key(const TLogKeyPress& key);

@@ -1,13 +1,12 @@
 #include "ui/qt/LogView.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
@@ -24,7 +23,6 @@
 
 #include "ui/log/LogTexts.h"
 #include "ui/qt/Application.h"
-#include "ui/qt/FindBar.h"
 
 namespace {
 
@@ -66,16 +64,16 @@ TLogView::TLogView(std::uint64_t capacity, QWidget* parent)
   connect(FFindBar, &TFindBar::Changed, this, [this] {
     FController.FindText(FFindBar->Text().toStdU16String(), FFindBar->MatchCase());
   });
-  connect(FFindBar, &TFindBar::Next, this, [this] { FindNext(true); });
-  connect(FFindBar, &TFindBar::Previous, this, [this] { FindNext(false); });
-  connect(FFindBar, &TFindBar::Closed, this, &TLogView::CloseFind);
+  connect(FFindBar, &TFindBar::Next, this, [this] { FController.FindNext(true); });
+  connect(FFindBar, &TFindBar::Previous, this, [this] { FController.FindNext(false); });
+  connect(FFindBar, &TFindBar::Closed, this, [this] { FController.CloseFind(); });
   const auto shortcut = [this](QKeySequence keys, auto action) {
     auto* key = new QShortcut(keys, this, action);
     key->setContext(Qt::WindowShortcut);
   };
   shortcut(QKeySequence::Find, [this] { OpenFind(); });
-  shortcut(QKeySequence(Qt::Key_F3), [this] { FindNext(true); });
-  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(false); });
+  shortcut(QKeySequence(Qt::Key_F3), [this] { FController.FindNext(true); });
+  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FController.FindNext(false); });
   FAskSavePath = [this](const QString& proposed) {
     return QFileDialog::getSaveFileName(this, QString::fromUtf8(TLogTexts::kSaveTitle), proposed,
                                         QString::fromUtf8(TLogTexts::kTextFiles) + " (*.txt);;" +
@@ -108,14 +106,6 @@ void TLogView::ShowFindBar(bool shown) {
   PlaceBars();
 }
 
-void TLogView::FocusFindBar() {
-  FFindBar->Focus();
-}
-
-void TLogView::SetFindStatus(const std::string& status) {
-  FFindBar->SetStatus(QString::fromStdString(status));
-}
-
 void TLogView::ShowSaveStrip(const std::string& text) {
   FSaveStrip->setText(QString::fromStdString(text));
   PlaceBars();
@@ -145,10 +135,6 @@ void TLogView::StartWork(TLogWork work) {
 
 void TLogView::StopWork(TLogWork work) {
   (work == TLogWork::Find ? FFindWork : FSaveWork)->stop();
-}
-
-void TLogView::StartAutoScroll() {
-  if (!FAutoScroll.isActive()) FAutoScroll.start(50, this);
 }
 
 void TLogView::PutOnClipboard(std::u16string_view text) {
@@ -204,10 +190,6 @@ QColor TLogView::TextColor() const {
 
 QString TLogView::SelectedText() const {
   return QString::fromStdU16String(FController.SelectedText());
-}
-
-void TLogView::Repaint() {
-  viewport()->update();
 }
 
 void TLogView::SyncScrollBars() {

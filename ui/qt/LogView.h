@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "ui/log/LogController.h"
+#include "ui/qt/FindBar.h"
 
 // A read-only log of text lines, their bytes read as the host's text (UTF-8 where they form
 // it). The controller decides what each event does and what a paint draws; the view maps
@@ -21,7 +22,6 @@ class QLabel;
 class QMenu;
 class QPainter;
 class QTimer;
-class TFindBar;
 
 class TLogView : public QAbstractScrollArea, private TLogViewPort {
   Q_OBJECT
@@ -32,12 +32,12 @@ class TLogView : public QAbstractScrollArea, private TLogViewPort {
   ~TLogView() override;
 
   TLogController& Controller() { return FController; }
+  const TLogModel& Model() const { return FController.Model(); }
   // Appends each line, followed by a line break, as a new last line, in order. A line that
   // does not fit whole raises ELineInsertionError; the lines before it stay, and nothing of
   // it or of those after it goes in.
   void AppendLines(std::span<const std::string> lines) { FController.AppendAll(lines); }
   void AppendLine(std::string_view line);
-
   std::uint64_t FreeCharacters() const { return Model().FreeCharacters(); }
   std::uint64_t LineCount() const { return Model().LineCount(); }
   // Line `line` as the characters it stands for (control characters included).
@@ -59,33 +59,22 @@ class TLogView : public QAbstractScrollArea, private TLogViewPort {
     FController.Select({from_line, from_column}, {to_line, to_column});
   }
 
-  const TLogModel& Model() const { return FController.Model(); }
-
-  // Find: Ctrl+F opens the bar (or "Rechercher..." in the context menu), F3 and Shift+F3 find
-  // the next and previous match, Escape closes it and gives the focus back to the view, with
-  // the match still selected.
+  // Find: Ctrl+F (or "Rechercher..." in the context menu) opens the bar, F3 and Shift+F3
+  // find the next and previous match, Escape closes it. Save: Ctrl+S (or "Enregistrer le
+  // journal..."), Escape in the view cancels; copies and saves end lines with LF. Ctrl+L (or
+  // "Effacer le journal") empties the view.
   void OpenFind() { FController.OpenFind(); }
-  void CloseFind() { FController.CloseFind(); }
-  void FindNext(bool forward) { FController.FindNext(forward); }
   TFindBar* FindBar() const { return FFindBar; }
-
-  // Save: Ctrl+S (or "Enregistrer le journal..." in the context menu) asks where, then writes
-  // the lines there in slices, the progress in a strip at the view's bottom; Escape in the
-  // view cancels. A failure shows the default handler's box.
   void SaveLog() { FController.SaveLog(); }
-  void CancelSave() { FController.CancelSave(); }
   bool Saving() const { return FController.Saving(); }
   QString SaveProgress() const { return QString::fromStdString(FController.SaveProgress()); }
+  void ClearLog() { FController.ClearLog(); }
   // Asks where to save, proposing a path; an empty answer saves nothing. By default the
   // system's save dialog.
   using TAskSavePath = std::function<QString(const QString& proposed)>;
   void SetAskSavePath(TAskSavePath ask) { FAskSavePath = std::move(ask); }
   // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder.
   static QString ProposedSavePath();
-
-  // Ctrl+L (or "Effacer le journal" in the context menu): the view empties, its memory goes
-  // back to the system, find closes; lines go on coming.
-  void ClearLog() { FController.ClearLog(); }
 
   // The context menu, as a right click shows it.
   std::unique_ptr<QMenu> ContextMenu();
@@ -107,11 +96,13 @@ class TLogView : public QAbstractScrollArea, private TLogViewPort {
 
  private:
   // TLogViewPort
-  void Repaint() override;
+  void Repaint() override { viewport()->update(); }
   void SyncScrollBars() override;
   void StartWork(TLogWork work) override;
   void StopWork(TLogWork work) override;
-  void StartAutoScroll() override;
+  void StartAutoScroll() override {
+    if (!FAutoScroll.isActive()) FAutoScroll.start(50, this);
+  }
   void StopAutoScroll() override { FAutoScroll.stop(); }
   void PutOnClipboard(std::u16string_view text) override;
   bool HasSelectionBuffer() const override;
@@ -119,8 +110,10 @@ class TLogView : public QAbstractScrollArea, private TLogViewPort {
   std::filesystem::path AskSavePath() override;
   void ShowError(const std::exception& error) override;
   void ShowFindBar(bool shown) override;
-  void FocusFindBar() override;
-  void SetFindStatus(const std::string& status) override;
+  void FocusFindBar() override { FFindBar->Focus(); }
+  void SetFindStatus(const std::string& status) override {
+    FFindBar->SetStatus(QString::fromStdString(status));
+  }
   void ShowSaveStrip(const std::string& text) override;
   void FocusLog() override { setFocus(); }
   void Fill(TLogRole role, const TLogRect& rect) override;

@@ -1,6 +1,5 @@
 #include "ui/win32/LogView.h"
 
-#include <commctrl.h>
 #include <commdlg.h>
 #include <shlobj.h>
 #include <windowsx.h>
@@ -11,13 +10,13 @@
 #include <stdexcept>
 
 #include "ui/log/LogTexts.h"
+#include "ui/log/Unicode.h"
 #include "ui/win32/Application.h"
 
 #undef FindText  // commdlg.h's, not the model's
 
 namespace {
 
-constexpr UINT_PTR kAutoScrollTimer = 1;
 constexpr UINT_PTR kFindTimer = 2;
 constexpr UINT_PTR kSaveTimer = 3;
 constexpr UINT kFindWork = WM_APP + 2;
@@ -25,15 +24,6 @@ constexpr UINT kSaveWork = WM_APP + 3;
 
 bool Pressed(int key) {
   return (::GetKeyState(key) & 0x8000) != 0;
-}
-
-void AppendCharacter(std::wstring& text, char32_t c) {
-  if (c < 0x10000) {
-    text.push_back(static_cast<wchar_t>(c));
-  } else {
-    text.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
-    text.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-  }
 }
 
 // The next slice of a work after the event loop's turn: it waits while input is queued, which a
@@ -95,7 +85,10 @@ TLogView::TLogView(HWND parent, int id, std::uint64_t capacity)
     if (!ask) throw std::runtime_error("the system's save dialog is not there");
     return ask(&dialog) ? std::wstring(file) : std::wstring();
   };
-  CreateFindBar();
+  FFindBar = std::make_unique<TFindBar>(FWindow, FController);
+  ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE,
+                    0, 0, 0, 0, FWindow, reinterpret_cast<HMENU>(INT_PTR{kSaveStrip}),
+                    TApplication::Instance(), nullptr);
   ReadLocale();
   SetDpi(96);
 }
@@ -153,8 +146,8 @@ void TLogView::SetDpi(int dpi) {
   FBarFont = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
-  for (int id = kFindText; id <= kSaveStrip; ++id)
-    ::SendMessageW(FindControl(id), WM_SETFONT, reinterpret_cast<WPARAM>(FBarFont), TRUE);
+  FFindBar->SetFont(FBarFont);
+  ::SendMessageW(FindControl(kSaveStrip), WM_SETFONT, reinterpret_cast<WPARAM>(FBarFont), TRUE);
   UpdateMetrics();
   PlaceBars();
 }
@@ -165,36 +158,6 @@ void TLogView::ReadLocale() {
   const int length = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_STHOUSAND, separator, 8);
   FController.Model().SetThousandsSeparator(length > 1 ? TApplication::ToUtf8(separator)
                                                        : "\u202F");
-}
-
-void TLogView::CreateFindBar() {
-  struct TPart {
-    int Id;
-    const wchar_t* Type;
-    const char* Text;  // UTF-8
-    DWORD Style;
-    DWORD ExStyle;
-  };
-  const TPart parts[] = {
-      {kFindText, L"EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
-      {kFindCase, L"BUTTON", TLogTexts::kMatchCase, BS_AUTOCHECKBOX | WS_TABSTOP, 0},
-      {kFindPrevious, L"BUTTON", TLogTexts::kPrevious, BS_PUSHBUTTON | WS_TABSTOP, 0},
-      {kFindNext, L"BUTTON", TLogTexts::kNext, BS_PUSHBUTTON | WS_TABSTOP, 0},
-      {kFindStatus, L"STATIC", "", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, 0},
-      {kFindClose, L"BUTTON", TLogTexts::kClose, BS_PUSHBUTTON | WS_TABSTOP, 0},
-      {kSaveStrip, L"STATIC", "", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, 0},
-  };
-  for (const TPart& part : parts)
-    ::CreateWindowExW(part.ExStyle, part.Type, TApplication::FromUtf8(part.Text).c_str(),
-                      WS_CHILD | part.Style, 0, 0, 0, 0, FWindow,
-                      reinterpret_cast<HMENU>(INT_PTR{part.Id}), TApplication::Instance(),
-                      nullptr);
-  const std::wstring cue = TApplication::FromUtf8(TLogTexts::kFindPlaceholder);
-  ::SendMessageW(FindControl(kFindText), EM_SETCUEBANNER, TRUE,
-                 reinterpret_cast<LPARAM>(cue.c_str()));
-  for (int id : {kFindText, kFindCase, kFindPrevious, kFindNext, kFindClose})
-    ::SetWindowSubclass(FindControl(id), &TLogView::FindBarProc, 1,
-                        reinterpret_cast<DWORD_PTR>(this));
 }
 
 // Along the view's bottom edge, inside it: the save strip, then the find bar; the text stands
@@ -210,50 +173,19 @@ void TLogView::PlaceBars() {
   ::MoveWindow(FindControl(kSaveStrip), scale(4), top - strip,
                std::max(0L, client.right - scale(8)), strip, TRUE);
   ::ShowWindow(FindControl(kSaveStrip), Saving() ? SW_SHOW : SW_HIDE);
-  struct TSlot {
-    int Id;
-    int Width;
-  };
-  const TSlot slots[] = {{kFindText, 200}, {kFindCase, 120},   {kFindPrevious, 70},
-                         {kFindNext, 70},  {kFindStatus, 320}, {kFindClose, 60}};
-  int x = scale(4);
-  for (const TSlot& slot : slots) {
-    const int width = slot.Id == kFindStatus
-                          ? std::max(scale(40), static_cast<int>(client.right) - x - scale(68))
-                          : scale(slot.Width);
-    ::MoveWindow(FindControl(slot.Id), x, top + scale(2), width, std::max(0, find - scale(4)),
-                 TRUE);
-    ::ShowWindow(FindControl(slot.Id), Model().FindOpen() ? SW_SHOW : SW_HIDE);
-    x += width + scale(6);
-  }
+  FFindBar->Place(top, client.right, find, FDpi, Model().FindOpen());
   FController.Model().SetViewport(client.right, client.bottom - FBarHeight);
 }
 
 void TLogView::ShowFindBar(bool shown) {
   // A hidden bar gives the focus back to the view.
-  if (!shown && ::GetParent(::GetFocus()) == FWindow) ::SetFocus(FWindow);
+  if (!shown && FFindBar->HasFocus()) ::SetFocus(FWindow);
   PlaceBars();
-}
-
-void TLogView::FocusFindBar() {
-  ::SetFocus(FindControl(kFindText));
-  ::SendMessageW(FindControl(kFindText), EM_SETSEL, 0, -1);
-}
-
-void TLogView::SetFindStatus(const std::string& status) {
-  ::SetWindowTextW(FindControl(kFindStatus), TApplication::FromUtf8(status).c_str());
 }
 
 void TLogView::ShowSaveStrip(const std::string& text) {
   ::SetWindowTextW(FindControl(kSaveStrip), TApplication::FromUtf8(text).c_str());
   PlaceBars();
-}
-
-void TLogView::FindTextChanged() {
-  wchar_t text[512] = L"";
-  const int length = ::GetWindowTextW(FindControl(kFindText), text, 512);
-  const bool match_case = ::SendMessageW(FindControl(kFindCase), BM_GETCHECK, 0, 0) == BST_CHECKED;
-  FController.FindText(std::u16string(text, text + std::max(0, length)), match_case);
 }
 
 void TLogView::StartWork(TLogWork work) {
@@ -265,39 +197,6 @@ void TLogView::StartWork(TLogWork work) {
 
 void TLogView::StopWork(TLogWork work) {
   ::KillTimer(FWindow, work == TLogWork::Find ? kFindTimer : kSaveTimer);
-}
-
-void TLogView::StartAutoScroll() {
-  ::SetTimer(FWindow, kAutoScrollTimer, 50, nullptr);
-}
-
-void TLogView::StopAutoScroll() {
-  ::KillTimer(FWindow, kAutoScrollTimer);
-}
-
-LRESULT CALLBACK TLogView::FindBarProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
-                                       DWORD_PTR view) {
-  auto* self = reinterpret_cast<TLogView*>(view);
-  const bool text = ::GetDlgCtrlID(window) == kFindText;
-  const bool button = !text && ::GetDlgCtrlID(window) != kFindCase;
-  // Not the dialog manager's, here: Escape would cancel the window, Enter press its default.
-  if (message == WM_GETDLGCODE && (w == VK_ESCAPE || (w == VK_RETURN && (text || button))))
-    return ::DefSubclassProc(window, message, w, l) | DLGC_WANTMESSAGE;
-  if (message == WM_KEYDOWN && (w == VK_ESCAPE || w == VK_F3 || (w == VK_RETURN && text))) {
-    return Handled(window, [&]() -> LRESULT {
-      if (w == VK_ESCAPE)
-        self->CloseFind();
-      else
-        self->FindNext(!Pressed(VK_SHIFT));
-      return 0;
-    });
-  }
-  if (message == WM_KEYDOWN && w == VK_RETURN && button) {
-    ::SendMessageW(window, BM_CLICK, 0, 0);
-    return 0;
-  }
-  if (message == WM_CHAR && (w == L'\r' || w == 27)) return 0;  // no beep
-  return ::DefSubclassProc(window, message, w, l);
 }
 
 std::filesystem::path TLogView::AskSavePath() {
@@ -329,12 +228,13 @@ void TLogView::UpdateMetrics() {
   // control.
   FController.Model().SetMetrics(
       [this](char32_t shown) {
-        std::wstring text;
-        AppendCharacter(text, shown);
+        std::u16string text;
+        AppendUtf16(text, shown);
         HDC dc = ::GetDC(FWindow);
         const HGDIOBJ before = ::SelectObject(dc, FFont);
         SIZE extent{};
-        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        ::GetTextExtentPoint32W(dc, reinterpret_cast<const wchar_t*>(text.c_str()),
+                                static_cast<int>(text.size()), &extent);
         ::SelectObject(dc, before);
         ::ReleaseDC(FWindow, dc);
         return static_cast<float>(extent.cx);
@@ -480,62 +380,21 @@ void TLogView::PlaceCaret() {
 }
 
 void TLogView::OnScroll(int bar, int request) {
-  TLogModel& model = FController.Model();
+  // The left and right ends share the top's and bottom's codes: the horizontal bar has none.
+  static constexpr std::pair<int, TLogScroll> kRequests[] = {
+      {SB_LINEUP, TLogScroll::LineBack}, {SB_LINEDOWN, TLogScroll::LineForward},
+      {SB_PAGEUP, TLogScroll::PageBack}, {SB_PAGEDOWN, TLogScroll::PageForward},
+      {SB_TOP, TLogScroll::Start},       {SB_BOTTOM, TLogScroll::End},
+      {SB_THUMBTRACK, TLogScroll::To},   {SB_THUMBPOSITION, TLogScroll::To}};
+  const auto found = std::find_if(std::begin(kRequests), std::end(kRequests),
+                                  [request](const auto& pair) { return pair.first == request; });
+  if (found == std::end(kRequests)) return;
+  if (bar == SB_HORZ && (request == SB_TOP || request == SB_BOTTOM)) return;
   SCROLLINFO info{};
   info.cbSize = sizeof info;
   info.fMask = SIF_ALL;
   ::GetScrollInfo(FWindow, bar, &info);
-  if (bar == SB_VERT) {
-    switch (request) {
-      case SB_LINEUP:
-        model.ScrollBy(-1);
-        break;
-      case SB_LINEDOWN:
-        model.ScrollBy(1);
-        break;
-      case SB_PAGEUP:
-        model.ScrollPages(-1);
-        break;
-      case SB_PAGEDOWN:
-        model.ScrollPages(1);
-        break;
-      case SB_TOP:
-        model.ScrollTo(0);
-        break;
-      case SB_BOTTOM:
-        model.ScrollToEnd();
-        break;
-      case SB_THUMBTRACK:
-      case SB_THUMBPOSITION:
-        model.ScrollTo(static_cast<std::uint64_t>(info.nTrackPos));
-        break;
-      default:
-        return;
-    }
-  } else {
-    const int step = TLogModel::kHorizontalStep;
-    switch (request) {
-      case SB_LINELEFT:
-        model.ScrollLeftTo(model.Left() - step);
-        break;
-      case SB_LINERIGHT:
-        model.ScrollLeftTo(model.Left() + step);
-        break;
-      case SB_PAGELEFT:
-        model.ScrollLeftTo(model.Left() - model.ViewportWidth());
-        break;
-      case SB_PAGERIGHT:
-        model.ScrollLeftTo(model.Left() + model.ViewportWidth());
-        break;
-      case SB_THUMBTRACK:
-      case SB_THUMBPOSITION:
-        model.ScrollLeftTo(info.nTrackPos);
-        break;
-      default:
-        return;
-    }
-  }
-  FController.Sync();
+  FController.Scroll(bar == SB_VERT, found->second, info.nTrackPos);
 }
 
 bool TLogView::OnKey(WPARAM key) {
@@ -625,28 +484,12 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
       ::InvalidateRect(FWindow, nullptr, FALSE);
       return 0;
     case WM_COMMAND:
-      switch (LOWORD(w)) {
-        case kFindText:
-          if (HIWORD(w) == EN_CHANGE) FindTextChanged();
+      if (FFindBar->Command(w)) return 0;
+      for (const auto& [id, command] : kCommands)
+        if (LOWORD(w) == id) {
+          FController.Execute(command);
           return 0;
-        case kFindCase:
-          FindTextChanged();
-          return 0;
-        case kFindPrevious:
-        case kFindNext:
-          FindNext(LOWORD(w) == kFindNext);
-          return 0;
-        case kFindClose:
-          CloseFind();
-          return 0;
-        default:
-          for (const auto& [id, command] : kCommands)
-            if (LOWORD(w) == id) {
-              FController.Execute(command);
-              return 0;
-            }
-          break;
-      }
+        }
       break;
     case WM_CTLCOLORSTATIC: {
       // The status, the strip and the check box on the bar's own face, not on a white box.

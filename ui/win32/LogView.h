@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ui/log/LogController.h"
+#include "ui/win32/FindBar.h"
 
 class TLogView : private TLogViewPort {
  public:
@@ -25,12 +26,12 @@ class TLogView : private TLogViewPort {
     kCopyCommand = 1,
     kSelectAllCommand,
     kFindCommand,
-    kFindText,
-    kFindCase,
-    kFindPrevious,
-    kFindNext,
-    kFindStatus,
-    kFindClose,
+    kFindText = TFindBar::kText,
+    kFindCase = TFindBar::kCase,
+    kFindPrevious = TFindBar::kPrevious,
+    kFindNext = TFindBar::kNext,
+    kFindStatus = TFindBar::kStatus,
+    kFindClose = TFindBar::kClose,
     kSaveCommand,
     kClearCommand,
     kSaveStrip
@@ -62,27 +63,16 @@ class TLogView : private TLogViewPort {
   // Arial 8 at `dpi` dots per inch.
   void SetDpi(int dpi);
 
-  void SelectAll() { FController.SelectAll(); }
-  // The selection as text on the clipboard, lines ended by CR LF.
-  void Copy() { FController.Copy(); }
-
   const TLogModel& Model() const { return FController.Model(); }
+  HWND FindControl(int id) const { return ::GetDlgItem(FWindow, id); }
 
   // Find: Ctrl+F (or "Rechercher..." in the context menu) opens a thin bar at the view's
   // bottom, F3 and Shift+F3 (from the view or any control of the bar), Enter and Shift+Enter
-  // in its text find the next and previous match, Escape in any of its controls closes it and
-  // gives the focus back to the view, the match still selected.
-  void OpenFind() { FController.OpenFind(); }
-  void CloseFind() { FController.CloseFind(); }
-  void FindNext(bool forward) { FController.FindNext(forward); }
-  HWND FindControl(int id) const { return ::GetDlgItem(FWindow, id); }
-
-  // Save: Ctrl+S (or "Enregistrer le journal..." in the context menu) asks where, then writes
-  // the lines there in slices, the progress in a strip at the view's bottom; Escape in the
-  // view cancels. A failure shows the default handler's box.
-  void SaveLog() { FController.SaveLog(); }
-  void CancelSave() { FController.CancelSave(); }
+  // in its text find the next and previous match, Escape in any of its controls closes it.
+  // Save: Ctrl+S (or "Enregistrer le journal..."), Escape in the view cancels; copies and
+  // saves end lines with CR LF. Ctrl+L (or "Effacer le journal") empties the view.
   bool Saving() const { return FController.Saving(); }
+  void ClearLog() { FController.ClearLog(); }
   // Asks where to save, proposing a path; an empty answer saves nothing. By default the
   // system's save dialog.
   using TAskSavePath = std::function<std::wstring(const std::wstring& proposed)>;
@@ -90,14 +80,11 @@ class TLogView : private TLogViewPort {
   // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder.
   static std::wstring ProposedSavePath();
 
-  // Ctrl+L (or "Effacer le journal" in the context menu): the view empties, its memory goes
-  // back to the system, find closes; lines go on coming.
-  void ClearLog() { FController.ClearLog(); }
-
   // The context menu, as a right click shows it; the caller destroys it.
   HMENU CreateContextMenu() const;
 
  private:
+  static constexpr UINT_PTR kAutoScrollTimer = 1;
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
 
@@ -106,16 +93,16 @@ class TLogView : private TLogViewPort {
   void SyncScrollBars() override;
   void StartWork(TLogWork work) override;
   void StopWork(TLogWork work) override;
-  void StartAutoScroll() override;
-  void StopAutoScroll() override;
+  void StartAutoScroll() override { ::SetTimer(FWindow, kAutoScrollTimer, 50, nullptr); }
+  void StopAutoScroll() override { ::KillTimer(FWindow, kAutoScrollTimer); }
   void PutOnClipboard(std::u16string_view text) override;
   bool HasSelectionBuffer() const override { return false; }
   void PutOnSelectionBuffer(std::u16string_view) override {}
   std::filesystem::path AskSavePath() override;
   void ShowError(const std::exception& error) override;
   void ShowFindBar(bool shown) override;
-  void FocusFindBar() override;
-  void SetFindStatus(const std::string& status) override;
+  void FocusFindBar() override { FFindBar->Focus(); }
+  void SetFindStatus(const std::string& status) override { FFindBar->SetStatus(status); }
   void ShowSaveStrip(const std::string& text) override;
   void FocusLog() override { ::SetFocus(FWindow); }
   void Fill(TLogRole role, const TLogRect& rect) override;
@@ -128,18 +115,14 @@ class TLogView : private TLogViewPort {
   void OnScroll(int bar, int request);
   bool OnKey(WPARAM key);
   void OnContextMenu(int x, int y);
-  void CreateFindBar();
   // The find bar and the save strip along the bottom edge, the text above them.
   void PlaceBars();
-  void FindTextChanged();
   void ReadLocale();
   void PlaceCaret();
-  // Each control of the find bar: Escape, F3, and Enter.
-  static LRESULT CALLBACK FindBarProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR id,
-                                      DWORD_PTR view);
 
   HWND FWindow = nullptr;
   TLogController FController;
+  std::unique_ptr<TFindBar> FFindBar;
   HFONT FFont = nullptr;
   HFONT FBarFont = nullptr;  // the find bar's, Tahoma 8 as the window's controls
   int FBarHeight = 0;        // the find bar's, while open, and the save strip's, while saving
