@@ -37,7 +37,7 @@ struct TLogRect {
 };
 
 // A run of characters, as shown, from X on the row at Top: Advances holds each UTF-16 unit's
-// advance in whole pixels (the second unit of a pair, none); Clip, when set, bounds the drawing.
+// advance in whole pixels (0 for the second unit of a pair); Clip, when set, bounds the drawing.
 struct TLogRun {
   TLogRole Role;
   float X;
