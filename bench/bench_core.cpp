@@ -246,7 +246,8 @@ void BM_WindowPathPerSegment(benchmark::State& state) {
       }
       if (received.Datagram.empty()) continue;
       if (blank.empty()) blank.push_back(std::make_unique<TTrameTCP>());
-      if (!DecodeDatagram(received.Datagram, 1, 65535, received.UnixMicroseconds, *blank.back()))
+      if (DecodeDatagram(received.Datagram, 1, 65535, received.UnixMicroseconds, *blank.back()) !=
+          TDecodeResult::Filled)
         continue;
       items.push_back({std::move(blank.back()), 0});
       blank.pop_back();

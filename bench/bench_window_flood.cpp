@@ -23,9 +23,9 @@
 #include <string>
 #include <thread>
 
+#include "capture/linux/CaptureHelper.h"
 #include "testsupport/FloodGenerator.h"
 #include "testsupport/Tcpdump.h"
-#include "capture/linux/CaptureHelper.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/LogView.h"
 #include "ui/qt/UnitMain.h"
@@ -210,11 +210,12 @@ TMemory HeldUpWindow(TCaptureServices services, const TNetns& ns, const char* ad
 }
 
 void PrintMemory(const char* flood, const TMemory& memory) {
-  std::printf("window held up for 5 s under %s: resident %ld MB before, %ld MB at the peak; "
-              "%llu lines shown, %llu reported dropped in %d markers\n",
-              flood, memory.BeforeKb / 1024, memory.PeakKb / 1024,
-              static_cast<unsigned long long>(memory.Run.Shown),
-              static_cast<unsigned long long>(memory.Run.Lost), memory.Run.Markers);
+  std::printf(
+      "window held up for 5 s under %s: resident %ld MB before, %ld MB at the peak; "
+      "%llu lines shown, %llu reported dropped in %d markers\n",
+      flood, memory.BeforeKb / 1024, memory.PeakKb / 1024,
+      static_cast<unsigned long long>(memory.Run.Shown),
+      static_cast<unsigned long long>(memory.Run.Lost), memory.Run.Markers);
   std::fflush(stdout);
 }
 

@@ -12,6 +12,11 @@
 // deadlines from it, so that the window never cuts a hand-over that is still in progress.
 inline constexpr std::chrono::milliseconds kHandOverLimit{2000};
 
+// The notice a layer hands over when a stop's hand-over could not hand over all that the
+// system had captured before the stop: it ran out of time, or the means of capture broke off.
+inline constexpr const char* kHandOverCut =
+    "the stop's hand-over ran out of time: what the sockets still held is not shown";
+
 // One capture on the platform's means: set up for a whole request at once, then batches of
 // datagrams until a stop, then what the system still held. One object serves one capture.
 // Every operation but Stop is called on the capture's own thread.

@@ -4,9 +4,8 @@
 #include <string>
 #include <vector>
 
-// The host's own addresses, in the system's order: on Windows the IPv4 addresses of the
-// host's name; on Linux the IPv4 addresses of the interfaces that are up, loopback excepted,
-// or 127.0.0.1 when there is none.
+// The host's own addresses, in the system's order: the IPv4 addresses of the interfaces that
+// are up, loopback excepted, or 127.0.0.1 when there is none.
 std::vector<std::string> HostAddresses();
 
 // One address of one of the host's interfaces, in UTF-8: the address as text, an IPv6

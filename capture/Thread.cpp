@@ -20,8 +20,8 @@ struct TThreadStart {
 };
 
 void TThread::Terminate() {
+  TerminateRequested();
   FTerminated.store(true, std::memory_order_release);
-  TerminatedSet();
 }
 
 void TThread::Resume() {

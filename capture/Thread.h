@@ -10,7 +10,7 @@ class TThread {
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;
 
-  // Sets the stop request and wakes whatever Execute may be waiting on. Returns at once.
+  // Tells the thread's own machinery of the stop, then sets the stop request. Returns at once.
   void Terminate();
   bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
 
@@ -23,8 +23,9 @@ class TThread {
   void Resume();
 
   virtual void Execute() = 0;
-  // Called by Terminate after the flag is set, on the terminating thread.
-  virtual void TerminatedSet() {}
+  // Called by Terminate before the flag is set, on the terminating thread: whatever Execute
+  // does once it sees the flag may then count on what this recorded of the stop.
+  virtual void TerminateRequested() {}
   // Called on the thread once Execute has returned (or thrown), just before the release.
   virtual void DoTerminate() {}
 

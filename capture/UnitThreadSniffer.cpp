@@ -17,6 +17,9 @@ constexpr const char* kRightsNeeded =
     "group " QUORVEL_CAPTURE_GROUP " have)";
 #endif
 
+// When not even the failure's text can be put together.
+constexpr const char* kFailureUntold = "Capture failed, and no memory was left to tell why";
+
 }  // namespace
 
 void TSnifferControl::Terminate() {
@@ -36,6 +39,7 @@ bool TSnifferControl::Ended() const {
 
 std::string TSnifferControl::Failure() const {
   std::lock_guard guard(FLock);
+  if (FFailure.empty() && FFixedFailure) return FFixedFailure;
   return FFailure;
 }
 
@@ -111,11 +115,11 @@ void TThreadSniffer::Execute() {
       ReceiveLoop();
     }
   } catch (const std::bad_alloc&) {
-    Fail({step, ENOMEM, "out of memory"});
+    Fail(step, ENOMEM, "out of memory");
   } catch (const std::exception& error) {
-    Fail({step, 0, error.what()});
+    Fail(step, 0, error.what());
   } catch (...) {
-    Fail({step, 0, ""});
+    Fail(step, 0, "");
   }
   FLayer->Close();
 }
@@ -140,18 +144,36 @@ void TThreadSniffer::ReceiveLoop() {
     hand();
 }
 
+void TThreadSniffer::Keep(TPileItem item) {
+  try {
+    if (FLost != 0) {
+      FDecoded.push_back({nullptr, FLost});
+      FLost = 0;
+    }
+    FDecoded.push_back(std::move(item));  // left whole when it throws
+  } catch (const std::bad_alloc&) {
+    if (item.Notice) throw;  // not a datagram: the capture ends for want of memory, as it says
+    FLost += DatagramsIn(item);
+  }
+}
+
+std::uint64_t TThreadSniffer::DatagramsIn(const TPileItem& item) {
+  if (item.Trame) return 1;
+  return item.Notice ? 0 : item.Dropped;
+}
+
 void TThreadSniffer::DecodeBatch(const std::vector<TReceived>& batch) {
   FDecoded.clear();
   if (FPool && FBlank.size() < batch.size()) FPool->Take(FBlank, batch.size() - FBlank.size());
   for (const TReceived& received : batch) {
     if (received.Dropped != 0 || !received.Notice.empty()) [[unlikely]] {
       if (!received.Notice.empty())
-        FDecoded.push_back({nullptr, 0, std::make_unique<std::string>(received.Notice)});
-      if (received.Dropped != 0) FDecoded.push_back({nullptr, received.Dropped});
+        Keep({nullptr, 0, std::make_unique<std::string>(received.Notice)});
+      FLost += received.Dropped;
     }
     if (received.Datagram.empty()) continue;
     // A failed allocation of the record itself ends the capture; a failure while it is filled
-    // or kept costs only this datagram.
+    // or kept costs only this datagram, counted in a drop marker at its place.
     if (FBlank.empty()) FBlank.push_back(std::make_unique<TTrameTCP>());
     // A released record was last touched on the window's thread: ask for its memory (its
     // first and last bytes: two cache lines) a few records ahead, so that filling it does
@@ -163,45 +185,84 @@ void TThreadSniffer::DecodeBatch(const std::vector<TReceived>& batch) {
       __builtin_prefetch(reinterpret_cast<const char*>(next) + sizeof(TTrameTCP) - 1, 1);
       __builtin_prefetch(FBlank[FBlank.size() - 1 - kAhead / 2]->Data.data(), 1);
     }
-    if (!DecodeDatagram(received.Datagram, FPortStart, FPortEnd, received.UnixMicroseconds,
-                        *FBlank.back()))
-      continue;
+    switch (DecodeDatagram(received.Datagram, FPortStart, FPortEnd, received.UnixMicroseconds,
+                           *FBlank.back())) {
+      case TDecodeResult::NotRetained:
+        continue;
+      case TDecodeResult::Unfilled:
+        ++FLost;
+        continue;
+      case TDecodeResult::Filled:
+        break;
+    }
     TPileItem decoded{std::move(FBlank.back()), 0};
     FBlank.pop_back();
-    try {
-      FDecoded.push_back(std::move(decoded));
-    } catch (const std::bad_alloc&) {
-    }
+    Keep(std::move(decoded));
   }
 }
 
 void TThreadSniffer::PushDecoded() {
   std::lock_guard guard(FControl->FLock);  // against Detach
-  if (FControl->FDetached) return FDecoded.clear();
+  if (FControl->FDetached) {
+    FLost = 0;
+    return FDecoded.clear();
+  }
+  // What the queue could not take is lost, counted in a drop marker pushed before the entry
+  // after it; when the marker cannot be pushed either, that entry is counted in it too, and
+  // the marker waits for the next push.
   std::size_t pushed = 0;
-  while (pushed < FDecoded.size()) {
+  std::uint64_t lost = 0;  // before FDecoded[pushed]
+  for (;;) {
     try {
+      if (lost != 0) {
+        FPile->PushDropped(lost);
+        lost = 0;
+      }
       FPile->PushBatch(FDecoded, pushed);
+      break;
     } catch (const std::exception&) {
-      ++pushed;  // the queue could not take this one; only it is lost
+      if (pushed == FDecoded.size()) break;
+      lost += DatagramsIn(FDecoded[pushed++]);
     }
   }
   FDecoded.clear();
+  // Losses after the last entry, DecodeBatch's included.
+  FLost += lost;
+  if (FLost == 0) return;
+  try {
+    FPile->PushDropped(FLost);
+    FLost = 0;
+  } catch (const std::exception&) {
+  }
 }
 
-void TThreadSniffer::Fail(const TCaptureError& error) {
+void TThreadSniffer::Fail(const TCaptureError& error) noexcept {
+  Fail(error.Step, error.Code, error.Text, error.MissingRights);
+}
+
+void TThreadSniffer::Fail(TCaptureStep step, int code, std::string_view text,
+                          bool missing_rights) noexcept {
   // What fails while a stop is under way is part of stopping, not news for the user.
   if (Terminated()) return;
-  // Quoted, so that an empty or odd address text still reads as one.
-  std::string message = "Capture on '" + FIp + "' failed at " + std::string(StepName(error.Step)) +
-                        ": " + (error.Text.empty() ? "unknown failure" : error.Text);
-  if (error.Code != 0) message += " (error " + std::to_string(error.Code) + ")";
-  if (error.MissingRights) message += kRightsNeeded;
-  std::lock_guard guard(FControl->FLock);
-  FControl->FFailure = std::move(message);
+  try {
+    // Quoted, so that an empty or odd address text still reads as one.
+    std::string message = "Capture on '" + FIp + "' failed at ";
+    message += StepName(step);
+    message += ": ";
+    message += text.empty() ? "unknown failure" : text;
+    if (code != 0) message += " (error " + std::to_string(code) + ")";
+    if (missing_rights) message += kRightsNeeded;
+    std::lock_guard guard(FControl->FLock);
+    FControl->FFailure = std::move(message);
+  } catch (...) {
+    std::lock_guard guard(FControl->FLock);
+    FControl->FFixedFailure = kFailureUntold;
+  }
 }
 
-void TThreadSniffer::TerminatedSet() {
+// The layer hears of the stop before the capture thread can see it: the first batch handed
+// over after the stop is then already cut at the stop's moment.
+void TThreadSniffer::TerminateRequested() {
   FLayer->Stop();
 }
 

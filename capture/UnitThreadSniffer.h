@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture/CaptureLayer.h"
@@ -44,6 +45,8 @@ class TSnifferControl {
   bool FEnded = false;
   bool FDetached = false;
   std::string FFailure;
+  // A failure whose text could not be composed; kept without allocating.
+  const char* FFixedFailure = nullptr;
 };
 
 // The capture's own thread: opens the capture layer for FIp and the ports, receives batch after
@@ -63,7 +66,7 @@ class TThreadSniffer final : public TThread {
 
  protected:
   void Execute() override;
-  void TerminatedSet() override;
+  void TerminateRequested() override;
   void DoTerminate() override;
 
  private:
@@ -75,9 +78,17 @@ class TThreadSniffer final : public TThread {
   // Decodes the batch's datagrams into records, drop reports into markers, notices into
   // notices, in order.
   void DecodeBatch(const std::vector<TReceived>& batch);
+  // Appends `item` to FDecoded after a drop marker for FLost; counts in FLost what it cannot
+  // keep for want of memory.
+  void Keep(TPileItem item);
+  // How many datagrams the entry stands for: a record one, a drop marker its count.
+  static std::uint64_t DatagramsIn(const TPileItem& item);
   // Pushes what DecodeBatch decoded onto the queue, unless the capture was detached.
   void PushDecoded();
-  void Fail(const TCaptureError& error);
+  // Keeps the failure's text in the control; never leaves it without one.
+  void Fail(const TCaptureError& error) noexcept;
+  void Fail(TCaptureStep step, int code, std::string_view text,
+            bool missing_rights = false) noexcept;
 
   const std::string FIp;
   const std::uint16_t FPortStart;
@@ -86,6 +97,9 @@ class TThreadSniffer final : public TThread {
   const std::unique_ptr<TCaptureLayer> FLayer;
   const std::shared_ptr<TTramePool> FPool;
   const std::shared_ptr<TSnifferControl> FControl;
-  std::vector<TPileItem> FDecoded;                 // decoded, not yet pushed
+  std::vector<TPileItem> FDecoded;  // decoded, not yet pushed
+  // Datagrams lost for want of memory (or dropped by the layer) after the last entry of
+  // FDecoded, or of the queue once FDecoded is pushed: a drop marker not yet made.
+  std::uint64_t FLost = 0;
   std::vector<std::unique_ptr<TTrameTCP>> FBlank;  // records to fill
 };

@@ -94,8 +94,44 @@ class TDrapeauxTCP {
   std::uint8_t FBits = 0;
 };
 
+// Whether a payload's text was cut at a zero byte, and how many bytes of the payload follow
+// that byte. Three bytes, so that it fills the record's padding and the record stays two cache
+// lines; no datagram is received whole that holds more than the largest count it keeps.
+class TZeroCut {
+ public:
+  static constexpr std::uint32_t kMaxFollowing = 0xFFFFFE;
+
+  constexpr TZeroCut() = default;  // no zero byte
+  // A zero byte followed by `following` bytes of payload.
+  static constexpr TZeroCut At(std::size_t following) {
+    TZeroCut cut;
+    cut.Store(static_cast<std::uint32_t>(std::min<std::size_t>(following, kMaxFollowing)));
+    return cut;
+  }
+
+  constexpr bool Met() const { return Load() != kNone; }
+  constexpr std::uint32_t Following() const { return Met() ? Load() : 0; }
+
+  friend constexpr bool operator==(TZeroCut, TZeroCut) = default;
+
+ private:
+  static constexpr std::uint32_t kNone = 0xFFFFFF;
+
+  constexpr void Store(std::uint32_t value) {
+    for (int i = 0; i < 3; ++i)
+      FBytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+  constexpr std::uint32_t Load() const {
+    return std::uint32_t{FBytes[0]} | std::uint32_t{FBytes[1]} << 8 |
+           std::uint32_t{FBytes[2]} << 16;
+  }
+
+  std::uint8_t FBytes[3] = {0xFF, 0xFF, 0xFF};
+};
+
 // One captured TCP segment. Date is a local date-time: whole days since 30 December 1899,
-// the fraction being the time of day. Data is the payload as 8-bit text.
+// the fraction being the time of day. Data is the payload as 8-bit text, up to its first zero
+// byte; ZeroCut tells whether there was one and what followed it.
 struct TTrameTCP {
   // Provided, so that a new record, value-initialized, is not first cleared whole: every field
   // gets its value below, and the addresses' text, most of the record, needs none.
@@ -105,5 +141,8 @@ struct TTrameTCP {
   TIpPort Source;
   TIpPort Dest;
   TDrapeauxTCP Drapeaux;
+  TZeroCut ZeroCut;
   std::string Data;
 };
+
+static_assert(sizeof(TTrameTCP) <= 128, "a record fills two cache lines");

@@ -130,8 +130,10 @@ void TPcapSource::OnPacket(u_char* self, const pcap_pkthdr* header, const u_char
 bool TPcapSource::Dropped(std::uint32_t& dropped) {
   tpacket_stats_v3 stats{};
   socklen_t length = sizeof stats;
-  if (::getsockopt(::pcap_fileno(FHandle), SOL_PACKET, PACKET_STATISTICS, &stats, &length) != 0)
-    return false;
+  if (::getsockopt(::pcap_fileno(FHandle), SOL_PACKET, PACKET_STATISTICS, &stats, &length) != 0) {
+    const int code = errno;
+    return Fail(code, std::string("cannot read the capture's drop count: ") + std::strerror(code));
+  }
   FDropped += stats.tp_drops;
   dropped = FDropped;
   return true;

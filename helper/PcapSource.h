@@ -40,7 +40,8 @@ class TPcapSource {
   // Hands at most `limit` datagrams that the ring holds to `callback`, without waiting;
   // returns how many, or -1 on failure.
   int Dispatch(int limit, const TDatagramCallback& callback);
-  // Datagrams the system dropped so far because the ring was full; false on failure.
+  // Datagrams the system dropped so far because the ring was full; false on failure, with
+  // Error() telling why.
   bool Dropped(std::uint32_t& dropped);
   void Close();
 

@@ -13,7 +13,7 @@
 // It trusts nothing it is given: the environment is cleared before anything could read it,
 // every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly, a
 // set-user-ID helper becomes its real user again or ends, and every capability is given up as
-// soon as the packet socket is open and configured. A user runs at most a few captures at
+// soon as the set-up is over, before anything is written. A user runs at most a few captures at
 // once (helper/CaptureSlots.h). It never runs another program and never opens a file.
 #include <fcntl.h>
 #include <poll.h>
@@ -24,6 +24,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,7 @@
 #include <string_view>
 
 #include "core/CaptureStream.h"
+#include "core/SegmentFilter.h"
 #include "helper/CaptureSlots.h"
 #include "helper/PcapSource.h"
 #include "privileges/Privileges.h"
@@ -55,6 +57,7 @@ constexpr std::int64_t kSettleMicroseconds = (2 * TPcapSource::kBlockTimeoutMs +
 constexpr std::int64_t kHandOverMicroseconds = 500'000;
 
 [[noreturn]] void Usage(const char* why) {
+  DropAllCapabilities();  // nothing is written while a right is held
   std::fprintf(stderr,
                "usage: quorvel-capture ADDRESS FIRST-PORT LAST-PORT "
                "(%s; run by quorvel, with a pipe as standard output)\n",
@@ -112,6 +115,7 @@ int MillisecondsUntil(std::int64_t due, std::int64_t now) {
 // A failure before the capture began: the window is told as a failed first step, whoever runs
 // the helper by hand on its standard error.
 [[noreturn]] void Refuse(const TCaptureError& error) {
+  DropAllCapabilities();  // nothing is written while a right is held
   std::fprintf(stderr, "quorvel-capture: %s\n", error.Text.c_str());
   TCaptureStreamWriter out;
   out.Hello();
@@ -127,11 +131,15 @@ class TRelay {
   TRelay(std::string ip, std::uint16_t start, std::uint16_t end, int signals)
       : FIp(std::move(ip)), FStart(start), FEnd(end), FSignals(signals) {}
 
+  // The outcome of the set-up is written once it is over: the socket is then open, bound, in
+  // promiscuous mode and filtered, or the set-up failed, and no right is held any more while
+  // the window is written to, however long it takes to read.
   void Run() {
     FOut.Hello();
-    if (!SetUp()) return Finish();
-    // The socket is open, bound, in promiscuous mode and filtered: no right is needed any more.
+    const bool ready = SetUp();
     DropAllCapabilities();
+    if (!ready) return Finish();
+    Write();
     Loop();
     Finish();
   }
@@ -142,19 +150,16 @@ class TRelay {
     std::uint64_t Count;
   };
 
+  // Every way it can fail ends with a failed step, which tells the window why.
   bool SetUp() {
     if (!FSource.Open()) return Failed(TCaptureStep::Open);
-    Passed(TCaptureStep::Open);
+    FOut.Step(TCaptureStep::Open);
     if (!FSource.Bind(FIp)) return Failed(TCaptureStep::Bind);
-    Passed(TCaptureStep::Bind);
-    if (!FSource.ReceiveAll(FStart, FEnd)) return Failed(TCaptureStep::ReceiveAll);
-    Passed(TCaptureStep::ReceiveAll);
-    return FSource.Dropped(FDroppedSoFar);
-  }
-
-  void Passed(TCaptureStep step) {
-    FOut.Step(step);
-    Write();
+    FOut.Step(TCaptureStep::Bind);
+    if (!FSource.ReceiveAll(FStart, FEnd) || !FSource.Dropped(FDroppedSoFar))
+      return Failed(TCaptureStep::ReceiveAll);
+    FOut.Step(TCaptureStep::ReceiveAll);
+    return true;
   }
 
   bool Failed(TCaptureStep step) {
@@ -172,6 +177,8 @@ class TRelay {
     };
     const int ring = fds[0].fd;
     for (;;) {
+      // Once stopped, its input no longer matters: it may stay readable for ever.
+      if (FStopAt != 0) fds[1].fd = -1;
       // While the window has not taken all that was written, the ring is left to the kernel,
       // which counts what it must drop for want of room: the wait is for room in the pipe, for
       // a stop, or for the end of the hand-over.
@@ -185,17 +192,7 @@ class TRelay {
       if (gather > 0 && (timeout < 0 || gather < timeout)) timeout = gather;
       if (::poll(fds, 4, timeout) < 0 && errno != EINTR) return Fail(errno);
       if (fds[3].revents & (POLLERR | POLLHUP)) std::_Exit(0);  // nobody left to hand over to
-      if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-        std::uint8_t message[256];
-        const ssize_t got = ::read(0, message, sizeof message);
-        if (got > 0) {
-          if (const auto at = ReadStopMessage({message, static_cast<std::size_t>(got)}))
-            RequestStop(*at);
-        } else if (!(got < 0 && errno == EINTR)) {
-          fds[1].fd = -1;
-          RequestStop();
-        }
-      }
+      if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) ReadInput();
       if (fds[2].revents & POLLIN) {
         signalfd_siginfo info;
         (void)!::read(FSignals, &info, sizeof info);
@@ -235,6 +232,8 @@ class TRelay {
       FSawAfterStop = true;  // what came after the stop is not part of this capture
       return;
     }
+    // The kernel's filter lets through every IPv6 datagram behind an extension header.
+    if (!IsTcpSegmentInRange(datagram, FStart, FEnd)) return;
     // Drops learned at a moment lie after every datagram the system saw before it.
     while (!FPending.empty() && when >= FPending.front().LearnedAt)
       EmitPendingDrop();
@@ -268,6 +267,16 @@ class TRelay {
   void WriteDrops() {
     FOut.Dropped(FDropsHere);
     FDropsHere = 0;
+  }
+
+  // The window's one message, the stop's moment, gathered across reads; its input's end, or
+  // anything on it, is a stop all the same.
+  void ReadInput() {
+    const ssize_t got = ::read(0, FMessage.data() + FMessageSize, FMessage.size() - FMessageSize);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (got <= 0) return RequestStop();
+    FMessageSize += static_cast<std::size_t>(got);
+    if (FMessageSize == FMessage.size()) RequestStop(ReadStopMessage(FMessage).value_or(0));
   }
 
   // `at`: the moment the window was asked to stop, when it says; never later than now.
@@ -370,6 +379,8 @@ class TRelay {
   std::deque<TPendingDrop> FPending;
   std::uint64_t FDropsHere = 0;  // due before the next datagram
   std::int64_t FStopAt = 0;
+  std::array<std::uint8_t, kStopMessageBytes> FMessage{};
+  std::size_t FMessageSize = 0;  // of FMessage read so far
   // Monotonic, once a stop is asked or the capture ends: when the window will have gone too
   // long without taking anything.
   std::int64_t FHandOverBy = 0;
@@ -386,9 +397,12 @@ int main(int argc, char** argv) {
   if (argc != 4) Usage("three arguments expected");
   const std::string_view ip = argv[1];
   std::uint16_t start = 0, end = 0;
-  if (ip.size() > kMaxAddressText) Usage("address too long");
   if (!ParsePort(argv[2], start) || !ParsePort(argv[3], end)) Usage("ports are 0 to 65535");
   if (!IsPipe(1)) Usage("standard output is not a pipe");
+  // The address is the user's, as typed: the window shows why it cannot be used.
+  if (ip.size() > kMaxAddressText)
+    Refuse({.Code = EINVAL,
+            .Text = "address longer than " + std::to_string(kMaxAddressText) + " characters"});
   // The user who runs it may not look inside: it holds a packet socket.
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   // No write may hold the helper up: it must still see a stop.

@@ -42,8 +42,8 @@ imports=$(x86_64-w64-mingw32-objdump -p build-mingw/bin/quorvel.exe | awk '/DLL 
 echo "quorvel.exe imports:" $imports
 for dll in $imports; do
   case "${dll,,}" in
-    kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|shell32.dll|ws2_32.dll|iphlpapi.dll|\
-    msvcrt.dll|advapi32.dll) ;;
+    kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|shell32.dll|ole32.dll|ws2_32.dll|\
+    iphlpapi.dll|msvcrt.dll|advapi32.dll) ;;
     *) echo "quorvel.exe needs $dll, which Windows does not ship"; exit 1 ;;
   esac
 done

@@ -8,12 +8,14 @@
 #include <grp.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
+#include <linux/if_packet.h>
 #include <linux/seccomp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -23,6 +25,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -30,6 +33,7 @@
 #include "capture/linux/CaptureHelper.h"
 #include "core/CaptureStream.h"
 #include "testsupport/NetnsLab.h"
+#include "testsupport/TcpExchange.h"
 #include "testsupport/TcpPeers.h"
 
 namespace {
@@ -47,15 +51,20 @@ std::string Beside(const std::string& name) {
 }
 
 // A helper started as the window starts it, ADDRESS 1 65535, inside a namespace: its input
-// and output are pipes of the test's. `before_exec` runs in the child, still root.
+// and output are pipes of the test's. `before_exec` runs in the child, still root. With
+// `full_output`, the output pipe is full before the helper starts.
 class THelper {
  public:
   THelper(const TNetns& ns, const std::string& program, const std::string& address,
-          const std::function<void()>& before_exec = {}, int pipe_size = 0) {
+          const std::function<void()>& before_exec = {}, int pipe_size = 0,
+          bool full_output = false) {
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
       throw std::runtime_error("pipe2");
     if (pipe_size != 0) ::fcntl(out[0], F_SETPIPE_SZ, pipe_size);
+    if (full_output) ::fcntl(out[1], F_SETFL, O_NONBLOCK);
+    while (full_output && ::write(out[1], "", 1) == 1)
+      ++FOffset;  // what the stream's reader skips
     const int target = ::open(("/var/run/netns/" + ns.Name()).c_str(), O_RDONLY | O_CLOEXEC);
     FPid = ::fork();
     if (FPid == 0) {
@@ -86,6 +95,24 @@ class THelper {
 
   pid_t Pid() const { return FPid; }
   int Output() const { return FOut; }
+  // The times of the datagrams read so far.
+  const std::vector<std::int64_t>& Datagrams() const { return FDatagrams; }
+
+  // Writes `bytes` on the helper's input; true once it has read them.
+  bool Tell(std::span<const std::uint8_t> bytes) {
+    int unread = ::write(FIn, bytes.data(), bytes.size()) > 0 ? 1 : -1;
+    for (const auto deadline = TClock::now() + kEndLimit; unread > 0 && TClock::now() < deadline;
+         std::this_thread::sleep_for(1ms))
+      ::ioctl(FIn, FIONREAD, &unread);
+    return unread == 0;
+  }
+
+  // Whether the stream reaches its end before `deadline`.
+  bool Ends(TClock::time_point deadline) {
+    while (const auto event = NextEvent(deadline))
+      if (*event == "end") return true;
+    return false;
+  }
 
   void CloseInput() {
     if (FIn >= 0) ::close(FIn);
@@ -111,6 +138,9 @@ class THelper {
                      "): " + std::string(event->ErrorText);
             case TCaptureStreamReader::TKind::End:
               return "end";
+            case TCaptureStreamReader::TKind::Datagram:
+              FDatagrams.push_back(event->UnixMicroseconds);
+              break;
             default:
               break;
           }
@@ -185,6 +215,7 @@ class THelper {
   std::vector<std::uint8_t> FBytes;
   std::size_t FOffset = 0;
   TCaptureStreamReader FReader;
+  std::vector<std::int64_t> FDatagrams;
 };
 
 std::string Describe(std::optional<int> status) {
@@ -278,22 +309,51 @@ constexpr std::uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
 #else
 constexpr std::uint32_t kAuditArch = 0;
 #endif
+#ifndef SYS_poll
+#define SYS_poll SYS_ppoll
+#endif
 
-// From now on, in this process and whatever it runs, setresuid and setresgid fail with EPERM.
-// Root may install this filter without giving up set-user-ID programs.
-void RefuseSetresid() {
-  sock_filter filter[] = {
+// From now on, in this process and whatever it runs, the calls that `rules` pick (given the
+// call's number, jumping to the instruction after their last to refuse) fail with EPERM. Root
+// may install this filter without giving up set-user-ID programs.
+void RefuseCalls(std::initializer_list<sock_filter> rules) {
+  sock_filter filter[16] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setresuid, 2, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setresgid, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
   };
-  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  std::size_t size = 4;
+  for (const sock_filter& rule : rules)
+    filter[size++] = rule;
+  filter[size++] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+  filter[size++] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM);
+  const sock_fprog program{static_cast<unsigned short>(size), filter};
   if (::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) ::_exit(124);
+}
+
+void RefuseSetresid() {
+  RefuseCalls({BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setresuid, 2, 0),
+               BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setresgid, 1, 0)});
+}
+
+// Reading a packet socket's statistics (its drop count) fails.
+void RefuseDropCount() {
+  RefuseCalls({BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getsockopt, 0, 4),
+               BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[1])),
+               BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SOL_PACKET, 0, 2),
+               BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+               BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_STATISTICS, 1, 0)});
+}
+
+// The first field of /proc/PID/FILE's line that starts with `key`, or the file's first field.
+std::string ProcField(pid_t pid, const char* file, const std::string& key = "") {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+  std::string word;
+  while (in >> word && !word.starts_with(key)) {
+  }
+  if (!key.empty()) in >> word;
+  return word;
 }
 
 // Run set-user-ID root by another user, the helper must become that user before anything
@@ -338,6 +398,53 @@ TEST_F(CaptureHelperRun, ASetuidHelperThatCannotGiveUpRootRefusesToCapture) {
       EXPECT_EQ(Describe(helper.WaitExit(TClock::now() + kEndLimit)), c.Exit) << c.Name;
     }
   }
+}
+
+// However its set-up fails, the helper tells the window why, as a failed step, and holds no
+// right while it writes it: here its drop count cannot be read, and the window does not read.
+TEST_F(CaptureHelperRun, AFailedSetUpSaysWhyAndHoldsNoRightWhileItWrites) {
+  if (kAuditArch == 0) GTEST_SKIP() << "no seccomp filter written for this architecture";
+  TNetns ns("setup");
+  THelper helper(ns, Beside(kCaptureHelperName), "127.0.0.1", RefuseDropCount, 4096, true);
+  const auto waits = [&] {  // for room in its output
+    const std::string call = ProcField(helper.Pid(), "syscall");
+    return call == std::to_string(SYS_ppoll) || call == std::to_string(SYS_poll);
+  };
+  for (const auto deadline = TClock::now() + kSetUpLimit; !waits() && TClock::now() < deadline;)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(waits()) << "the helper never waited";
+  EXPECT_EQ(ProcField(helper.Pid(), "status", "CapEff:"), "0000000000000000");
+  EXPECT_EQ(helper.Events(),
+            (std::vector<std::string>{
+                "open passed", "bind passed",
+                "receive-all failed (error 1, missing rights): cannot read the capture's drop "
+                "count: Operation not permitted",
+                "end"}));
+}
+
+// The window's stop message is honoured however its bytes come: what the system captured
+// after its moment is not handed on. Any other input stops the capture all the same.
+TEST_F(CaptureHelperRun, TheStopMessageInPiecesAndAnyOtherInputStop) {
+  TNetns ns("message");
+  THelper helper(ns, Beside(kCaptureHelperName), "127.0.0.1");
+  ASSERT_TRUE(helper.Capturing());
+  Exchange(ns, ns, "127.0.0.1");
+  const auto message = StopMessage(std::chrono::duration_cast<std::chrono::microseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count());
+  const std::int64_t at = *ReadStopMessage(message);
+  ASSERT_TRUE(helper.Tell(std::span(message).first(3)));
+  ASSERT_TRUE(helper.Tell(std::span(message).subspan(3)));
+  Exchange(ns, ns, "127.0.0.1");
+  EXPECT_TRUE(helper.Ends(TClock::now() + kEndLimit)) << "the stop was not heard";
+  EXPECT_FALSE(helper.Datagrams().empty());
+  for (const std::int64_t when : helper.Datagrams())
+    EXPECT_LT(when, at);
+
+  THelper endless(ns, Beside(kCaptureHelperName), "127.0.0.1",
+                  [] { ::dup2(::open("/dev/zero", O_RDONLY), 0); });
+  ASSERT_TRUE(endless.Capturing());
+  EXPECT_TRUE(endless.Ends(TClock::now() + kEndLimit)) << "an input that never ends";
 }
 
 // A window that stops reading fills the helper's pipe; the helper must still end when asked,

@@ -4,6 +4,7 @@
 
 #include "core/DateTime.h"
 #include "core/DecodeDatagram.h"
+#include "core/SegmentFilter.h"
 #include "testsupport/DatagramFixtures.h"
 
 namespace {
@@ -15,6 +16,7 @@ struct TExpected {
   std::uint16_t DestPort;
   std::uint8_t Drapeaux;
   std::string Data;
+  int AfterZero = -1;  // bytes of payload after the zero byte that cut Data; -1: none
 };
 
 struct TDecodeCase {
@@ -40,6 +42,13 @@ std::vector<std::uint8_t> PaddedWith(TDatagramShape shape, std::size_t count, ch
   std::vector<std::uint8_t> bytes = BuildDatagram(shape);
   bytes.insert(bytes.end(), count, static_cast<std::uint8_t>(filler));
   return bytes;
+}
+
+// A datagram carrying "hidden" whose total length reads `length`.
+std::vector<std::uint8_t> WithTotalLength(int length) {
+  TDatagramShape shape = WithPayload("hidden");
+  shape.TotalLength = length;
+  return BuildDatagram(shape);
 }
 
 const TDatagramShape syn_datagram{};
@@ -97,10 +106,15 @@ std::vector<TDecodeCase> DecodeCases() {
        TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 2 | 4, "hello"}},
       {"payload_with_crlf", BuildDatagram(WithPayload("abc\r\n")), 1, 65535,
        TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "abc\r\n"}},
-      {"payload_cut_at_zero", BuildDatagram(WithPayload(std::string("ab\0cd", 5))), 1, 65535,
-       TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "ab"}},
+      {"payload_cut_at_zero", BuildDatagram(WithPayload(std::string("ab\0cd\0e", 7))), 1, 65535,
+       TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "ab", 4}},
       {"payload_starting_with_zero", BuildDatagram(WithPayload(std::string("\0ab", 3))), 1, 65535,
-       TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, ""}},
+       TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "", 2}},
+      {"payload_ending_in_zero", BuildDatagram(WithPayload(std::string("abc\0", 4))), 1, 65535,
+       TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "abc", 0}},
+      // Bytes after the datagram's total length do not follow the zero byte.
+      {"zero_before_padding", PaddedWith(WithPayload(std::string("x\0y", 3)), 6, 'P'), 1, 65535,
+       TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "x", 1}},
       {"payload_high_bytes", BuildDatagram(WithPayload("\xE9t\xE9\x80\xFF")), 1, 65535,
        TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "\xE9t\xE9\x80\xFF"}},
       {"padded_ethernet_frame", PaddedWith(WithPayload("ok"), 4, 'P'), 1, 65535,
@@ -114,13 +128,11 @@ std::vector<TDecodeCase> DecodeCases() {
        1, 65535, TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "whole burst"}},
       {"length_beyond_received", Truncated(BuildDatagram(WithPayload("abcdef")), 43), 1, 65535,
        TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, "abc"}},
-      {"length_ends_inside_tcp_header",
-       [] {
-         TDatagramShape s = WithPayload("hidden");
-         s.TotalLength = 30;
-         return BuildDatagram(s);
-       }(),
-       1, 65535, TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, ""}},
+      // Its ports and flags would be read from bytes after the datagram.
+      {"length_ends_inside_tcp_header", WithTotalLength(30), 1, 65535, std::nullopt},
+      {"length_ends_inside_ip_header", WithTotalLength(12), 1, 65535, std::nullopt},
+      {"length_ends_with_tcp_header", WithTotalLength(40), 1, 65535,
+       TExpected{"192.168.0.5", 1025, "10.0.0.1", 80, 6, ""}},
       {"payload_offset_beyond_received",
        Truncated(BuildDatagram([] {
                    TDatagramShape s;
@@ -209,6 +221,16 @@ std::vector<TDecodeCase> Decode6Cases() {
        65535,
        {}},
       {"v6_udp", Shaped6([](TDatagram6Shape& s) { s.UpperLayer = kNextUdp; }), 1, 65535, {}},
+      {"v6_udp_behind_hop_by_hop",
+       WithExtensions({Extension(kNextHopByHop, 8)}, kNextUdp),
+       1,
+       65535,
+       {}},
+      {"v6_out_of_range_behind_hop_by_hop",
+       WithExtensions({Extension(kNextHopByHop, 8)}),
+       1,
+       79,
+       {}},
       {"v6_esp", WithExtensions({}, kNextEsp), 1, 65535, {}},
       {"v6_esp_after_options",
        WithExtensions({Extension(kNextHopByHop, 8)}, kNextEsp),
@@ -244,6 +266,12 @@ std::vector<TDecodeCase> Decode6Cases() {
        1,
        65535,
        {}},
+      // The options header is whole, the TCP header lies wholly after the payload length.
+      {"v6_payload_length_ends_before_tcp_header", Shaped6([](TDatagram6Shape& s) {
+         s.Extensions = {Extension(kNextHopByHop, 8)};
+         s.PayloadLength = 8;
+       }),
+       1, 65535, std::nullopt},
       {"v6_payload_length_ends_payload", Shaped6([](TDatagram6Shape& s) {
          s = With6Payload("abcdef");
          s.PayloadLength = 23;
@@ -297,6 +325,8 @@ class DecodeDatagramTest : public testing::TestWithParam<TDecodeCase> {};
 
 TEST_P(DecodeDatagramTest, YieldsTheExpectedRecord) {
   const TDecodeCase& c = GetParam();
+  // What the capture helper hands on is what the decoder keeps.
+  EXPECT_EQ(IsTcpSegmentInRange(c.Received, c.PortStart, c.PortEnd), c.Expected.has_value());
   const double before = LocalNow();
   const auto trame = DecodeDatagram(c.Received, c.PortStart, c.PortEnd);
   const double after = LocalNow();
@@ -310,6 +340,7 @@ TEST_P(DecodeDatagramTest, YieldsTheExpectedRecord) {
   EXPECT_EQ(trame->Dest, (TIpPort{e.DestIp, e.DestPort}));
   EXPECT_EQ(trame->Drapeaux.Byte(), e.Drapeaux);
   EXPECT_EQ(trame->Data, e.Data);
+  EXPECT_EQ(trame->ZeroCut, e.AfterZero < 0 ? TZeroCut() : TZeroCut::At(e.AfterZero));
   EXPECT_GE(trame->Date, before);
   EXPECT_LE(trame->Date, after);
 }
@@ -357,22 +388,26 @@ TEST(DecodeDatagram, AFilledRecordKeepsNothingOfItsPast) {
   trame.Dest = {"10.10.10.10", 2};
   trame.Drapeaux = TDrapeauxTCP(63);
   trame.Data = std::string(500, 'x');
+  trame.ZeroCut = TZeroCut::At(9);
   TDatagramShape shape = WithPayload("", 0x02);
   shape.Source = {1, 2, 3, 4};
-  ASSERT_TRUE(DecodeDatagram(BuildDatagram(shape), 1, 65535, 1'796'616'631'250'000, trame));
+  ASSERT_EQ(DecodeDatagram(BuildDatagram(shape), 1, 65535, 1'796'616'631'250'000, trame),
+            TDecodeResult::Filled);
   EXPECT_EQ(trame.Source, (TIpPort{"1.2.3.4", 1025}));
   EXPECT_EQ(trame.Dest, (TIpPort{"10.0.0.1", 80}));
   EXPECT_EQ(trame.Drapeaux, TDrapeauxTCP(16));
   EXPECT_EQ(trame.Data, "");
+  EXPECT_FALSE(trame.ZeroCut.Met());
   EXPECT_NE(trame.Date, 12345.0);
   // From the longest IPv6 text to a short IPv4 one, and back to a short IPv6 one.
   TDatagram6Shape longest;
   longest.Source.fill(0xab);
-  ASSERT_TRUE(DecodeDatagram(BuildDatagram6(longest), 1, 65535, 0, trame));
+  ASSERT_EQ(DecodeDatagram(BuildDatagram6(longest), 1, 65535, 0, trame), TDecodeResult::Filled);
   EXPECT_EQ(trame.Source.Ip, "abab:abab:abab:abab:abab:abab:abab:abab");
-  ASSERT_TRUE(DecodeDatagram(BuildDatagram(shape), 1, 65535, 0, trame));
+  ASSERT_EQ(DecodeDatagram(BuildDatagram(shape), 1, 65535, 0, trame), TDecodeResult::Filled);
   EXPECT_EQ(trame.Source, (TIpPort{"1.2.3.4", 1025}));
-  ASSERT_TRUE(DecodeDatagram(BuildDatagram6(TDatagram6Shape{}), 1, 65535, 0, trame));
+  ASSERT_EQ(DecodeDatagram(BuildDatagram6(TDatagram6Shape{}), 1, 65535, 0, trame),
+            TDecodeResult::Filled);
   EXPECT_EQ(trame.Source, (TIpPort{"fd00::2", 1025}));
 }
 

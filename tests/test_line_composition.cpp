@@ -5,6 +5,7 @@
 #include "core/DateTime.h"
 #include "ui/LineComposition.h"
 #include "ui/LocaleSeparators.h"
+#include "ui/log/LogText.h"
 
 namespace {
 
@@ -25,6 +26,13 @@ TTrameTCP Trame6(std::uint8_t flags) {
   TTrameTCP t = Trame(flags);
   t.Source = {"fd00::2", 45678};
   t.Dest = {"fd00::1", 8080};
+  return t;
+}
+
+// A payload cut at a zero byte that `following` bytes followed.
+TTrameTCP Cut(std::string data, std::size_t following, std::uint8_t flags = kACK | kPSH) {
+  TTrameTCP t = Trame(flags, std::move(data));
+  t.ZeroCut = TZeroCut::At(following);
   return t;
 }
 
@@ -139,11 +147,60 @@ TEST_F(LineCompositionTest, GoldenLines) {
        Columns(true, false, false), "07/12/2026 04:10:31 "},
       {"single_digit_fields", Trame(kACK, "", {2027, 1, 2, 3, 4, 5, 6}),
        Columns(true, false, false), "02/01/2027 03:04:05 "},
+      // Each further line of a payload starts where the payload does; an empty one stays so.
+      {"forged_line_indented",
+       Reply(kACK | kPSH,
+             "ok\r\n09/12/2026 15:07:35  10.66.6.6:443 => ... ACK PSH  root login ok"),
+       {},
+       "07/12/2026 04:10:31        10.0.0.1:80 =>     192.168.0.5:1025     ACK PSH             "
+       "ok\r\n" +
+           std::string(87, ' ') +
+           "09/12/2026 15:07:35  10.66.6.6:443 => ... ACK PSH  root login ok"},
+      {"empty_line_between", Trame(kPSH, "a\r\n\r\nb"), Columns(true, false, false),
+       "07/12/2026 04:10:31 a\r\n\r\n" + std::string(20, ' ') + "b"},
+      {"lf_then_lone_cr", Trame(kPSH, "a\n\rb"), Columns(false, false, true),
+       "        PSH             a\n\r" + std::string(24, ' ') + "b"},
+      {"final_lf_left_empty", Trame(kPSH, "abc\n"), Columns(true, false, false),
+       "07/12/2026 04:10:31 abc\n"},
+      // A payload cut at a zero byte says so, and how much it left out.
+      {"zero_cut_counted", Cut("nul", 6), Columns(false, false, false), "nul\u2400 +6 octets"},
+      {"zero_cut_last_byte", Cut("abc", 0), Columns(false, false, false), "abc\u2400"},
+      {"zero_cut_one_octet", Cut("x", 1), Columns(false, false, false), "x\u2400 +1 octet"},
+      {"zero_cut_first_byte", Cut("", 2), Columns(false, false, false), "\u2400 +2 octets"},
+      {"zero_cut_after_crlf", Cut("abc\r\n", 3), Columns(false, false, false),
+       "abc\u2400 +3 octets"},
+      {"zero_cut_on_a_further_line", Cut("abc\n", 0), Columns(true, false, false),
+       "07/12/2026 04:10:31 abc\n" + std::string(20, ' ') + "\u2400"},
   };
   for (const TLineCase& c : cases) {
     EXPECT_EQ(ComposeLine(c.Trame, c.Options), c.Line) << c.Name;
   }
   EXPECT_EQ(ComposeLine(Trame(kSYN), {})->size(), 87u);
+}
+
+// Split as the log splits it, every line of a segment after its first is empty or starts with
+// the columns' width of blanks, and the payload's lines come back whole, whatever mix of breaks
+// it holds.
+TEST_F(LineCompositionTest, NoPayloadLineStartsAtTheLeftEdge) {
+  const std::string indent(20, ' ');
+  const char alphabet[] = {'a', '\r', '\n'};
+  TLogText composed(1 << 20), alone(1 << 20);
+  std::string a, b;
+  for (int code = 0; code < 3 * 3 * 3 * 3 * 3 * 3; ++code) {
+    std::string payload(13, 'p');  // the breaks on either side of 16 bytes in
+    for (int c = code; c != 0; c /= 3)
+      payload += alphabet[c % 3];
+    const std::uint64_t first = composed.LineCount();
+    ASSERT_TRUE(composed.Append(*ComposeLine(Trame(kPSH, payload), Columns(true, false, false))));
+    if (payload.ends_with("\r\n")) payload.resize(payload.size() - 2);
+    ASSERT_TRUE(alone.Append(payload));
+    ASSERT_EQ(composed.LineCount(), alone.LineCount()) << testing::PrintToString(payload);
+    for (std::uint64_t line = first + 1; line < composed.LineCount(); ++line) {
+      const std::string_view shown = composed.Line(line, a), sent = alone.Line(line, b);
+      EXPECT_EQ(shown, sent.empty() ? "" : indent + std::string(sent))
+          << testing::PrintToString(payload) << " line " << line;
+    }
+  }
 }
 
 TEST_F(LineCompositionTest, LocaleSeparators) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <net/if.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -268,12 +270,56 @@ TEST(CaptureHelper, FailuresAreClear) {
     if (c.Failure) {
       EXPECT_EQ(control->Failure(), c.Failure) << c.Name;
     } else {
-      EXPECT_NE(control->Failure().find("ended before its set-up was done (exit status 2)"),
+      EXPECT_NE(control->Failure().find("failed at open: address longer than 255 characters "
+                                        "(error 22)"),
                 std::string::npos)
           << control->Failure();
     }
   }
   std::filesystem::remove_all(directory);
+}
+
+// A hand-over that breaks off after a stop, whatever the helper does, says so after what came
+// before the stop; a helper that no longer reads its input ends the capture, never the window.
+TEST(CaptureHelper, AHandOverCutShortIsSaid) {
+  for (const char* mode : {"hangs", "vanishes", "garbles", "deaf"}) {
+    auto pile = std::make_shared<TPileTrameTCP>();
+    auto control = TThreadSniffer::Create(pile, mode, 1, 65535,
+                                          MakeHelperCaptureLayer(Beside("fake_capture_helper")));
+    ASSERT_TRUE(control->WaitReceiving(5s)) << mode << ": " << control->Failure();
+    for (int i = 0; i < 5000 && pile->Count() == 0; ++i)
+      std::this_thread::sleep_for(1ms);
+    control->Terminate();
+    ASSERT_TRUE(control->WaitEnded(5s)) << mode;
+    std::vector<std::string> entries;
+    while (TPileItem item = pile->Pop())
+      entries.push_back(item.Trame ? item.Trame->Data : item.Notice ? *item.Notice : "drop");
+    EXPECT_EQ(entries, (std::vector<std::string>{"before", kHandOverCut})) << mode;
+    EXPECT_EQ(control->Failure(), "") << mode;
+  }
+}
+
+// Without the program's own path, the window cannot tell where its helper lies: it runs none,
+// least of all one of the working directory, and says so.
+TEST_F(LiveCapture, NoHelperIsRunWithoutTheProgramsOwnPath) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0 || ::chdir("/") != 0)
+      ::_exit(2);
+    const auto layer = MakePlatformCaptureLayer();
+    const bool opened = layer->Open({"127.0.0.1", 1, 65535});
+    const TCaptureError error = layer->LastError();
+    std::fprintf(stderr, "%s\n", error.Text.c_str());
+    ::_exit(!opened && error.Step == TCaptureStep::Open &&
+                    error.Text.starts_with("cannot find the capture helper: ")
+                ? 0
+                : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(LiveCapture, AKilledHelperIsAFailure) {

@@ -10,6 +10,16 @@
 #include <iterator>
 #include <type_traits>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+#ifdef __linux__
+#include <sched.h>
+#include <sys/mount.h>
+#endif
+
 #include "ui/log/LogModel.h"
 #include "ui/log/LogSave.h"
 
@@ -311,6 +321,31 @@ TEST(TextRule, Utf8WhereWellFormedWindows1252Elsewhere) {
   EXPECT_EQ(TCodePage::Windows1252().Characters("caf\xC3\xA9"), u"cafÃ©");
 }
 
+// On every host the same rule; only the code page of the lone bytes differs.
+TEST(TextRule, LoneBytesReadAsTheHostsCodePage) {
+  char16_t table[256];
+  std::copy(std::begin(kWindows1252), std::end(kWindows1252), table);
+  table[0xE9] = u'й';  // as Windows-1251 has it
+  EXPECT_EQ(TCodePage(table, true)
+                .Characters("\xC3\xA9t\xC3\xA9 \xC3\xA0 Z\xC3\xBCrich \xE2\x80\x94 "
+                            "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xE9"),
+            u"été à Zürich — 日本語 й");
+}
+
+// A copy gives the text as shown, as a save does: control characters as their symbols, tabs as
+// they are.
+TEST(TextRule, ACopyGivesTheTextAsShown) {
+  TUtf8Model model;
+  const std::string line = "a\tb\x07\x1B[31mc\xC2\x9B\x7F\xE9";
+  Append(model, {line, "\x1B]0;x\x07"});
+  model.SelectAll();
+  EXPECT_EQ(model.SelectedText(u"\r\n"),
+            u"a\tb\u2407\u241B[31mc\uFFFD\u2421é\r\n\u241B]0;x\u2407");
+  std::string saved;
+  model.CodePage().AppendShownUtf8(saved, line);
+  EXPECT_EQ(saved, "a\tb\u2407\u241B[31mc\uFFFD\u2421\u00E9");
+}
+
 // A character of several bytes is one character to the selection, hit testing, words, keys
 // and copy.
 TEST(TextRule, ACharacterOfSeveralBytesIsOneCharacter) {
@@ -436,7 +471,13 @@ TEST(LogSave, WritesTheLinesAsShownInUtf8) {
   }
 }
 
-TEST(LogSave, ACancelledSaveLeavesNoFile) {
+std::ptrdiff_t Entries(const std::filesystem::path& folder) {
+  return std::distance(std::filesystem::directory_iterator(folder), {});
+}
+
+// Cancelled, a save leaves the folder as it was: no file where there was none, the old file
+// byte for byte where there was one.
+TEST(LogSave, ACancelledSaveLeavesTheFolderAsItWas) {
   TSaveFixture f;
   TModel model(1 << 26);
   Append(model, std::vector<std::string>(100'000, std::string(100, 'x')));
@@ -444,18 +485,62 @@ TEST(LogSave, ACancelledSaveLeavesNoFile) {
   {
     TLogSave save(model.Text(), model.CodePage(), path, "\n");
     EXPECT_TRUE(save.Continue(std::chrono::nanoseconds(0)));
-    EXPECT_TRUE(std::filesystem::exists(path));
     EXPECT_LT(save.Written(), save.Lines());
     EXPECT_EQ(save.Progress().rfind("Enregistrement : ", 0), 0u);
     save.Cancel();
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(Entries(f.Folder), 0);
   }
+  std::ofstream(path, std::ios::binary) << "the old log\n";
   {
     TLogSave dropped(model.Text(), model.CodePage(), path, "\n");
     dropped.Continue(std::chrono::nanoseconds(0));
   }  // dropped unfinished: cancelled
-  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(Contents(path), "the old log\n");
+  EXPECT_EQ(Entries(f.Folder), 1);
 }
+
+#ifndef _WIN32
+// Through a symbolic link, the file it leads to is replaced, with its mode, and the link stays;
+// a hard link's other name keeps the old text whole while a save through it goes.
+TEST(LogSave, ThroughALinkNoFileIsLeftHalfWritten) {
+  TSaveFixture f;
+  TModel model(1 << 26);
+  Append(model, std::vector<std::string>(100'000, std::string(100, 'x')));
+  const std::filesystem::path target = f.Folder / "target.txt";
+  std::ofstream(target) << "the old log\n";
+  ::chmod(target.c_str(), 0600);
+  std::filesystem::create_symlink("target.txt", f.Folder / "symbolic.txt");
+  std::filesystem::create_hard_link(target, f.Folder / "hard.txt");
+  {
+    TLogSave save(model.Text(), model.CodePage(), f.Folder / "hard.txt", "\n");
+    EXPECT_TRUE(save.Continue(std::chrono::nanoseconds(0)));
+    EXPECT_EQ(Contents(target), "the old log\n");
+  }
+  EXPECT_EQ(Contents(f.Folder / "hard.txt"), "the old log\n");
+  TLogSave save(model.Text(), model.CodePage(), f.Folder / "symbolic.txt", "\n");
+  while (save.Continue(std::chrono::milliseconds(10))) {
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(f.Folder / "symbolic.txt"));
+  EXPECT_EQ(std::filesystem::file_size(target), 100'000u * 101);
+  EXPECT_EQ(std::filesystem::status(target).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(Entries(f.Folder), 3);
+}
+
+// Refused at once, never opened: opening a FIFO to write waits for a reader. The alarm ends a
+// test that waits.
+TEST(LogSave, WhatIsNotARegularFileIsRefused) {
+  TSaveFixture f;
+  TModel model;
+  ASSERT_EQ(::mkfifo((f.Folder / "fifo").c_str(), 0600), 0);
+  ::alarm(10);
+  for (const std::filesystem::path& path :
+       {f.Folder / "fifo", f.Folder, std::filesystem::path("/dev/null"), f.Folder / "no" / "log"})
+    EXPECT_THROW(TLogSave(model.Text(), model.CodePage(), path, "\n"), ELogSaveError) << path;
+  ::alarm(0);
+  EXPECT_EQ(Entries(f.Folder), 1);
+}
+#endif
 
 TEST(LogSave, AFailureSaysWhereAndWhyAndLeavesNoFile) {
   TSaveFixture f;
@@ -475,23 +560,46 @@ TEST(LogSave, AFailureSaysWhereAndWhyAndLeavesNoFile) {
     EXPECT_NE(message.find(" (erreur "), std::string::npos) << message;
   }
   EXPECT_FALSE(std::filesystem::exists(path));
-#ifndef _WIN32
-  // A device that is always full: the write fails; a device is never removed.
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
-  TLogSave save(model.Text(), model.CodePage(), "/dev/full", "\n");
-  try {
-    while (save.Continue(std::chrono::milliseconds(10))) {
-    }
-    FAIL() << "a full device took the log";
-  } catch (const ELogSaveError& error) {
-    EXPECT_NE(
-        std::string(error.what()).find("'/dev/full' : " + std::string(std::strerror(ENOSPC))),
-        std::string::npos)
-        << error.what();
-  }
-  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
-#endif
 }
+
+#ifdef __linux__
+// A file system that fills as the log goes: the box says so, the old file stays byte for byte,
+// nothing is left beside it. The small file system is a child's, in a mount namespace of its own.
+TEST(LogSave, AFullFileSystemKeepsTheOldFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system takes root";
+  TSaveFixture f;
+  TModel model(1 << 26);
+  Append(model, std::vector<std::string>(10'000, std::string(100, 'x')));  // 1 MB
+  const std::filesystem::path path = f.Folder / "log.txt";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("quorvel-full", f.Folder.c_str(), "tmpfs", 0, "size=64k") != 0)
+      ::_exit(77);
+    std::ofstream(path) << "the old log\n";
+    std::string said = "saved";
+    try {
+      TLogSave save(model.Text(), model.CodePage(), path, "\n");
+      while (save.Continue(std::chrono::milliseconds(10))) {
+      }
+    } catch (const ELogSaveError& error) {
+      said = error.what();
+    }
+    std::fprintf(stderr, "%s\n", said.c_str());
+    ::_exit(said.rfind("Impossible d'enregistrer le journal dans '" + path.string() +
+                           "' : " + std::strerror(ENOSPC),
+                       0) == 0 &&
+                    Contents(path) == "the old log\n" && Entries(f.Folder) == 1
+                ? 0
+                : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace here";
+  EXPECT_EQ(status, 0);
+}
+#endif
 
 TEST(LogSave, TheProposedNameIsTheLocalTime) {
   std::tm local{};

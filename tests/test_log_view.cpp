@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QStringDecoder>
 #include <QTemporaryDir>
@@ -91,13 +92,13 @@ class LogViewTest : public QObject {
     QCOMPARE(view.LineText(0).at(0xE9 - 3), QChar(0xE9));
   }
 
-  // The selection is the model's; the view reads it as text and copies it.
+  // The selection is the model's; the view reads it as text, as shown, and copies it.
   void SelectionAndCopy() {
     TLogView view(1000);
-    view.AppendLines(Lines({"hello world", "second line", "\xE9t\xE9"}));
+    view.AppendLines(Lines({"hello world", "second\tline\x1B[1m", "\xE9t\xE9"}));
     view.SelectAll();
     QCOMPARE(view.SelectedText(),
-             QString::fromUtf8("hello world\nsecond line\n\xC3\xA9t\xC3\xA9"));
+             QString::fromUtf8("hello world\nsecond\tline\xE2\x90\x9B[1m\n\xC3\xA9t\xC3\xA9"));
     view.Copy();
     QCOMPARE(QGuiApplication::clipboard()->text(), view.SelectedText());
   }
@@ -303,19 +304,27 @@ class LogViewTest : public QObject {
     QVERIFY(QRegularExpression("^quorvel-\\d{8}-\\d{6}\\.txt$")
                 .match(QFileInfo(proposed).fileName())
                 .hasMatch());
-    QCOMPARE(
-        QFileInfo(proposed).absolutePath(),
-        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).absolutePath());
+    // In the documents folder where there is one, else in the home folder.
+    QTemporaryDir home;
+    const QByteArray home_was = qgetenv("HOME");
+    const auto restore = qScopeGuard([&] { qputenv("HOME", home_was); });
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    QCOMPARE(QFileInfo(TLogView::ProposedSavePath()).absolutePath(), home.path());
+    QVERIFY(QDir(home.path()).mkdir("Documents"));
+    QCOMPARE(QFileInfo(TLogView::ProposedSavePath()).absolutePath(), home.filePath("Documents"));
     // Asked, and nothing chosen: nothing saved.
     view.SetAskSavePath([](const QString&) { return QString(); });
     QTest::keyClick(&view, Qt::Key_S, Qt::ControlModifier);
     QVERIFY(!view.Saving());
   }
 
-  // A large save goes in slices: lines still come, Escape cancels and leaves no file.
+  // A large save goes in slices: lines still come; Escape cancels it and leaves the file saved
+  // over as it was.
   void ASaveInProgressCanBeCancelled() {
     QTemporaryDir folder;
     const QString path = folder.filePath("cancelled.txt");
+    std::ofstream(path.toStdString()) << "the old log\n";
     TLogView view(std::uint64_t{1} << 30);
     view.SetAskSavePath([&](const QString&) { return path; });
     view.AppendLines(std::vector<std::string>(1'000'000, std::string(100, 'x')));
@@ -330,8 +339,10 @@ class LogViewTest : public QObject {
     QVERIFY(QFile::exists(path));
     QTest::keyClick(&view, Qt::Key_Escape);
     QVERIFY(!view.Saving());
-    QVERIFY(!QFile::exists(path));
     QVERIFY(!view.findChild<QLabel*>("SaveStrip")->isVisible());
+    QCOMPARE(Contents(path), std::string("the old log\n"));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"cancelled.txt"});
   }
 
   // A save that cannot be made shows the default handler's box, with the path and the reason.

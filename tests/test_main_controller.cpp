@@ -67,6 +67,25 @@ TEST(MainController, StartAndStopFollowTheButton) {
   EXPECT_TRUE(front.Errors.empty());
 }
 
+// The address as the log writes it, or with blanks around it, reaches the capture bare.
+TEST(MainController, TheAddressTextIsTrimmedAndUnbracketed) {
+  const std::pair<std::string, std::string> cases[] = {
+      {" \t10.0.0.1 \t", "10.0.0.1"},        {"[::1]", "::1"},
+      {" [fe80::1%eth0]\t", "fe80::1%eth0"}, {"[[::1]]", "[::1]"},
+      {"[10.0.0.1]", "[10.0.0.1]"},          {"[::1", "[::1"},
+  };
+  for (const auto& [typed, captured] : cases) {
+    SCOPED_TRACE(typed);
+    TScriptedFront front;
+    front.Texts.Ip = typed;
+    front.Click();
+    front.AwaitReceiving();
+    EXPECT_EQ(front.Target().Ip, captured);
+    front.Click();
+    front.Settle();
+  }
+}
+
 struct TPortCase {
   std::string Start, End;
   std::string Error;  // empty: the capture starts with these ports

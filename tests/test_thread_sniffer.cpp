@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <future>
 #include <thread>
 
 #include "capture/UnitThreadSniffer.h"
@@ -181,7 +182,7 @@ TEST(ThreadSniffer, StopWakesAWaitingReceive) {
   capture.Control->Terminate();  // harmless once ended
 }
 
-TEST(ThreadSniffer, AFailedFillOrPushCostsOnlyThatDatagram) {
+TEST(ThreadSniffer, AFailedFillOrPushIsCountedAtItsPlace) {
   TCapture capture;
   std::vector<std::string> expected;
   const std::string payload(3000, 'p');
@@ -207,21 +208,37 @@ TEST(ThreadSniffer, AFailedFillOrPushCostsOnlyThatDatagram) {
       capture.Script->AddAction([block_size] { FailNextAllocationOfSize(block_size); });
     }
     capture.Script->Add(Segment(text));
-    if (i != 5) expected.push_back(text);
+    expected.push_back(i == 5 ? "*1*" : text);
   }
   capture.Start();
   capture.AwaitScriptTaken();
   capture.End();
   std::vector<std::string> got = capture.Payloads();
   EXPECT_TRUE(capture.Control->Failure().empty()) << capture.Control->Failure();
-  // The failed push loses one of the records from 100 on; all others arrive in order.
-  ASSERT_EQ(got.size(), expected.size() - 1);
+  // The failed push loses one of the records from 100 on, counted where it stood; all others
+  // arrive in order.
+  ASSERT_EQ(got.size(), expected.size());
   std::size_t lost = 0;
   while (lost < got.size() && got[lost] == expected[lost])
     ++lost;
-  EXPECT_GE(lost, 99u);
-  expected.erase(expected.begin() + static_cast<long>(lost));
+  ASSERT_GE(lost, 100u);
+  ASSERT_LT(lost, got.size());
+  expected[lost] = "*1*";
   EXPECT_EQ(got, expected);
+}
+
+// Every failure has a text, also when there is no memory left to put it together.
+TEST(ThreadSniffer, AFailureWithoutMemoryForItsTextStillHasOne) {
+  TCapture capture;
+  const std::runtime_error vanished(std::string(5000, 'v'));  // copied without allocating
+  capture.Script->AddAction([vanished] {
+    FailAllocationsOfAtLeast(4096);
+    throw vanished;
+  });
+  capture.Start();
+  ASSERT_TRUE(capture.Control->WaitEnded(5s));
+  EXPECT_EQ(capture.Control->Failure(), "Capture failed, and no memory was left to tell why");
+  EXPECT_EQ(capture.Closes(), 1);
 }
 
 TEST(ThreadSniffer, AFailedRecordAllocationEndsTheCapture) {
@@ -268,6 +285,29 @@ TEST(ThreadSniffer, NothingReachesTheQueueOnceDetached) {
     std::this_thread::sleep_for(1ms);
   capture.End();
   EXPECT_EQ(capture.Payloads(), std::vector<std::string>{"before"});
+}
+
+// Terminate tells the thread's machinery of the stop (the capture layer's Stop, which records
+// the stop's moment) before the thread can see the request.
+TEST(ThreadSniffer, TheStopIsToldBeforeItIsSeen) {
+  struct TProbe final : TThread {
+    explicit TProbe(std::promise<bool>& told) : FTold(told), FSeen(told.get_future().share()) {
+      Resume();
+    }
+    void Execute() override {
+      while (!Terminated())
+        std::this_thread::yield();
+      FSeen.wait();  // alive until told
+    }
+    void TerminateRequested() override { FTold.set_value(Terminated()); }
+    std::promise<bool>& FTold;
+    std::shared_future<bool> FSeen;
+  };
+  std::promise<bool> told;
+  auto* probe = new TProbe(told);
+  std::shared_future<bool> seen = probe->FSeen;
+  probe->Terminate();
+  EXPECT_FALSE(seen.get()) << "the request was seen before the stop was told";
 }
 
 TEST(ThreadSniffer, TheQueueOutlivesItsOwner) {

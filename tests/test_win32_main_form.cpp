@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <tuple>
 
 #include "LayoutTable.h"
 #include "testsupport/DatagramFixtures.h"
@@ -185,7 +186,7 @@ TEST(Win32MainForm, LayoutTable) {
       EXPECT_EQ(style & BS_TYPEMASK, ButtonStyleOf(c.Kind));
     }
     if (c.Caption && std::string_view(c.Name) != "EditIp") {
-      EXPECT_EQ(f.Text(c.Name), TApplication::Wide(c.Caption));
+      EXPECT_EQ(f.Text(c.Name), TApplication::FromUtf8(c.Caption));
     }
     if (std::string_view(c.Kind) == "Radio" || std::string_view(c.Kind) == "Check") {
       EXPECT_EQ(::SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED, c.Checked);
@@ -398,7 +399,7 @@ TEST(Win32MainForm, AddressList) {
   ::SendMessageW(parts.hwndList, WM_LBUTTONDOWN, MK_LBUTTON, at);
   ::SendMessageW(parts.hwndList, WM_LBUTTONUP, 0, at);
   EXPECT_TRUE(Pump([&] { return f.Text("EditIp") == L"::1"; }, 2000ms))
-      << TApplication::Narrow(f.Text("EditIp"));
+      << TApplication::ToUtf8(f.Text("EditIp"));
   EXPECT_FALSE(::SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
 
   // Opened from the keyboard, the box shows the entry the field's text begins; closed without
@@ -415,7 +416,7 @@ TEST(Win32MainForm, AddressList) {
   ::SendMessageW(parts.hwndItem, WM_KEYDOWN, VK_RETURN, 0);
   ::SendMessageW(parts.hwndItem, WM_CHAR, VK_RETURN, 0);
   EXPECT_TRUE(Pump([&] { return f.Text("EditIp") == L"192.0.2.2"; }, 2000ms))
-      << TApplication::Narrow(f.Text("EditIp"));
+      << TApplication::ToUtf8(f.Text("EditIp"));
   ::SetWindowTextW(box, L"::1");
   f.Click("Btn_StartStop");
   f.AwaitReceiving();
@@ -530,10 +531,10 @@ TEST(Win32MainForm, FindInTheLog) {
     return std::wstring(status);
   };
   ::SetWindowTextW(text, L"get");
-  ASSERT_TRUE(Pump([&] { return status() == L"1 sur 2"; })) << TApplication::Narrow(status());
+  ASSERT_TRUE(Pump([&] { return status() == L"1 sur 2"; })) << TApplication::ToUtf8(status());
   EXPECT_EQ(f.Form->LogView().Model().SelectedBytes(""), "GET");
   ::SendMessageW(::GetDlgItem(view, TLogView::kFindNext), BM_CLICK, 0, 0);
-  ASSERT_TRUE(Pump([&] { return status() == L"2 sur 2"; })) << TApplication::Narrow(status());
+  ASSERT_TRUE(Pump([&] { return status() == L"2 sur 2"; })) << TApplication::ToUtf8(status());
   EXPECT_EQ(f.Form->LogView().Model().Selection().first.Line, 2u);
   // F3 with a button of the bar focused, through the program's own loop.
   const HWND next = ::GetDlgItem(view, TLogView::kFindNext);
@@ -544,7 +545,7 @@ TEST(Win32MainForm, FindInTheLog) {
   EXPECT_EQ(f.Form->LogView().Model().Selection().first.Line, 0u);
   // The whole text nowhere: the selection as the search found it, and the bar says so.
   ::SetWindowTextW(text, L"getx");
-  ASSERT_TRUE(Pump([&] { return status() == L"Introuvable"; })) << TApplication::Narrow(status());
+  ASSERT_TRUE(Pump([&] { return status() == L"Introuvable"; })) << TApplication::ToUtf8(status());
   EXPECT_EQ(f.Form->LogView().Model().SelectedBytes(""), "GET");
   // Escape from the check box closes the bar, the dialog manager notwithstanding.
   ::SetFocus(::GetDlgItem(view, TLogView::kFindCase));
@@ -675,10 +676,11 @@ TEST(Win32MainForm, SaveTheLog) {
   const std::wstring name = std::filesystem::path(proposed).filename().wstring();
   EXPECT_EQ(name.rfind(L"quorvel-", 0), 0u);
   EXPECT_EQ(name.size(), std::wstring(L"quorvel-YYYYMMDD-HHMMSS.txt").size());
-  // A large log: cancelled with Escape while it goes, no file left.
+  // A large log over a file: cancelled with Escape while it goes, the file as it was.
   std::vector<std::string> lines(1'000'000, std::string(100, 'x'));  // more than a slice writes
   view->AppendLines(lines);
   path = folder / "cancelled.txt";
+  std::ofstream(path, std::ios::binary) << "the old log\r\n";
   ::SendMessageW(f.Get("Ecr"), WM_COMMAND, TLogView::kSaveCommand, 0);
   ASSERT_TRUE(view->Saving());
   wchar_t strip[64] = L"";
@@ -688,16 +690,17 @@ TEST(Win32MainForm, SaveTheLog) {
   Press(f.Get("Ecr"), VK_ESCAPE);
   PumpAsTheProgram(*f.Form);
   EXPECT_FALSE(view->Saving());
-  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(Contents(path), "the old log\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
   // Under a file: no such folder.
   std::ofstream(folder / "a-file") << "not a folder";
-  path = folder / "a-file" / "log.txt";
+  path = folder / "a-file" / L"journal \u00E9t\u00E9 \u65E5\u672C.txt";  // not all of it ANSI
   ::SendMessageW(f.Get("Ecr"), WM_COMMAND, TLogView::kSaveCommand, 0);
   ASSERT_EQ(f.Boxes.size(), 1u);
   EXPECT_EQ(f.Boxes[0].Text.rfind(
                 L"Impossible d'enregistrer le journal dans '" + path.wstring() + L"' : ", 0),
             0u)
-      << TApplication::Narrow(f.Boxes[0].Text);
+      << TApplication::ToUtf8(f.Boxes[0].Text);
   EXPECT_FALSE(view->Saving());
   std::filesystem::remove_all(folder);
 }
@@ -727,6 +730,81 @@ TEST(Win32MainForm, ClearTheLog) {
   ASSERT_TRUE(Pump([&] { return f.Lines().size() == 1; }));
   EXPECT_TRUE(f.Form->LogView().Model().Following());
   EXPECT_TRUE(f.Boxes.empty());
+}
+
+// UTF-8 payloads read as text whatever the ANSI code page; find goes by those characters.
+TEST(Win32MainForm, Utf8ReadsAsTextUnderAnyCodePage) {
+  TFixture f;
+  f.Script->Add(
+      BuildDatagram(WithPayload("\xC3\xA9t\xC3\xA9 \xC3\xA0 Z\xC3\xBCrich \xE2\x80\x94 "
+                                "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E Stra\xC3\x9F"
+                                "e")));
+  f.Click("Btn_StartStop");
+  ASSERT_TRUE(Pump([&] { return f.Lines().size() == 1; }));
+  const TLogModel& model = f.Form->LogView().Model();
+  EXPECT_TRUE(
+      model.CodePage().Characters(model.Line(0)).ends_with(u"été à Zürich — 日本語 Straße"));
+  ::SendMessageW(f.Get("Ecr"), WM_COMMAND, TLogView::kFindCommand, 0);
+  ::SetWindowTextW(::GetDlgItem(f.Get("Ecr"), TLogView::kFindText), L"STRAẞE");
+  ASSERT_TRUE(Pump([&] { return model.SelectedText(u"") == u"Straße"; }));
+}
+
+// A notch of the wheel scrolls the lines the system's setting says, or a page at "one screen
+// at a time".
+TEST(Win32MainForm, TheWheelScrollsLinesOrAPagePerNotch) {
+  TFixture f;
+  TLogView& view = *TLogView::FromHandle(f.Get("Ecr"));
+  view.AppendLines(std::vector<std::string>(500, "line"));
+  const std::uint64_t bottom = view.Model().Top(), rows = view.Model().Rows();
+  UINT setting = 3;
+  ::SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &setting, 0);
+  for (const auto& [per_notch, delta, top] : {std::tuple{3u, 1, bottom - 3},
+                                              {WHEEL_PAGESCROLL, 1, bottom - 3 - rows},
+                                              {WHEEL_PAGESCROLL, -1, bottom - 3}}) {
+    ASSERT_TRUE(::SystemParametersInfoW(SPI_SETWHEELSCROLLLINES, per_notch, nullptr, 0));
+    ::SendMessageW(view.Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, delta * WHEEL_DELTA), 0);
+    EXPECT_EQ(view.Model().Top(), top);
+  }
+  ::SystemParametersInfoW(SPI_SETWHEELSCROLLLINES, setting, nullptr, 0);
+}
+
+// A character the log's font lacks is drawn by a font that has it, not as the log font's
+// empty box, within the advance the model gives it: measured as drawn.
+TEST(Win32MainForm, ACharacterArialLacksIsDrawnInAFontThatHasIt) {
+  TFixture f;
+  ::ShowWindow(f.Form->Handle(), SW_SHOWNORMAL);
+  TLogView& view = *TLogView::FromHandle(f.Get("Ecr"));
+  view.AppendLines(std::vector<std::string>{"\xE2\x91\xA0"});  // ①
+  const std::string_view line = view.Model().Line(0);
+  const int left = static_cast<int>(view.Model().XOf(line, 0));
+  HDC dc = ::GetDC(view.Handle());
+  const auto ink = [&] {
+    std::vector<std::pair<int, int>> ink;
+    for (int y = 2; y < view.Model().LineHeight(); ++y)
+      for (int x = 2; x < 60; ++x)
+        if (::GetPixel(dc, x, y) != view.BackgroundColor()) ink.emplace_back(x, y);
+    return ink;
+  };
+  ::RedrawWindow(view.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  const auto drawn = ink();
+  // Then Arial's own rendering of it, in the same place.
+  const HFONT arial = ::CreateFontW(-::MulDiv(8, ::GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0,
+                                    FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Arial");
+  const HGDIOBJ before = ::SelectObject(dc, arial);
+  WORD glyph = 0;
+  ::GetGlyphIndicesW(dc, L"\u2460", 1, &glyph, GGI_MARK_NONEXISTING_GLYPHS);
+  const RECT area{0, 0, 60, view.Model().LineHeight()};
+  ::FillRect(dc, &area, ::GetSysColorBrush(COLOR_WINDOW));
+  ::SetBkMode(dc, TRANSPARENT);
+  ::ExtTextOutW(dc, left, 0, 0, nullptr, L"\u2460", 1, nullptr);
+  const auto boxed = ink();
+  ::DeleteObject(::SelectObject(dc, before));
+  ::ReleaseDC(view.Handle(), dc);
+  if (glyph != 0xFFFF) GTEST_SKIP() << "Arial has it here";
+  ASSERT_FALSE(drawn.empty());
+  EXPECT_NE(drawn, boxed);
+  for (const auto& [x, y] : drawn)
+    EXPECT_TRUE(x >= left && x <= view.Model().XOf(line, line.size())) << x;
 }
 
 // No raw IP socket under wine: Start ends in the failure box, never in a hang.

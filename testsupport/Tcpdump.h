@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,10 +52,18 @@ class TTcpdump {
       ::execvp("ip", argv.data());
       ::_exit(127);
     }
-    // Capturing once it says so on its standard error.
+    // Capturing once it says so on its standard error; a comparison with a tcpdump that
+    // never listened would prove nothing.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline && !Says("listening on"))
+    while (!Says("listening on")) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        std::ifstream log(FLog);
+        const std::string said{std::istreambuf_iterator<char>(log), {}};
+        Stop();
+        throw std::runtime_error("tcpdump did not start listening within 10 s: " + said);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
 
   TResult Stop() {

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "core/DateTime.h"
+#include "ui/log/LineBreaks.h"
 
 namespace {
 
@@ -86,6 +87,35 @@ void AppendEndPoint(std::string& out, const TIpPort& end_point) {
 
 constexpr std::string_view kFlagNames[] = {"URG ", "ACK ", "PSH ", "RST ", "SYN ", "FIN "};
 
+// What follows a payload cut at a zero byte: the symbol for NUL (U+2400), then how many bytes
+// the cut left out.
+constexpr std::string_view kZeroMark = "\xE2\x90\x80";
+constexpr std::size_t kZeroMarkSize = 3 + 2 + 8 + 7;  // " +16777214 octets"
+
+void AppendZeroMark(std::string& out, TZeroCut cut) {
+  out += kZeroMark;
+  const std::uint32_t following = cut.Following();
+  if (following == 0) return;
+  out += " +";
+  AppendDecimal(out, following);
+  out += following == 1 ? " octet" : " octets";
+}
+
+// Appends `text` with `indent` blanks at the start of each line after its first, unless that
+// line is empty (`more` tells whether something follows the text on its last line). So a
+// payload cannot start a line at the left edge and pass for one of the log's own lines.
+void AppendIndented(std::string& out, std::string_view text, std::size_t indent, bool more) {
+  std::size_t begin = 0;
+  for (std::size_t at = NextBreak(text, 0); at < text.size(); at = NextBreak(text, begin)) {
+    const std::size_t next = at + BreakLength(text, at);
+    out.append(text.data() + begin, next - begin);
+    begin = next;
+    const bool empty = begin < text.size() ? text[begin] == '\r' || text[begin] == '\n' : !more;
+    if (!empty) out.append(indent, ' ');
+  }
+  out.append(text.data() + begin, text.size() - begin);
+}
+
 }  // namespace
 
 bool TDisplayOptions::Accepts(TDrapeauTCP flag) const {
@@ -119,9 +149,10 @@ std::optional<std::string> ComposeLine(const TTrameTCP& trame, const TDisplayOpt
   std::string_view payload = trame.Data;
   if (payload.size() > 1 && payload.ends_with("\r\n")) payload.remove_suffix(2);
 
+  const bool cut = trame.ZeroCut.Met();
   std::string line;
   line.reserve(20 + EndPointSize(trame.Source) + 4 + EndPointSize(trame.Dest) + 1 + 24 +
-               payload.size());
+               payload.size() + (cut ? kZeroMarkSize : 0));
   if (options.ShowDate) AppendDate(line, trame.Date);
   if (options.ShowAddresses) {
     AppendEndPoint(line, trame.Source);
@@ -134,7 +165,8 @@ std::optional<std::string> ComposeLine(const TTrameTCP& trame, const TDisplayOpt
       line += trame.Drapeaux.Contains(flag) ? kFlagNames[static_cast<int>(flag)] : "    ";
     }
   }
-  line += payload;
+  AppendIndented(line, payload, line.size(), cut);
+  if (cut) AppendZeroMark(line, trame.ZeroCut);
   if (line.empty()) return std::nullopt;
   return line;
 }

@@ -1,6 +1,7 @@
 #include "ui/MainController.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "ui/PortConversion.h"
 
@@ -14,6 +15,18 @@ constexpr const char* kRootLine =
     " capture without it ***";
 constexpr const char* kLetGo =
     "the stopped capture did not end in time: what it still held is not shown";
+
+// The address as the capture takes it, from the field's text: without the blanks and tabs
+// around it, and an IPv6 address without the square brackets the log writes it in.
+std::string CaptureAddress(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  if (text.size() > 2 && text.front() == '[' && text.back() == ']' &&
+      text.find(':') != std::string_view::npos)
+    text = text.substr(1, text.size() - 2);
+  return std::string(text);
+}
 
 }  // namespace
 
@@ -92,8 +105,8 @@ void TMainController::Btn_StartStopClick() {
   Compose(FView.DisplayOptions(), TClock::time_point::max(), result);
   Deliver(result);
   if (result.Error.empty()) {
-    FSniffer = TThreadSniffer::Create(FPile, texts.Ip, port_start, port_end, FServices.MakeLayer(),
-                                      FPool);
+    FSniffer = TThreadSniffer::Create(FPile, CaptureAddress(texts.Ip), port_start, port_end,
+                                      FServices.MakeLayer(), FPool);
     FRunning = true;
   }
   Show(result);

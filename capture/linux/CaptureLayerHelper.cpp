@@ -2,7 +2,7 @@
 // capture starts the capture helper, the one small program that may open a packet socket, and
 // reads the stream it writes. Stop tells the helper the moment of the stop on its standard
 // input and closes it; the helper then hands over what the system had captured before that
-// moment and ends the stream.
+// moment and ends the stream. A stream that ends otherwise after a stop says so in the log.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -38,6 +39,9 @@ constexpr auto kExitGrace = 500ms;
 // The helper needs a few tens of milliseconds to hand over its ring. One that takes longer is
 // not answering and is ended, in time for the capture to end within the hand-over limit.
 constexpr auto kHelperHandOver = kHandOverLimit - kExitGrace - 100ms;
+// A helper that no longer reads its input is gone: the window takes only what its stream
+// already holds.
+constexpr auto kGoneHandOver = 100ms;
 // Enough for the capture thread to fill its records in one go, small enough that the window
 // sees a flood in steady slices.
 constexpr std::size_t kMaxBatch = 16384;
@@ -50,8 +54,10 @@ std::string Describe(int status) {
 
 class THelperCaptureLayer final : public TCaptureLayer {
  public:
-  explicit THelperCaptureLayer(std::string helper)
+  // An empty `helper`: none was found, for the reason `missing` (an errno).
+  THelperCaptureLayer(std::string helper, int missing)
       : FHelper(std::move(helper)),
+        FMissing(missing),
         FWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
         FWakeError(errno) {}
   ~THelperCaptureLayer() override {
@@ -61,6 +67,10 @@ class THelperCaptureLayer final : public TCaptureLayer {
 
   bool Open(const TCaptureTarget& target) override {
     if (FWake < 0) return Fail(TCaptureStep::Startup, FWakeError, std::strerror(FWakeError));
+    if (FHelper.empty())
+      return Fail(TCaptureStep::Open, FMissing,
+                  std::string("cannot find the capture helper: cannot read /proc/self/exe: ") +
+                      std::strerror(FMissing));
     if (!Spawn(target)) return false;
     for (const TCaptureStep step :
          {TCaptureStep::Open, TCaptureStep::Bind, TCaptureStep::ReceiveAll})
@@ -93,25 +103,24 @@ class THelperCaptureLayer final : public TCaptureLayer {
     }
   }
 
+  // The hand-over is whole once the stream has ended, or has reached the stop's moment; a
+  // stream that breaks off before, or a helper that does not hand over in time, ends it with
+  // a notice. A failure the helper reports is part of its stream.
   bool ReceiveCaptured(std::vector<TReceived>& batch) override {
     batch.clear();
-    if (FIn >= 0) {
-      // The stop's moment, so that the helper cuts the capture at the click; then the close,
-      // its signal to hand over what it holds and end. Eight bytes always fit the empty pipe.
-      if (const std::int64_t at = FStopAt.load(); at != 0) {
-        const auto message = StopMessage(at);
-        (void)!::write(FIn, message.data(), message.size());
-      }
-      ::close(FIn);
-      FIn = -1;
-      FHandOverDeadline = TClock::now() + kHelperHandOver;
-    }
+    if (FIn >= 0) TellStop();
     Compact();
-    while (!FEnded && !FCut && FOut >= 0) {
-      if (!TakeEvents(batch) || !batch.empty()) return !batch.empty();
-      if (ReadMore(false, FHandOverDeadline) != TRead::Data) break;
+    if (FEnded || FCut || FCutNoticed) return false;
+    for (;;) {
+      const bool taken = TakeEvents(batch);
+      if (!batch.empty()) return true;  // what follows comes with the next call
+      if (FEnded || FCut || (!taken && FReportedFailure)) return false;
+      if (!taken || ReadMore(false, FHandOverDeadline) != TRead::Data) {
+        FCutNoticed = true;
+        batch.push_back({{}, 0, 0, kHandOverCut});
+        return true;
+      }
     }
-    return false;
   }
 
   void Close() override {
@@ -134,6 +143,24 @@ class THelperCaptureLayer final : public TCaptureLayer {
 
  private:
   enum class TRead { Data, Woken, Closed, Failed };
+
+  // The stop's moment, so that the helper cuts the capture at the click; then the close, its
+  // signal to hand over what it holds and end. Eight bytes always fit the empty pipe: a
+  // helper that does not take them has closed its input, and is gone.
+  void TellStop() {
+    auto wait = kHelperHandOver;
+    if (const std::int64_t at = FStopAt.load(); at != 0) {
+      const auto message = StopMessage(at);
+      ssize_t written;
+      do {
+        written = ::write(FIn, message.data(), message.size());
+      } while (written < 0 && errno == EINTR);
+      if (written < 0 && errno == EPIPE) wait = kGoneHandOver;
+    }
+    ::close(FIn);
+    FIn = -1;
+    FHandOverDeadline = TClock::now() + wait;
+  }
 
   bool Spawn(const TCaptureTarget& target) {
     int in[2], out[2];
@@ -266,7 +293,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
         case TCaptureStreamReader::TKind::Step:
           Fail(TCaptureStep::Receive, event->ErrorCode, std::string(event->ErrorText),
                event->MissingRights);
-          FFailed = true;
+          FFailed = FReportedFailure = true;
           return !batch.empty();
         case TCaptureStreamReader::TKind::End:
           FEnded = true;
@@ -353,6 +380,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
   }
 
   const std::string FHelper;
+  const int FMissing;  // why there is no helper, when FHelper is empty
   pid_t FChild = -1;
   std::string FReaped;
   int FIn = -1;     // the helper's standard input; closing it asks for the end
@@ -360,6 +388,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
   const int FWake;  // written by Stop, from any thread
   std::atomic<std::int64_t> FStopAt{0};  // set by the first Stop
   bool FCut = false;                     // the stream has reached the stop's moment
+  bool FCutNoticed = false;              // the hand-over broke off, and the log was told
   const int FWakeError;
   TCaptureStreamReader FReader;
   std::vector<std::uint8_t> FBuffer;
@@ -367,29 +396,42 @@ class THelperCaptureLayer final : public TCaptureLayer {
   std::size_t FEnd = 0;    // past the last byte read
   bool FEnded = false;
   bool FFailed = false;
+  bool FReportedFailure = false;  // the helper's own, in its stream
   TClock::time_point FHandOverDeadline = TClock::time_point::max();
   TCaptureError FLastError;
 };
 
 }  // namespace
 
-std::string CaptureHelperPath() {
+std::string CaptureHelperPath(int* missing) {
   char self[4096];
-  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string directory = ".";
-  if (length > 0) {
-    const std::string path(self, static_cast<std::size_t>(length));
-    directory = path.substr(0, path.rfind('/'));
+  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self);
+  if (length <= 0 || static_cast<std::size_t>(length) == sizeof self || self[0] != '/') {
+    if (missing)
+      *missing = length < 0 ? errno : length > 0 && self[0] == '/' ? ENAMETOOLONG : EINVAL;
+    return {};
   }
+  const std::string path(self, static_cast<std::size_t>(length));
+  const std::string directory = path.substr(0, path.rfind('/'));
   const std::string beside = directory + "/" + kCaptureHelperName;
   if (::access(beside.c_str(), F_OK) == 0) return beside;
   return directory + "/" + kHelperFromBin;
 }
 
-std::unique_ptr<TCaptureLayer> MakeHelperCaptureLayer(std::string helper) {
-  return std::make_unique<THelperCaptureLayer>(std::move(helper));
+std::unique_ptr<TCaptureLayer> MakeHelperCaptureLayer(std::string helper, int missing) {
+  // A helper gone while the window still writes to it must not end the window: a closed pipe
+  // is only the end of the helper's stream. Set once, unless the program handles it itself.
+  static std::once_flag ignore_sigpipe;
+  std::call_once(ignore_sigpipe, [] {
+    struct sigaction old {};
+    if (::sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler == SIG_DFL)
+      ::signal(SIGPIPE, SIG_IGN);
+  });
+  return std::make_unique<THelperCaptureLayer>(std::move(helper), missing);
 }
 
 std::unique_ptr<TCaptureLayer> MakePlatformCaptureLayer() {
-  return MakeHelperCaptureLayer(CaptureHelperPath());
+  int missing = 0;
+  std::string helper = CaptureHelperPath(&missing);
+  return MakeHelperCaptureLayer(std::move(helper), missing);
 }

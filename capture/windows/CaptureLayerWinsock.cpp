@@ -58,13 +58,18 @@ std::string OwnText(int code, int family) {
 // system's language when it has no English text, in our own words when it has none at all.
 std::string SystemText(int code, int family) {
   for (const DWORD language : {DWORD{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}, DWORD{0}}) {
-    char* message = nullptr;
-    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+    wchar_t* message = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                          FORMAT_MESSAGE_IGNORE_INSERTS,
                      nullptr, static_cast<DWORD>(code), language,
-                     reinterpret_cast<char*>(&message), 0, nullptr);
+                     reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     if (!message) continue;
-    std::string text = message;
+    // In UTF-8, as every text of the program.
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, 0, message, -1, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(std::max(length, 1)), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, message, -1, text.data(), length, nullptr, nullptr);
+    text.resize(text.size() - 1);
     ::LocalFree(message);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' ||
                              text.back() == ' '))
@@ -95,11 +100,6 @@ const char* ReceiveCase(int code) {
       return nullptr;
   }
 }
-
-// What the log says when the sockets still held datagrams of before the stop once the
-// hand-over's time was up.
-constexpr const char* kHandOverCut =
-    "the stop's hand-over ran out of time: what the sockets still held is not shown";
 
 // One raw socket in receive-all mode, with the event that tells it has datagrams waiting.
 struct TRawSocket {

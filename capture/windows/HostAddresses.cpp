@@ -2,7 +2,6 @@
 
 #include <iphlpapi.h>
 
-#include <cstring>
 #include <memory>
 
 #include "capture/HostAddresses.h"
@@ -35,26 +34,9 @@ std::string AddressText(const SOCKADDR* address) {
   return {};
 }
 
-}  // namespace
-
-std::vector<std::string> HostAddresses() {
-  std::vector<std::string> addresses;
-  WSADATA data;
-  ::WSAStartup(MAKEWORD(1, 1), &data);
-  char name[64] = "";
-  const hostent* host = ::gethostname(name, sizeof name) == 0 ? ::gethostbyname(name) : nullptr;
-  if (host && host->h_addrtype == AF_INET) {
-    for (char** entry = host->h_addr_list; *entry; ++entry) {
-      in_addr address;
-      std::memcpy(&address, *entry, sizeof address);
-      addresses.emplace_back(::inet_ntoa(address));
-    }
-  }
-  ::WSACleanup();
-  return addresses;
-}
-
-std::vector<TInterfaceAddress> InterfaceAddresses() {
+// Each unicast address of the adapters that are up, in the system's order, read afresh.
+template <class F>
+void ForEachAddress(F&& visit) {
   constexpr ULONG kFlags =
       GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
   // The list may grow between the call that sizes it and the one that fills it.
@@ -66,17 +48,34 @@ std::vector<TInterfaceAddress> InterfaceAddresses() {
     result = ::GetAdaptersAddresses(AF_UNSPEC, kFlags, nullptr,
                                     reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
   }
-  std::vector<TInterfaceAddress> addresses;
-  if (result != NO_ERROR) return addresses;
+  if (result != NO_ERROR) return;
   for (const auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.get()); adapter;
        adapter = adapter->Next) {
     if (adapter->OperStatus != IfOperStatusUp) continue;
-    const std::string name = Utf8(adapter->FriendlyName);
-    for (const auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
-      std::string address = AddressText(unicast->Address.lpSockaddr);
-      if (!address.empty()) addresses.push_back({std::move(address), name});
-    }
+    for (const auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next)
+      visit(*adapter, *unicast->Address.lpSockaddr);
   }
+}
+
+}  // namespace
+
+std::vector<std::string> HostAddresses() {
+  std::vector<std::string> addresses;
+  ForEachAddress([&](const IP_ADAPTER_ADDRESSES& adapter, const SOCKADDR& address) {
+    if (address.sa_family != AF_INET || adapter.IfType == IF_TYPE_SOFTWARE_LOOPBACK) return;
+    if (std::string text = AddressText(&address); !text.empty())
+      addresses.push_back(std::move(text));
+  });
+  if (addresses.empty()) addresses.emplace_back("127.0.0.1");
+  return addresses;
+}
+
+std::vector<TInterfaceAddress> InterfaceAddresses() {
+  std::vector<TInterfaceAddress> addresses;
+  ForEachAddress([&](const IP_ADAPTER_ADDRESSES& adapter, const SOCKADDR& address) {
+    if (std::string text = AddressText(&address); !text.empty())
+      addresses.push_back({std::move(text), Utf8(adapter.FriendlyName)});
+  });
   return addresses;
 }
 

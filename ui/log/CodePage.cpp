@@ -92,7 +92,7 @@ std::u16string TCodePage::Shown(std::string_view bytes) const {
   text.reserve(bytes.size());
   for (std::size_t at = 0; at < bytes.size();) {
     const TCharacter c = At(bytes, at);
-    AppendUtf16(text, VisibleCharacter(c.Code));
+    AppendUtf16(text, c.Code == u'\t' ? c.Code : VisibleCharacter(c.Code));
     at += c.Length;
   }
   return text;
@@ -132,6 +132,7 @@ const TCodePage& TCodePage::Utf8() {
 
 const TCodePage& TCodePage::Host() {
 #ifdef _WIN32
+  // Under code page 65001 no byte stands alone for a character: lone bytes as in Windows-1252.
   if (::GetACP() == CP_UTF8) return Utf8();
   static const TCodePage page = [] {
     char16_t characters[256];
@@ -142,7 +143,7 @@ const TCodePage& TCodePage::Host() {
                           ::MultiByteToWideChar(CP_ACP, 0, &in, 1, &out, 1) == 1;
       characters[byte] = single ? static_cast<char16_t>(out) : kWindows1252[byte];
     }
-    return TCodePage(characters);
+    return TCodePage(characters, true);
   }();
   return page;
 #else

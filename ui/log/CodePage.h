@@ -39,15 +39,15 @@ inline constexpr char16_t kWindows1252[256] = {
 };
 // clang-format on
 
-// How the log reads a payload's bytes as characters. An 8-bit code page (the host's ANSI code
-// page on Windows) reads every byte as one character; where a byte stands for no single
-// character (a lead byte of a double-byte code page), as in Windows-1252. Where the host's text
-// is UTF-8 (Linux, and Windows whose ANSI code page is 65001), every well-formed UTF-8 sequence
-// reads as its character and every other byte as in Windows-1252. Either way a line's bytes are
-// kept as they came: only reading them changes.
+// How the log reads a payload's bytes as characters, on every host: each well-formed UTF-8
+// sequence reads as its character, and every other byte alone as the host's ANSI code page
+// reads it (Windows-1252 on Linux and under code page 65001; a lead byte of a double-byte code
+// page, which stands for no character alone, as in Windows-1252). An 8-bit reading (Windows-1252
+// alone) reads every byte as one character. Either way a line's bytes are kept as they came: only
+// reading them changes.
 class TCodePage {
  public:
-  // Linux: UTF-8. Windows: UTF-8 under code page 65001, the system's ANSI code page otherwise.
+  // UTF-8, its lone bytes read as the host's ANSI code page reads them.
   static const TCodePage& Host();
   static const TCodePage& Windows1252();
   static const TCodePage& Utf8();
@@ -89,10 +89,12 @@ class TCodePage {
   // The byte that stands for `c` on its own, when the code page has one.
   std::optional<unsigned char> ByteOf(char16_t c) const;
 
-  // The characters of `bytes`, in UTF-16: control characters as they are, or as drawn.
+  // The characters of `bytes`, in UTF-16, control characters as they are.
   std::u16string Characters(std::string_view bytes) const;
+  // The characters as drawn, tabs as they are, in UTF-16: what a copy gives; appended in
+  // UTF-8: what a saved log holds. Raw control characters never leave the log, so that
+  // escape sequences from the network cannot act where the text goes.
   std::u16string Shown(std::string_view bytes) const;
-  // The characters as drawn, tabs as they are, appended in UTF-8: what a saved log holds.
   void AppendShownUtf8(std::string& out, std::string_view bytes) const;
 
  private:

@@ -301,10 +301,9 @@ std::string TLogModel::SelectedBytes(std::string_view line_break) const {
 }
 
 std::u16string TLogModel::SelectedText(std::u16string_view line_break) const {
-  return Selected<std::u16string>(line_break,
-                                  [this](std::u16string& text, std::string_view bytes) {
-                                    text += FCodePage.Characters(bytes);
-                                  });
+  return Selected<std::u16string>(
+      line_break,
+      [this](std::u16string& text, std::string_view bytes) { text += FCodePage.Shown(bytes); });
 }
 
 TLogModel::TSpan TLogModel::SelectedIn(std::uint64_t line) const {

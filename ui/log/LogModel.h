@@ -130,7 +130,8 @@ class TLogModel {
   void SelectWordAt(TPosition at);
   // The selected bytes, lines joined by `line_break`.
   std::string SelectedBytes(std::string_view line_break) const;
-  // The selected characters, in UTF-16, lines joined by `line_break`: what a copy gives.
+  // The selected characters as shown (CodePage().Shown), in UTF-16, lines joined by
+  // `line_break`: what a copy gives.
   std::u16string SelectedText(std::u16string_view line_break) const;
   // Of line `line`, the columns the selection covers; empty when it covers none. `through_end`
   // tells that the line's break is selected too.

@@ -1,8 +1,11 @@
 #include "ui/log/LogSave.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <random>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -65,25 +68,106 @@ TLogSave::TLogSave(const TLogText& text, const TCodePage& code_page, std::filesy
       FPath(std::move(path)),
       FLineBreak(line_break),
       FLines(text.LineCount()) {
-#ifdef _WIN32
-  // Not emptied as it opens, but cut to what was written as it closes: a file emptied to
-  // nothing is written out whole as it closes on some file systems (ext4), which would stall
-  // the last slice for as long.
-  const HANDLE file = ::CreateFileW(FPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) Fail(LastError());
-  FFile = file;
-  FRemovable = ::GetFileType(file) == FILE_TYPE_DISK;
-#else
-  // Not emptied as it opens, but cut to what was written as it closes: a file emptied to
-  // nothing is written out whole as it closes on ext4, which would stall the last slice.
-  FFile = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (FFile < 0) Fail(LastError());
-  // Never remove what is not a plain file, such as a device chosen as the place to save.
-  struct stat status {};
-  FRemovable = ::fstat(FFile, &status) == 0 && S_ISREG(status.st_mode);
-#endif
+  Open();
   FBuffer.reserve(kWriteAtOnce + 4096);
+}
+
+// Finds what the save replaces, refuses what is not a regular file before anything is opened
+// (opening a FIFO waits for a reader, and would freeze the window), then creates the new file
+// beside it.
+void TLogSave::Open() {
+  FTarget = FPath;
+#ifdef _WIN32
+  DWORD attributes = ::GetFileAttributesW(FTarget.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // A link: replaced, it would no longer lead to the log; the file it leads to is replaced
+    // instead. Opened with no access to name that file, which waits for nothing.
+    const HANDLE link =
+        ::CreateFileW(FTarget.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (link == INVALID_HANDLE_VALUE) Fail(LastError());
+    std::wstring resolved(32768, L'\0');
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(link, resolved.data(), static_cast<DWORD>(resolved.size()), 0);
+    const int error = LastError();
+    ::CloseHandle(link);
+    if (length == 0 || length >= resolved.size())
+      Fail(length == 0 ? error : ERROR_BUFFER_OVERFLOW);
+    resolved.resize(length);
+    FTarget = resolved;
+    attributes = ::GetFileAttributesW(FTarget.c_str());
+  }
+  if (attributes == INVALID_FILE_ATTRIBUTES && LastError() != ERROR_FILE_NOT_FOUND)
+    Fail(LastError());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    Fail(ERROR_DIRECTORY, "Is a folder, not a regular file");
+#else
+  // A symbolic link is followed to the file it finally leads to, and that file is replaced:
+  // the rename would otherwise put a regular file in the link's place, cutting it from what
+  // it led to. A link that leads nowhere gets its file made.
+  struct stat status {};
+  bool exists = true;
+  for (int links = 0;; ++links) {
+    if (::lstat(FTarget.c_str(), &status) != 0) {
+      if (errno != ENOENT) Fail(LastError());
+      exists = false;
+      break;
+    }
+    if (!S_ISLNK(status.st_mode)) break;
+    if (links == 40) Fail(ELOOP);
+    std::error_code error;
+    const std::filesystem::path next = std::filesystem::read_symlink(FTarget, error);
+    if (error) Fail(error.value());
+    FTarget = next.is_absolute() ? next : FTarget.parent_path() / next;
+  }
+  if (exists && S_ISDIR(status.st_mode)) Fail(EISDIR);
+  if (exists && !S_ISREG(status.st_mode))
+    Fail(EINVAL,
+         std::string("Not a regular file but ") + (S_ISFIFO(status.st_mode)   ? "a FIFO"
+                                                   : S_ISSOCK(status.st_mode) ? "a socket"
+                                                                              : "a device"));
+  // A file this process may not write is not replaced either.
+  if (exists && ::access(FTarget.c_str(), W_OK) != 0) Fail(LastError());
+#endif
+  // A hidden name beside it: a rename within one folder is atomic, and never crosses file
+  // systems. The chosen name cut short enough that the new one's is not too long.
+  auto name = FTarget.filename().native();
+  name.resize(std::min<std::size_t>(name.size(), 200));
+  std::random_device entropy;
+  for (int attempt = 0;; ++attempt) {
+    char tail[24];
+    std::snprintf(
+        tail, sizeof tail, ".%06x.tmp",
+        static_cast<unsigned>(entropy() ^ TClock::now().time_since_epoch().count()) & 0xFFFFFFu);
+    std::filesystem::path temporary = FTarget;
+    temporary.replace_filename(".");
+    temporary += name;
+    temporary += tail;
+#ifdef _WIN32
+    const HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const int error = LastError();
+    if (file == INVALID_HANDLE_VALUE &&
+        (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 100)
+      continue;
+    if (file == INVALID_HANDLE_VALUE) Fail(error);
+    FFile = file;
+    FTemporary = temporary;
+    return;
+#else
+    FFile = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (FFile < 0 && errno == EEXIST && attempt < 100) continue;
+    if (FFile < 0) Fail(LastError());
+    FTemporary = temporary;
+    if (exists) {
+      // The owner and the mode of the file replaced, as far as this process may give them.
+      [[maybe_unused]] const int owned = ::fchown(FFile, status.st_uid, status.st_gid);
+      [[maybe_unused]] const int moded = ::fchmod(FFile, status.st_mode & 0777);
+    }
+    return;
+#endif
+  }
 }
 
 TLogSave::~TLogSave() {
@@ -129,36 +213,45 @@ void TLogSave::Flush() {
 
 void TLogSave::Close() {
 #ifdef _WIN32
-  if (!::SetEndOfFile(static_cast<HANDLE>(FFile))) Fail(LastError());
   const bool closed = ::CloseHandle(static_cast<HANDLE>(FFile)) != 0;
   FFile = nullptr;
+  if (!closed) Fail(LastError());
+  // ReplaceFileW keeps the replaced file's attributes and access rights; it needs a file there.
+  const bool replaced =
+      ::GetFileAttributesW(FTarget.c_str()) != INVALID_FILE_ATTRIBUTES
+          ? ::ReplaceFileW(FTarget.c_str(), FTemporary.c_str(), nullptr,
+                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
+          : ::MoveFileExW(FTemporary.c_str(), FTarget.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 #else
-  if (FRemovable && ::ftruncate(FFile, static_cast<off_t>(FWritten)) != 0) Fail(LastError());
   // A file system may report a failed write only now.
   const bool closed = ::close(FFile) == 0;
   FFile = -1;
-#endif
   if (!closed) Fail(LastError());
+  const bool replaced = ::rename(FTemporary.c_str(), FTarget.c_str()) == 0;
+#endif
+  if (!replaced) Fail(LastError());
+  FTemporary.clear();
 }
 
 void TLogSave::Cancel() {
 #ifdef _WIN32
   if (FFile) ::CloseHandle(static_cast<HANDLE>(FFile));
   FFile = nullptr;
-  if (FRemovable) ::DeleteFileW(FPath.c_str());
+  if (!FTemporary.empty()) ::DeleteFileW(FTemporary.c_str());
 #else
   if (FFile >= 0) ::close(FFile);
   FFile = -1;
-  if (FRemovable) ::unlink(FPath.c_str());
+  if (!FTemporary.empty()) ::unlink(FTemporary.c_str());
 #endif
-  FRemovable = false;
+  FTemporary.clear();
   FDone = true;
 }
 
-void TLogSave::Fail(int error) {
+void TLogSave::Fail(int error, const std::string& reason) {
   Cancel();
   throw ELogSaveError("Impossible d'enregistrer le journal dans '" + Utf8Of(FPath) +
-                      "' : " + ReasonOf(error) + " (erreur " + std::to_string(error) + ")");
+                      "' : " + (reason.empty() ? ReasonOf(error) : reason) + " (erreur " +
+                      std::to_string(error) + ")");
 }
 
 std::string TLogSave::Progress() const {
@@ -176,5 +269,16 @@ std::string DefaultLogFileName(std::chrono::system_clock::time_point now) {
 #endif
   char name[64];
   std::strftime(name, sizeof name, "quorvel-%Y%m%d-%H%M%S.txt", &local);
+  return name;
+}
+
+std::filesystem::path ProposedLogPath(const std::filesystem::path& documents,
+                                      const std::filesystem::path& home,
+                                      std::chrono::system_clock::time_point now) {
+  const std::string name = DefaultLogFileName(now);
+  for (const std::filesystem::path& folder : {documents, home}) {
+    std::error_code error;
+    if (!folder.empty() && std::filesystem::is_directory(folder, error)) return folder / name;
+  }
   return name;
 }

@@ -15,15 +15,19 @@
 #include "ui/log/CodePage.h"
 #include "ui/log/LogText.h"
 
-// A save that failed, saying where and why; the partial file is gone.
+// A save that failed, saying where and why; the file chosen is as it was, and no other is left.
 class ELogSaveError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
+// The log goes into a new file of its own beside the chosen one, which takes the chosen one's
+// place only once the whole log is in it: a cancel, a failure or a crash never harms a file
+// that was there. Anything there but a regular file (a folder, a FIFO, a device) is refused,
+// without opening it.
 class TLogSave {
  public:
-  // Creates `path`, or empties it; raises ELogSaveError when that fails.
+  // Creates the new file; raises ELogSaveError when that fails or `path` is refused.
   TLogSave(const TLogText& text, const TCodePage& code_page, std::filesystem::path path,
            std::string_view line_break);
   // A save not done by then is cancelled.
@@ -32,9 +36,9 @@ class TLogSave {
   TLogSave& operator=(const TLogSave&) = delete;
 
   // Writes for about `budget`; true while more is due. A failure raises ELogSaveError, with
-  // the partial file removed.
+  // the new file removed.
   bool Continue(std::chrono::nanoseconds budget);
-  // Stops, and removes the partial file.
+  // Stops, and removes the new file.
   void Cancel();
   bool Done() const { return FDone; }
 
@@ -45,8 +49,9 @@ class TLogSave {
   std::string Progress() const;
 
  private:
+  void Open();
   void Flush();
-  [[noreturn]] void Fail(int error);
+  [[noreturn]] void Fail(int error, const std::string& reason = {});
   void Close();
 
   const TLogText& FText;
@@ -59,7 +64,8 @@ class TLogSave {
   std::string FBuffer;
   std::string FScratch;
   bool FDone = false;
-  bool FRemovable = false;  // a regular file: a failure or a cancel removes it
+  std::filesystem::path FTarget;     // the file replaced: the chosen one, its links followed
+  std::filesystem::path FTemporary;  // the new file, while it is ours to remove
 #ifdef _WIN32
   void* FFile = nullptr;
 #else
@@ -69,3 +75,9 @@ class TLogSave {
 
 // The name a save proposes: "quorvel-YYYYMMDD-HHMMSS.txt", in local time.
 std::string DefaultLogFileName(std::chrono::system_clock::time_point now);
+
+// Where a save proposes to write: that name in the user's documents folder if it exists, else
+// in the home folder, else alone.
+std::filesystem::path ProposedLogPath(const std::filesystem::path& documents,
+                                      const std::filesystem::path& home,
+                                      std::chrono::system_clock::time_point now);

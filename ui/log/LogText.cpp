@@ -7,31 +7,13 @@
 #include <malloc.h>
 #endif
 
+#include "ui/log/LineBreaks.h"
 #include "ui/log/VisibleText.h"
 
 namespace {
 
 constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-
-// Where the next CR or LF at or after `from` lies, or the end of `text`. Most lines hold none,
-// so eight bytes are tested at a time; neither memchr nor a byte loop is as quick on every C
-// library this builds with.
-std::size_t NextBreak(std::string_view text, std::size_t from) {
-  const char* bytes = text.data();
-  std::size_t at = from;
-  for (; at + 8 <= text.size(); at += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes + at, 8);
-    const std::uint64_t cr = word ^ (kOnes * '\r');
-    const std::uint64_t lf = word ^ (kOnes * '\n');
-    // A zero byte in either: the classic test for a zero byte in a word.
-    if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs) break;
-  }
-  for (; at < text.size(); ++at)
-    if (bytes[at] == '\r' || bytes[at] == '\n') return at;
-  return text.size();
-}
 
 // Calls `line` for each line of `text` + a final break: CR LF, a lone LF and a lone CR each end
 // a line.
@@ -40,7 +22,7 @@ void ForEachLine(std::string_view text, F&& line) {
   std::size_t begin = 0;
   for (std::size_t at = NextBreak(text, 0); at < text.size(); at = NextBreak(text, begin)) {
     line(text.substr(begin, at - begin));
-    begin = at + (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1);
+    begin = at + BreakLength(text, at);
   }
   line(text.substr(begin));
 }

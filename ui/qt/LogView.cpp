@@ -112,10 +112,13 @@ void TLogView::ShowSaveStrip(const std::string& text) {
 }
 
 QString TLogView::ProposedSavePath() {
-  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  const QString name =
-      QString::fromStdString(DefaultLogFileName(std::chrono::system_clock::now()));
-  return folder.isEmpty() ? name : QDir(folder).filePath(name);
+  const auto local = [](const QString& folder) {
+    return std::filesystem::path(QFile::encodeName(folder).toStdString());
+  };
+  return QFile::decodeName(
+      ProposedLogPath(local(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)),
+                      local(QDir::homePath()), std::chrono::system_clock::now())
+          .c_str());
 }
 
 std::filesystem::path TLogView::AskSavePath() {

@@ -73,7 +73,7 @@ class TLogView : public QAbstractScrollArea, private TLogViewPort {
   // system's save dialog.
   using TAskSavePath = std::function<QString(const QString& proposed)>;
   void SetAskSavePath(TAskSavePath ask) { FAskSavePath = std::move(ask); }
-  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder.
+  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder, else the home folder.
   static QString ProposedSavePath();
 
   // The context menu, as a right click shows it.

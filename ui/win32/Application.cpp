@@ -25,9 +25,9 @@ void TApplication::HandleException(HWND owner, const std::exception& error) {
 }
 
 void TApplication::ShowException(HWND owner, const std::string& message) {
-  const std::wstring wide = Wide(message);
+  const std::wstring wide = FromUtf8(message);
   const std::u16string text = BoxText(std::u16string(wide.begin(), wide.end()));
-  const TBox box{Wide(kApplicationTitle), std::wstring(text.begin(), text.end()),
+  const TBox box{FromUtf8(kApplicationTitle), std::wstring(text.begin(), text.end()),
                  MB_ICONSTOP | MB_OK};
   if (BoxHook())
     BoxHook()(box);
@@ -37,25 +37,6 @@ void TApplication::ShowException(HWND owner, const std::string& message) {
 
 void TApplication::SetBoxHook(TBoxHook hook) {
   BoxHook() = std::move(hook);
-}
-
-std::wstring TApplication::Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), size);
-  wide.resize(static_cast<std::size_t>(length > 0 ? length : 0));
-  return wide;
-}
-
-std::string TApplication::Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length =
-      ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
-  return narrow;
 }
 
 std::wstring TApplication::FromUtf8(std::string_view text) {

@@ -15,7 +15,7 @@ class TApplication {
   static HINSTANCE Instance();
 
   // The default handler: a stop icon, one OK button, the application's title, and the
-  // message as BoxText has it.
+  // message (UTF-8, as every text inside the program) as BoxText has it.
   static void HandleException(HWND owner, const std::exception& error);
   static void ShowException(HWND owner, const std::string& message);
 
@@ -28,10 +28,7 @@ class TApplication {
   using TBoxHook = std::function<void(const TBox&)>;
   static void SetBoxHook(TBoxHook hook);
 
-  // Converts between the host's ANSI code page and UTF-16.
-  static std::wstring Wide(const std::string& text);
-  static std::string Narrow(const std::wstring& text);
-  // The program's own texts (a model's, in UTF-8) as the system shows them, and back.
+  // The program's texts are UTF-8 inside, UTF-16 at the system's interface only.
   static std::wstring FromUtf8(std::string_view text);
   static std::string ToUtf8(std::wstring_view text);
 };

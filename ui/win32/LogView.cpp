@@ -1,17 +1,20 @@
 #include "ui/win32/LogView.h"
 
 #include <commdlg.h>
+#include <knownfolders.h>
 #include <shlobj.h>
 #include <windowsx.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "ui/log/LogTexts.h"
 #include "ui/log/Unicode.h"
 #include "ui/win32/Application.h"
+#include "ui/win32/FontFallback.h"
 
 #undef FindText  // commdlg.h's, not the model's
 
@@ -107,6 +110,7 @@ TLogView::~TLogView() {
   }
   if (FBufferDc) ::DeleteDC(FBufferDc);
   if (FBuffer) ::DeleteObject(FBuffer);
+  FFallback.reset();
   if (FFont) ::DeleteObject(FFont);
   if (FBarFont) ::DeleteObject(FBarFont);
 }
@@ -138,14 +142,12 @@ COLORREF TLogView::TextColor() const {
 
 void TLogView::SetDpi(int dpi) {
   FDpi = dpi;
+  FFallback.reset();
   if (FFont) ::DeleteObject(FFont);
-  FFont = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                        DEFAULT_PITCH | FF_SWISS, L"Arial");
+  FFont = CreateFace(-::MulDiv(8, dpi, 72), L"Arial");
+  FFallback = std::make_unique<TFontFallback>(FFont, -::MulDiv(8, dpi, 72));
   if (FBarFont) ::DeleteObject(FBarFont);
-  FBarFont = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+  FBarFont = CreateFace(-::MulDiv(8, dpi, 72), L"Tahoma");
   FFindBar->SetFont(FBarFont);
   ::SendMessageW(FindControl(kSaveStrip), WM_SETFONT, reinterpret_cast<WPARAM>(FBarFont), TRUE);
   UpdateMetrics();
@@ -204,17 +206,20 @@ std::filesystem::path TLogView::AskSavePath() {
 }
 
 void TLogView::ShowError(const std::exception& error) {
-  TApplication::ShowException(FWindow, TApplication::Narrow(TApplication::FromUtf8(error.what())));
+  TApplication::ShowException(FWindow, error.what());
 }
 
 std::wstring TLogView::ProposedSavePath() {
-  const std::wstring name =
-      TApplication::FromUtf8(DefaultLogFileName(std::chrono::system_clock::now()));
-  wchar_t folder[MAX_PATH] = L"";
-  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, folder)) ||
-      folder[0] == L'\0')
-    return name;
-  return std::wstring(folder) + L"\\" + name;
+  const auto known = [](REFKNOWNFOLDERID id) {
+    wchar_t* folder = nullptr;
+    const bool found = SUCCEEDED(::SHGetKnownFolderPath(id, 0, nullptr, &folder));
+    std::filesystem::path path(found && folder ? folder : L"");
+    ::CoTaskMemFree(folder);
+    return path;
+  };
+  return ProposedLogPath(known(FOLDERID_Documents), known(FOLDERID_Profile),
+                         std::chrono::system_clock::now())
+      .wstring();
 }
 
 void TLogView::UpdateMetrics() {
@@ -224,17 +229,22 @@ void TLogView::UpdateMetrics() {
   ::GetTextMetricsW(dc, &metrics);
   ::SelectObject(dc, before);
   ::ReleaseDC(FWindow, dc);
-  // Each character measured once, as met; tab stops every half inch, as in a rich-text
-  // control.
+  FAscent = metrics.tmAscent;
+  // Each character measured once, as met, in the font it is drawn with, as it is drawn; tab
+  // stops every half inch, as in a rich-text control.
   FController.Model().SetMetrics(
       [this](char32_t shown) {
-        std::u16string text;
-        AppendUtf16(text, shown);
         HDC dc = ::GetDC(FWindow);
-        const HGDIOBJ before = ::SelectObject(dc, FFont);
+        const HGDIOBJ before = ::SelectObject(dc, FFallback->FontOf(shown));
         SIZE extent{};
-        ::GetTextExtentPoint32W(dc, reinterpret_cast<const wchar_t*>(text.c_str()),
-                                static_cast<int>(text.size()), &extent);
+        if (std::optional<WORD> glyph = FFallback->GlyphOf(shown)) {
+          ::GetTextExtentPointI(dc, &*glyph, 1, &extent);
+        } else {
+          std::u16string text;
+          AppendUtf16(text, shown);
+          ::GetTextExtentPoint32W(dc, reinterpret_cast<const wchar_t*>(text.c_str()),
+                                  static_cast<int>(text.size()), &extent);
+        }
         ::SelectObject(dc, before);
         ::ReleaseDC(FWindow, dc);
         return static_cast<float>(extent.cx);
@@ -300,20 +310,53 @@ void TLogView::Frame(TLogRole, const TLogRect& rect) {
   ::FrameRect(FDc, &band, ::GetSysColorBrush(COLOR_WINDOWTEXT));
 }
 
-// In one call with each character's advance given, so that what is drawn stands exactly
-// where the model says.
+// A call for each stretch of characters in one font, with each character's advance given, so
+// that what is drawn stands exactly where the model says; every font's text stands on the log
+// font's baseline. A character outside the Basic Multilingual Plane takes two units, which not
+// every system gives one advance: it is drawn alone, at its place, by its glyph where it can.
 void TLogView::DrawRun(const TLogRun& run) {
   ::SetTextColor(FDc,
                  run.Role == TLogRole::Text ? TextColor() : ::GetSysColor(COLOR_HIGHLIGHTTEXT));
-  const int saved = run.Clip ? ::SaveDC(FDc) : 0;
+  const int saved = ::SaveDC(FDc);
   if (run.Clip) {
     const RECT clip = RectOf(*run.Clip);
     ::IntersectClipRect(FDc, clip.left, clip.top, clip.right, clip.bottom);
   }
-  ::ExtTextOutW(FDc, static_cast<int>(run.X), run.Top, 0, nullptr,
-                reinterpret_cast<const wchar_t*>(run.Text.data()),
-                static_cast<UINT>(run.Text.size()), run.Advances.data());
-  if (run.Clip) ::RestoreDC(FDc, saved);
+  ::SetTextAlign(FDc, TA_BASELINE | TA_LEFT);
+  const auto* text = reinterpret_cast<const wchar_t*>(run.Text.data());
+  const int y = run.Top + FAscent;
+  std::size_t from = 0;  // the stretch's first unit, at from_x
+  int x = static_cast<int>(run.X), from_x = x;
+  const auto flush = [&](std::size_t to) {
+    if (to > from)
+      ::ExtTextOutW(FDc, from_x, y, 0, nullptr, text + from, static_cast<UINT>(to - from),
+                    run.Advances.data() + from);
+  };
+  HFONT font = FFont;
+  for (std::size_t at = 0; at < run.Text.size();) {
+    const char32_t unit = run.Text[at];
+    const bool pair = unit >= 0xD800 && unit < 0xDC00 && at + 1 < run.Text.size();
+    const char32_t c =
+        pair ? 0x10000 + ((unit - 0xD800) << 10) + (run.Text[at + 1] - 0xDC00) : unit;
+    if (const HFONT its = FFallback->FontOf(c); its != font || pair) {
+      flush(at);
+      ::SelectObject(FDc, font = its);
+      from = at;
+      from_x = x;
+    }
+    x += run.Advances[at];
+    at += pair ? 2 : 1;
+    if (!pair) continue;
+    if (const std::optional<WORD> glyph = FFallback->GlyphOf(c))
+      ::ExtTextOutW(FDc, from_x, y, ETO_GLYPH_INDEX, nullptr,
+                    reinterpret_cast<const wchar_t*>(&*glyph), 1, nullptr);
+    else
+      ::ExtTextOutW(FDc, from_x, y, 0, nullptr, text + from, 2, nullptr);
+    from = at;
+    from_x = x;
+  }
+  flush(run.Text.size());
+  ::RestoreDC(FDc, saved);
 }
 
 TLogRect TLogView::DrawMarker(const std::string& text) {
@@ -519,9 +562,13 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
       UINT per_notch = 3;
       ::SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &per_notch, 0);
       FWheel += GET_WHEEL_DELTA_WPARAM(w);
-      const int lines = FWheel / WHEEL_DELTA * static_cast<int>(per_notch);
+      const int notches = FWheel / WHEEL_DELTA;
       FWheel %= WHEEL_DELTA;
-      FController.Model().ScrollBy(-lines);
+      // The setting "one screen at a time" is a count of its own, not a count of lines.
+      if (per_notch == WHEEL_PAGESCROLL)
+        FController.Model().ScrollPages(-notches);
+      else
+        FController.Model().ScrollBy(-static_cast<std::int64_t>(notches) * per_notch);
       FController.Sync();
       return 0;
     }

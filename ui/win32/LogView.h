@@ -1,7 +1,7 @@
 #pragma once
 
 // The log view of the Win32 window: a read-only log of text lines, their bytes read as the
-// host's text (UTF-8 where they form it under code page 65001, the ANSI code page otherwise).
+// host's text (UTF-8 where they form it, each other byte as the ANSI code page reads it).
 // The controller decides what each event does and what a paint draws; the view turns mouse,
 // keyboard and scroll bars into its calls and draws through a back buffer. Its
 // window text, "Journal", is its name for screen readers.
@@ -17,6 +17,8 @@
 
 #include "ui/log/LogController.h"
 #include "ui/win32/FindBar.h"
+
+class TFontFallback;  // the fonts the log's characters are drawn with
 
 class TLogView : private TLogViewPort {
  public:
@@ -60,7 +62,8 @@ class TLogView : private TLogViewPort {
   COLORREF BackgroundColor() const;
   COLORREF TextColor() const;
 
-  // Arial 8 at `dpi` dots per inch.
+  // Arial 8 at `dpi` dots per inch; a character Arial lacks in the first font of the system
+  // that has it.
   void SetDpi(int dpi);
 
   const TLogModel& Model() const { return FController.Model(); }
@@ -77,7 +80,7 @@ class TLogView : private TLogViewPort {
   // system's save dialog.
   using TAskSavePath = std::function<std::wstring(const std::wstring& proposed)>;
   void SetAskSavePath(TAskSavePath ask) { FAskSavePath = std::move(ask); }
-  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder.
+  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder, else the profile folder.
   static std::wstring ProposedSavePath();
 
   // The context menu, as a right click shows it; the caller destroys it.
@@ -124,6 +127,8 @@ class TLogView : private TLogViewPort {
   TLogController FController;
   std::unique_ptr<TFindBar> FFindBar;
   HFONT FFont = nullptr;
+  std::unique_ptr<TFontFallback> FFallback;
+  int FAscent = 0;           // FFont's: every font's text stands on its baseline
   HFONT FBarFont = nullptr;  // the find bar's, Tahoma 8 as the window's controls
   int FBarHeight = 0;        // the find bar's, while open, and the save strip's, while saving
   int FDpi = 96;

@@ -88,7 +88,7 @@ TMainForm::TMainForm(TCaptureServices services, std::uint64_t log_capacity, bool
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
   ::InitCommonControlsEx(&controls);
   RegisterClasses();
-  ::CreateWindowExW(kExStyle, kClassName, TApplication::Wide(kMainFormCaption).c_str(), kStyle,
+  ::CreateWindowExW(kExStyle, kClassName, TApplication::FromUtf8(kMainFormCaption).c_str(), kStyle,
                     CW_USEDEFAULT, CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr,
                     TApplication::Instance(), this);
   FDpi = DpiOf(FWindow);
@@ -149,7 +149,7 @@ void TMainForm::AttachSpinButtons() {
     ::SendMessageW(spin, UDM_SETRANGE32, 0, 100);
     ::SendMessageW(spin, UDM_SETPOS32, 0, 0);
     ::SetWindowSubclass(edit, &TMainForm::PortEditProc, 1, 0);
-    ::SetWindowTextW(edit, TApplication::Wide(caption).c_str());
+    ::SetWindowTextW(edit, TApplication::FromUtf8(caption).c_str());
   }
 }
 
@@ -199,7 +199,7 @@ HWND TMainForm::CreateControl(const TLayoutEntry& entry) {
   const HWND parent =
       std::string_view(entry.Parent) == kMainFormName ? FWindow : FControls[RowOf(entry.Parent)];
   const HWND control = ::CreateWindowExW(
-      ex_style, type, entry.Caption ? TApplication::Wide(entry.Caption).c_str() : L"", style,
+      ex_style, type, entry.Caption ? TApplication::FromUtf8(entry.Caption).c_str() : L"", style,
       entry.Left, entry.Top, entry.Width, entry.Height, parent,
       reinterpret_cast<HMENU>(INT_PTR{IdOf(entry)}), TApplication::Instance(), nullptr);
   if (entry.Kind == TControlKind::GroupBox)
@@ -416,7 +416,7 @@ LRESULT TMainForm::Handle(UINT message, WPARAM w, LPARAM l) {
 }
 
 void TMainForm::FormCreate() {
-  ::SetWindowTextW(Control("EditIp"), TApplication::Wide(FController.FormCreate()).c_str());
+  ::SetWindowTextW(Control("EditIp"), TApplication::FromUtf8(FController.FormCreate()).c_str());
   ReadLocaleSeparators();
 }
 
@@ -494,7 +494,7 @@ void TMainForm::EditIpSelect(int index) {
   if (index < 0) return;
   if (const auto address = FController.EditIpSelect(static_cast<std::size_t>(index))) {
     const HWND box = Control("EditIp");
-    ::SetWindowTextW(box, TApplication::Wide(*address).c_str());
+    ::SetWindowTextW(box, TApplication::FromUtf8(*address).c_str());
     ::SendMessageW(box, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
   }
 }
@@ -569,7 +569,7 @@ bool TMainForm::Checked(HWND control) const {
 }
 
 std::string TMainForm::TextOf(HWND control) const {
-  return TApplication::Narrow(WindowText(control));
+  return TApplication::ToUtf8(WindowText(control));
 }
 
 TStartTexts TMainForm::StartTexts() const {
@@ -583,12 +583,16 @@ TDisplayOptions TMainForm::DisplayOptions() const {
 }
 
 // The user's date and time separators, as the regional settings state them; where they
-// cannot be read, "/" and ":".
+// cannot be read, "/" and ":". A separator is one byte of the log's lines, among digits: a
+// byte of the ANSI code page, which the text rule reads as that code page does.
 void TMainForm::ReadLocaleSeparators() {
   const auto read = [](LCTYPE type, const char* fallback) {
     wchar_t text[16] = L"";
     const int length = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, text, 16);
-    return length > 0 ? TApplication::Narrow(text) : std::string(fallback);
+    if (length <= 0) return std::string(fallback);
+    char ansi[64] = "";
+    const int bytes = ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, 64, nullptr, nullptr);
+    return bytes > 0 ? std::string(ansi) : std::string(fallback);
   };
   SetDateTimeSeparators(read(LOCALE_SDATE, "/"), read(LOCALE_STIME, ":"));
 }
