@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "ui/log/LogController.h"
 
@@ -249,6 +250,23 @@ TEST(LogController, MouseSelects) {
   f.Log.Key({K::Home, true, false});
   f.Log.DoubleClick(2 + 8 * 6, 5);
   EXPECT_EQ(f.Log.SelectedText(), u"line");
+}
+
+// A notch scrolls the lines asked, or a page; what is less than a notch adds up.
+TEST(LogController, TheWheelScrollsLinesOrPagesPerNotch) {
+  TFixture f;
+  f.Append(std::vector<std::string>(20, "line"));
+  const std::uint64_t bottom = f.Log.Model().Top();
+  const int page = TLogController::kWheelPage;
+  for (const auto& [delta, per_notch, top] : {std::tuple{120, 3, bottom - 3},
+                                              {60, 3, bottom - 3},
+                                              {60, 3, bottom - 6},
+                                              {120, page, bottom - 9},
+                                              {-240, page, bottom - 3},
+                                              {-120, 1, bottom - 2}}) {
+    f.Log.Wheel(delta, per_notch);
+    EXPECT_EQ(f.Log.Model().Top(), top) << delta << " " << per_notch;
+  }
 }
 
 // What a paint draws: the rows in sight; the matches' bands under the text and their text

@@ -188,6 +188,19 @@ void TLogController::Scroll(bool vertical, TLogScroll request, int position) {
   Sync();
 }
 
+void TLogController::Wheel(int delta, int lines_per_notch) {
+  constexpr int kNotch = 120;
+  FWheel += delta;
+  const int notches = FWheel / kNotch;
+  FWheel %= kNotch;
+  // "One screen at a time" is a count of its own, not a count of lines.
+  if (lines_per_notch == kWheelPage)
+    FModel.ScrollPages(-notches);
+  else
+    FModel.ScrollBy(-static_cast<std::int64_t>(notches) * lines_per_notch);
+  Sync();
+}
+
 bool TLogController::MousePress(int x, int y, bool shift) {
   if (FMarker.Contains(static_cast<float>(x), static_cast<float>(y))) {
     FModel.ScrollToEnd();

@@ -176,6 +176,10 @@ class TLogController {
 
   // A request of the vertical or the horizontal scroll bar.
   void Scroll(bool vertical, TLogScroll request, int position = 0);
+  // A turn of the wheel, 120 a notch as toolkits count it: a notch scrolls `lines_per_notch`
+  // lines, or a page at kWheelPage; what is less than a notch waits for the next turn.
+  static constexpr int kWheelPage = -1;
+  void Wheel(int delta, int lines_per_notch);
 
   // True when the controller took the key.
   bool Key(const TLogKeyPress& key);
@@ -209,6 +213,7 @@ class TLogController {
   std::unique_ptr<TLogSave> FSave;
   bool FSelecting = false;
   int FLastX = 0, FLastY = 0;
+  int FWheel = 0;    // wheel movement not yet turned into notches
   TLogRect FMarker;  // where "new lines below" was drawn, when it was
   std::u16string FRun;
   std::vector<int> FAdvances;

@@ -561,15 +561,9 @@ LRESULT TLogView::Handle(UINT message, WPARAM w, LPARAM l) {
     case WM_MOUSEWHEEL: {
       UINT per_notch = 3;
       ::SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &per_notch, 0);
-      FWheel += GET_WHEEL_DELTA_WPARAM(w);
-      const int notches = FWheel / WHEEL_DELTA;
-      FWheel %= WHEEL_DELTA;
-      // The setting "one screen at a time" is a count of its own, not a count of lines.
-      if (per_notch == WHEEL_PAGESCROLL)
-        FController.Model().ScrollPages(-notches);
-      else
-        FController.Model().ScrollBy(-static_cast<std::int64_t>(notches) * per_notch);
-      FController.Sync();
+      FController.Wheel(GET_WHEEL_DELTA_WPARAM(w), per_notch == WHEEL_PAGESCROLL
+                                                       ? TLogController::kWheelPage
+                                                       : static_cast<int>(per_notch));
       return 0;
     }
     case WM_KEYDOWN:

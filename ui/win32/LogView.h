@@ -134,7 +134,6 @@ class TLogView : private TLogViewPort {
   int FDpi = 96;
   COLORREF FBackground = CLR_INVALID;  // CLR_INVALID: the system's
   COLORREF FForeground = CLR_INVALID;
-  int FWheel = 0;  // wheel movement not yet turned into lines
   // The back buffer, kept between paints, and the context a paint draws in.
   HDC FBufferDc = nullptr;
   HBITMAP FBuffer = nullptr;
