@@ -1,22 +1,16 @@
 #include "ui/win32/LogView.h"
 
-#include <commdlg.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 #include <windowsx.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <optional>
-#include <stdexcept>
 
 #include "ui/log/LogTexts.h"
 #include "ui/log/Unicode.h"
 #include "ui/win32/Application.h"
 #include "ui/win32/FontFallback.h"
-
-#undef FindText  // commdlg.h's, not the model's
+#include "ui/win32/SaveDialog.h"
 
 namespace {
 
@@ -59,35 +53,7 @@ TLogView::TLogView(HWND parent, int id, std::uint64_t capacity)
                         WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
                     0, 0, 0, 0, parent, reinterpret_cast<HMENU>(INT_PTR{id}),
                     TApplication::Instance(), this);
-  FAskSavePath = [this](const std::wstring& proposed) {
-    wchar_t file[MAX_PATH * 4] = L"";
-    const std::size_t slash = proposed.find_last_of(L"\\/");
-    const std::wstring folder = slash == std::wstring::npos ? L"" : proposed.substr(0, slash);
-    proposed.copy(file, std::min<std::size_t>(proposed.size() - (slash + 1), std::size(file) - 1),
-                  slash + 1);
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = FWindow;
-    const std::wstring filter =
-        TApplication::FromUtf8(TLogTexts::kTextFiles) + std::wstring(L" (*.txt)\0*.txt\0", 15) +
-        TApplication::FromUtf8(TLogTexts::kAllFiles) + std::wstring(L" (*.*)\0*.*\0", 11);
-    const std::wstring title = TApplication::FromUtf8(TLogTexts::kSaveTitle);
-    dialog.lpstrFilter = filter.c_str();
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = static_cast<DWORD>(std::size(file));
-    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    dialog.lpstrTitle = title.c_str();
-    dialog.lpstrDefExt = L"txt";
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
-    // The dialog's library is loaded only when asked for: it brings the print spooler's,
-    // which looks for a printing service on the network as it loads (under wine, at least).
-    static const auto ask = reinterpret_cast<BOOL(WINAPI*)(OPENFILENAMEW*)>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(
-            ::LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
-            "GetSaveFileNameW")));
-    if (!ask) throw std::runtime_error("the system's save dialog is not there");
-    return ask(&dialog) ? std::wstring(file) : std::wstring();
-  };
+  FAskSavePath = [this](const std::wstring& proposed) { return AskSaveFile(FWindow, proposed); };
   FFindBar = std::make_unique<TFindBar>(FWindow, FController);
   ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE,
                     0, 0, 0, 0, FWindow, reinterpret_cast<HMENU>(INT_PTR{kSaveStrip}),
@@ -202,24 +168,11 @@ void TLogView::StopWork(TLogWork work) {
 }
 
 std::filesystem::path TLogView::AskSavePath() {
-  return std::filesystem::path(FAskSavePath(ProposedSavePath()));
+  return std::filesystem::path(FAskSavePath(ProposedSaveFile()));
 }
 
 void TLogView::ShowError(const std::exception& error) {
   TApplication::ShowException(FWindow, error.what());
-}
-
-std::wstring TLogView::ProposedSavePath() {
-  const auto known = [](REFKNOWNFOLDERID id) {
-    wchar_t* folder = nullptr;
-    const bool found = SUCCEEDED(::SHGetKnownFolderPath(id, 0, nullptr, &folder));
-    std::filesystem::path path(found && folder ? folder : L"");
-    ::CoTaskMemFree(folder);
-    return path;
-  };
-  return ProposedLogPath(known(FOLDERID_Documents), known(FOLDERID_Profile),
-                         std::chrono::system_clock::now())
-      .wstring();
 }
 
 void TLogView::UpdateMetrics() {

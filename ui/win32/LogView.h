@@ -76,12 +76,10 @@ class TLogView : private TLogViewPort {
   // saves end lines with CR LF. Ctrl+L (or "Effacer le journal") empties the view.
   bool Saving() const { return FController.Saving(); }
   void ClearLog() { FController.ClearLog(); }
-  // Asks where to save, proposing a path; an empty answer saves nothing. By default the
-  // system's save dialog.
+  // Asks where to save, proposing a path (ProposedSaveFile); an empty answer saves nothing. By
+  // default the system's save dialog.
   using TAskSavePath = std::function<std::wstring(const std::wstring& proposed)>;
   void SetAskSavePath(TAskSavePath ask) { FAskSavePath = std::move(ask); }
-  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder, else the profile folder.
-  static std::wstring ProposedSavePath();
 
   // The context menu, as a right click shows it; the caller destroys it.
   HMENU CreateContextMenu() const;
