@@ -32,13 +32,14 @@ struct TFront : TMainView {
 
   TStartTexts StartTexts() const override { return Texts; }
   TDisplayOptions DisplayOptions() const override { return Options; }
-  std::uint64_t FreeCharacters() const override { return Room; }
-  void AppendLines(std::span<const std::string> lines) override {
-    for (const std::string& line : lines) {
-      EXPECT_LE(line.size() + 1, Room) << "the controller overfilled the view";
-      Room -= std::min<std::uint64_t>(Room, line.size() + 1);
-      Lines.push_back(line);
+  // As a log view takes them: whole, in order, while they fit.
+  std::size_t AppendLines(std::span<const std::string> lines) override {
+    std::size_t taken = 0;
+    for (; taken < lines.size() && lines[taken].size() + 1 <= Room; ++taken) {
+      Room -= lines[taken].size() + 1;
+      Lines.push_back(lines[taken]);
     }
+    return taken;
   }
   void ShowRunning(bool running) override { ShownRunning = running; }
   void DrainAgain(TNextDrain next) override { Next = next; }

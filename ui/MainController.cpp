@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "ui/PortConversion.h"
-#include "ui/log/LogText.h"
 
 namespace {
 
@@ -103,7 +102,8 @@ void TMainController::Btn_StartStopClick() {
   }
   TDrained result;
   FinishStopping(true);
-  Compose(FView.DisplayOptions(), FView.FreeCharacters(), TClock::time_point::max(), result);
+  Compose(FView.DisplayOptions(), TClock::time_point::max(), result);
+  Deliver(result);
   if (result.Error.empty()) {
     FSniffer = TThreadSniffer::Create(FPile, CaptureAddress(texts.Ip), port_start, port_end,
                                       FServices.MakeLayer(), FPool);
@@ -116,8 +116,11 @@ void TMainController::TimerInDataTimer() {
   Show(Drain());
 }
 
+void TMainController::Deliver(TDrained& result) {
+  if (FView.AppendLines(result.Lines) < result.Lines.size()) ReportFull(result);
+}
+
 void TMainController::Show(const TDrained& result) {
-  FView.AppendLines(result.Lines);
   FView.ShowRunning(FRunning);
   FView.DrainAgain(result.Next);
   if (!result.Error.empty()) FView.ShowError(result.Error);
@@ -152,7 +155,8 @@ TMainController::TDrained TMainController::Drain() {
   // Read before draining: once a capture has ended, all it captured is in the queue.
   FinishStopping(false);
   const bool failed = FRunning && FSniffer && FSniffer->Ended();
-  Compose(FView.DisplayOptions(), FView.FreeCharacters(), TClock::now() + kSlice, result);
+  Compose(FView.DisplayOptions(), TClock::now() + kSlice, result);
+  Deliver(result);
   if (!result.Error.empty() || result.Next == TNextDrain::Now) return result;
   if (failed) {
     // Everything it captured has been shown: now say why it ended.
@@ -163,8 +167,8 @@ TMainController::TDrained TMainController::Drain() {
   return result;
 }
 
-void TMainController::Compose(const TDisplayOptions& options, std::uint64_t room,
-                              TClock::time_point until, TDrained& result) {
+void TMainController::Compose(const TDisplayOptions& options, TClock::time_point until,
+                              TDrained& result) {
   for (;;) {
     FTaken.clear();
     if (FPile->PopBatch(FTaken, kTakeAtOnce) == 0) return;
@@ -177,13 +181,6 @@ void TMainController::Compose(const TDisplayOptions& options, std::uint64_t room
       else
         line = DroppedLine(item.Dropped);
       if (!line) continue;
-      const std::uint64_t cost = TLogText::Cost(*line);
-      if (cost > room) {
-        ReportFull(result);
-        FTaken.clear();
-        return;
-      }
-      room -= cost;
       result.Lines.push_back(std::move(*line));
     }
     FPool->Release(FTaken);

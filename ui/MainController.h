@@ -40,13 +40,12 @@ class TMainView {
  public:
   virtual TStartTexts StartTexts() const = 0;
   virtual TDisplayOptions DisplayOptions() const = 0;
-  // The log view's free capacity, in characters.
-  virtual std::uint64_t FreeCharacters() const = 0;
 
   // After each event, in this order: the lines, the run state (the button's caption, the
   // timer, the log's colours once running), when to drain next, then an error, if any, in the
-  // default handler's box.
-  virtual void AppendLines(std::span<const std::string> lines) = 0;
+  // default handler's box. The log takes the lines as long as they fit whole, and says how
+  // many it took.
+  virtual std::size_t AppendLines(std::span<const std::string> lines) = 0;
   virtual void ShowRunning(bool running) = 0;
   virtual void DrainAgain(TNextDrain next) = 0;
   virtual void ShowError(const std::string& message) = 0;
@@ -136,8 +135,9 @@ class TMainController {
   // Waits for stopped captures until their deadlines; detaches the rest.
   void FinishStopping(bool wait);
   TDrained Drain();
-  void Compose(const TDisplayOptions& options, std::uint64_t room, TClock::time_point until,
-               TDrained& result);
+  void Compose(const TDisplayOptions& options, TClock::time_point until, TDrained& result);
+  // The lines to the log; what does not fit is reported.
+  void Deliver(TDrained& result);
   void ReportFull(TDrained& result);
   void Show(const TDrained& result);
 

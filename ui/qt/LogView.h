@@ -12,19 +12,18 @@
 #include <string>
 #include <string_view>
 
-#include "ui/log/LogModel.h"
-#include "ui/log/LogSave.h"
+#include "ui/log/LogController.h"
+#include "ui/qt/FindBar.h"
 
 // A read-only log of text lines, their bytes read as the host's text (UTF-8 where they form
-// it). The model keeps the text compactly and says what is in sight; the view paints only
-// that, so that millions of lines cost no more to show than a few. No word wrap; nothing is
-// interpreted as markup.
+// it). The controller decides what each event does and what a paint draws; the view maps
+// Qt's events to it and draws what it says. No word wrap; nothing is interpreted as markup.
 class QLabel;
 class QMenu;
+class QPainter;
 class QTimer;
-class TFindBar;
 
-class TLogView : public QAbstractScrollArea {
+class TLogView : public QAbstractScrollArea, private TLogViewPort {
   Q_OBJECT
 
  public:
@@ -32,14 +31,15 @@ class TLogView : public QAbstractScrollArea {
   explicit TLogView(std::uint64_t capacity, QWidget* parent = nullptr);
   ~TLogView() override;
 
+  TLogController& Controller() { return FController; }
+  const TLogModel& Model() const { return FController.Model(); }
   // Appends each line, followed by a line break, as a new last line, in order. A line that
   // does not fit whole raises ELineInsertionError; the lines before it stay, and nothing of
   // it or of those after it goes in.
-  void AppendLines(std::span<const std::string> lines);
+  void AppendLines(std::span<const std::string> lines) { FController.AppendAll(lines); }
   void AppendLine(std::string_view line);
-
-  std::uint64_t FreeCharacters() const { return FModel.FreeCharacters(); }
-  std::uint64_t LineCount() const { return FModel.LineCount(); }
+  std::uint64_t FreeCharacters() const { return Model().FreeCharacters(); }
+  std::uint64_t LineCount() const { return Model().LineCount(); }
   // Line `line` as the characters it stands for (control characters included).
   QString LineText(std::uint64_t line) const;
 
@@ -49,41 +49,32 @@ class TLogView : public QAbstractScrollArea {
   QColor BackgroundColor() const;
   QColor TextColor() const;
 
-  bool HasSelection() const { return FModel.HasSelection(); }
+  bool HasSelection() const { return Model().HasSelection(); }
   QString SelectedText() const;
-  void SelectAll();
-  void Copy() const;
+  void SelectAll() { FController.SelectAll(); }
+  void Copy() { FController.Copy(); }
   // Selects from (line, column) to (line, column), columns counting bytes.
   void Select(std::uint64_t from_line, std::size_t from_column, std::uint64_t to_line,
-              std::size_t to_column);
+              std::size_t to_column) {
+    FController.Select({from_line, from_column}, {to_line, to_column});
+  }
 
-  const TLogModel& Model() const { return FModel; }
-
-  // Find: Ctrl+F opens the bar (or "Rechercher..." in the context menu), F3 and Shift+F3 find
-  // the next and previous match, Escape closes it and gives the focus back to the view, with
-  // the match still selected.
-  void OpenFind();
-  void CloseFind();
-  void FindNext(bool forward);
+  // Find: Ctrl+F (or "Rechercher..." in the context menu) opens the bar, F3 and Shift+F3
+  // find the next and previous match, Escape closes it. Save: Ctrl+S (or "Enregistrer le
+  // journal..."), Escape in the view cancels; copies and saves end lines with LF. Ctrl+L (or
+  // "Effacer le journal") empties the view.
+  void OpenFind() { FController.OpenFind(); }
   TFindBar* FindBar() const { return FFindBar; }
-
-  // Save: Ctrl+S (or "Enregistrer le journal..." in the context menu) asks where, then writes
-  // the lines there in slices, the progress in a strip at the view's bottom; Escape in the
-  // view cancels. A failure shows the default handler's box.
-  void SaveLog();
-  void CancelSave();
-  bool Saving() const { return FSave != nullptr; }
-  QString SaveProgress() const;
+  void SaveLog() { FController.SaveLog(); }
+  bool Saving() const { return FController.Saving(); }
+  QString SaveProgress() const { return QString::fromStdString(FController.SaveProgress()); }
+  void ClearLog() { FController.ClearLog(); }
   // Asks where to save, proposing a path; an empty answer saves nothing. By default the
   // system's save dialog.
   using TAskSavePath = std::function<QString(const QString& proposed)>;
   void SetAskSavePath(TAskSavePath ask) { FAskSavePath = std::move(ask); }
   // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder, else the home folder.
   static QString ProposedSavePath();
-
-  // Ctrl+L (or "Effacer le journal" in the context menu): the view empties, its memory goes
-  // back to the system, find closes; lines go on coming.
-  void ClearLog();
 
   // The context menu, as a right click shows it.
   std::unique_ptr<QMenu> ContextMenu();
@@ -104,33 +95,47 @@ class TLogView : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
 
  private:
+  // TLogViewPort
+  void Repaint() override { viewport()->update(); }
+  void SyncScrollBars() override;
+  void StartWork(TLogWork work) override;
+  void StopWork(TLogWork work) override;
+  void StartAutoScroll() override {
+    if (!FAutoScroll.isActive()) FAutoScroll.start(50, this);
+  }
+  void StopAutoScroll() override { FAutoScroll.stop(); }
+  void PutOnClipboard(std::u16string_view text) override;
+  bool HasSelectionBuffer() const override;
+  void PutOnSelectionBuffer(std::u16string_view text) override;
+  std::filesystem::path AskSavePath() override;
+  void ShowError(const std::exception& error) override;
+  void ShowFindBar(bool shown) override;
+  void FocusFindBar() override { FFindBar->Focus(); }
+  void SetFindStatus(const std::string& status) override {
+    FFindBar->SetStatus(QString::fromStdString(status));
+  }
+  void ShowSaveStrip(const std::string& text) override;
+  void FocusLog() override { setFocus(); }
+  void Fill(TLogRole role, const TLogRect& rect) override;
+  void Frame(TLogRole, const TLogRect&) override {}  // the match in hand: its band says it
+  void DrawRun(const TLogRun& run) override;
+  TLogRect DrawMarker(const std::string& note) override;
+
   void UpdateMetrics();
-  // Brings the scroll bars to where the model stands, and repaints.
-  void Sync();
   void ReadLocale();
-  void DrawLine(QPainter& painter, std::string_view bytes, int top, qreal from_x, qreal to_x,
-                const QColor& color) const;
-  void ExtendSelectionTo(QPoint point);
-  void FindWork();
-  void SaveWork();
-  void EndSave();
   // The find bar and the save strip along the bottom edge, the text above them.
   void PlaceBars();
-  void ShareSelection() const;
 
-  TLogModel FModel;
+  TLogController FController;
   QColor FBackground;  // invalid: the system's
   QColor FForeground;
   int FAscent = 10;
-  bool FSelecting = false;
   bool FSyncing = false;
-  QPoint FLastMouse;
   QBasicTimer FAutoScroll;
   TFindBar* FFindBar;
-  QTimer* FFindWork;      // the next slice of a search or a count
-  QRect FNewLinesMarker;  // where "new lines below" is drawn, when it is
+  QTimer* FFindWork;  // the next slice of a search or a count
   QLabel* FSaveStrip;
   QTimer* FSaveWork;  // the next slice of a save
-  std::unique_ptr<TLogSave> FSave;
   TAskSavePath FAskSavePath;
+  QPainter* FPainter = nullptr;  // while painting
 };

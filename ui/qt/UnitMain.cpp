@@ -246,8 +246,8 @@ void TMainForm::EditIpSelect(int index) {
     EditIp->setEditText(QString::fromStdString(*address));
 }
 
-void TMainForm::AppendLines(std::span<const std::string> lines) {
-  Ecr->AppendLines(lines);
+std::size_t TMainForm::AppendLines(std::span<const std::string> lines) {
+  return Ecr->Controller().Append(lines);
 }
 
 void TMainForm::ShowRunning(bool running) {
@@ -298,10 +298,6 @@ TDisplayOptions TMainForm::DisplayOptions() const {
   return DisplayOptionsFrom([this](const TLayoutEntry& entry) {
     return findChild<QCheckBox*>(QString::fromLatin1(entry.Name))->isChecked();
   });
-}
-
-std::uint64_t TMainForm::FreeCharacters() const {
-  return Ecr->FreeCharacters();
 }
 
 // The user's date and time separators, as the C library's locale states them; where it

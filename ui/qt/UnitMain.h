@@ -70,8 +70,7 @@ class TMainForm : public QWidget, private TMainView {
   // What the controller reads and shows.
   TStartTexts StartTexts() const override;
   TDisplayOptions DisplayOptions() const override;
-  std::uint64_t FreeCharacters() const override;
-  void AppendLines(std::span<const std::string> lines) override;
+  std::size_t AppendLines(std::span<const std::string> lines) override;
   void ShowRunning(bool running) override;
   void DrainAgain(TNextDrain next) override;
   void ShowError(const std::string& message) override;

@@ -2,8 +2,8 @@
 
 // The log view of the Win32 window: a read-only log of text lines, their bytes read as the
 // host's text (UTF-8 where they form it, each other byte as the ANSI code page reads it).
-// The model keeps the text compactly and says what is in sight; the view paints only that,
-// through a back buffer, and turns mouse, keyboard and scroll bars into the model's calls. Its
+// The controller decides what each event does and what a paint draws; the view turns mouse,
+// keyboard and scroll bars into its calls and draws through a back buffer. Its
 // window text, "Journal", is its name for screen readers.
 #include <windows.h>
 
@@ -15,13 +15,12 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/log/LogModel.h"
-#include "ui/log/LogSave.h"
+#include "ui/log/LogController.h"
+#include "ui/win32/FindBar.h"
 
-// The fonts the log's characters are drawn with (in LogView.cpp).
-class TFontFallback;
+class TFontFallback;  // the fonts the log's characters are drawn with
 
-class TLogView {
+class TLogView : private TLogViewPort {
  public:
   static constexpr const wchar_t* kClassName = L"TLogView";
   // Commands of the context menu and ids of the find bar's controls.
@@ -29,12 +28,12 @@ class TLogView {
     kCopyCommand = 1,
     kSelectAllCommand,
     kFindCommand,
-    kFindText,
-    kFindCase,
-    kFindPrevious,
-    kFindNext,
-    kFindStatus,
-    kFindClose,
+    kFindText = TFindBar::kText,
+    kFindCase = TFindBar::kCase,
+    kFindPrevious = TFindBar::kPrevious,
+    kFindNext = TFindBar::kNext,
+    kFindStatus = TFindBar::kStatus,
+    kFindClose = TFindBar::kClose,
     kSaveCommand,
     kClearCommand,
     kSaveStrip
@@ -50,11 +49,12 @@ class TLogView {
   // The view of a window this class made.
   static TLogView* FromHandle(HWND window);
 
+  TLogController& Controller() { return FController; }
   // Appends each line, followed by a line break, as a new last line, in order. A line that
   // does not fit whole raises ELineInsertionError; the lines before it stay.
-  void AppendLines(std::span<const std::string> lines);
-  std::uint64_t FreeCharacters() const { return FModel.FreeCharacters(); }
-  std::uint64_t LineCount() const { return FModel.LineCount(); }
+  void AppendLines(std::span<const std::string> lines) { FController.AppendAll(lines); }
+  std::uint64_t FreeCharacters() const { return Model().FreeCharacters(); }
+  std::uint64_t LineCount() const { return Model().LineCount(); }
 
   // The background and the colour of all text, until the next call. Until the first call,
   // the system's window colour and window-text colour.
@@ -66,88 +66,78 @@ class TLogView {
   // that has it.
   void SetDpi(int dpi);
 
-  void SelectAll();
-  // The selection as text on the clipboard, lines ended by CR LF.
-  void Copy() const;
-
-  const TLogModel& Model() const { return FModel; }
+  const TLogModel& Model() const { return FController.Model(); }
+  HWND FindControl(int id) const { return ::GetDlgItem(FWindow, id); }
 
   // Find: Ctrl+F (or "Rechercher..." in the context menu) opens a thin bar at the view's
   // bottom, F3 and Shift+F3 (from the view or any control of the bar), Enter and Shift+Enter
-  // in its text find the next and previous match, Escape in any of its controls closes it and
-  // gives the focus back to the view, the match still selected.
-  void OpenFind();
-  void CloseFind();
-  void FindNext(bool forward);
-  HWND FindControl(int id) const { return ::GetDlgItem(FWindow, id); }
-
-  // Save: Ctrl+S (or "Enregistrer le journal..." in the context menu) asks where, then writes
-  // the lines there in slices, the progress in a strip at the view's bottom; Escape in the
-  // view cancels. A failure shows the default handler's box.
-  void SaveLog();
-  void CancelSave();
-  bool Saving() const { return FSave != nullptr; }
-  // Asks where to save, proposing a path; an empty answer saves nothing. By default the
-  // system's save dialog.
+  // in its text find the next and previous match, Escape in any of its controls closes it.
+  // Save: Ctrl+S (or "Enregistrer le journal..."), Escape in the view cancels; copies and
+  // saves end lines with CR LF. Ctrl+L (or "Effacer le journal") empties the view.
+  bool Saving() const { return FController.Saving(); }
+  void ClearLog() { FController.ClearLog(); }
+  // Asks where to save, proposing a path (ProposedSaveFile); an empty answer saves nothing. By
+  // default the system's save dialog.
   using TAskSavePath = std::function<std::wstring(const std::wstring& proposed)>;
   void SetAskSavePath(TAskSavePath ask) { FAskSavePath = std::move(ask); }
-  // "quorvel-YYYYMMDD-HHMMSS.txt" in the user's documents folder, else the profile folder.
-  static std::wstring ProposedSavePath();
-
-  // Ctrl+L (or "Effacer le journal" in the context menu): the view empties, its memory goes
-  // back to the system, find closes; lines go on coming.
-  void ClearLog();
 
   // The context menu, as a right click shows it; the caller destroys it.
   HMENU CreateContextMenu() const;
 
  private:
+  static constexpr UINT_PTR kAutoScrollTimer = 1;
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
 
+  // TLogViewPort
+  void Repaint() override { ::InvalidateRect(FWindow, nullptr, FALSE); }
+  void SyncScrollBars() override;
+  void StartWork(TLogWork work) override;
+  void StopWork(TLogWork work) override;
+  void StartAutoScroll() override { ::SetTimer(FWindow, kAutoScrollTimer, 50, nullptr); }
+  void StopAutoScroll() override { ::KillTimer(FWindow, kAutoScrollTimer); }
+  void PutOnClipboard(std::u16string_view text) override;
+  bool HasSelectionBuffer() const override { return false; }
+  void PutOnSelectionBuffer(std::u16string_view) override {}
+  std::filesystem::path AskSavePath() override;
+  void ShowError(const std::exception& error) override;
+  void ShowFindBar(bool shown) override;
+  void FocusFindBar() override { FFindBar->Focus(); }
+  void SetFindStatus(const std::string& status) override { FFindBar->SetStatus(status); }
+  void ShowSaveStrip(const std::string& text) override;
+  void FocusLog() override { ::SetFocus(FWindow); }
+  void Fill(TLogRole role, const TLogRect& rect) override;
+  void Frame(TLogRole role, const TLogRect& rect) override;
+  void DrawRun(const TLogRun& run) override;
+  TLogRect DrawMarker(const std::string& note) override;
+
   void UpdateMetrics();
-  void Sync();  // the scroll bars to where the model stands, and a repaint
   void Paint();
-  void DrawLine(HDC dc, std::string_view bytes, int top, int from_x, int to_x);
   void OnScroll(int bar, int request);
   bool OnKey(WPARAM key);
   void OnContextMenu(int x, int y);
-  void ExtendSelectionTo(int x, int y);
-  void CreateFindBar();
   // The find bar and the save strip along the bottom edge, the text above them.
   void PlaceBars();
-  void FindTextChanged();
-  void FindWork();
-  void SaveWork();
-  void EndSave();
   void ReadLocale();
   void PlaceCaret();
-  // Each control of the find bar: Escape, F3, and Enter.
-  static LRESULT CALLBACK FindBarProc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR id,
-                                      DWORD_PTR view);
 
   HWND FWindow = nullptr;
-  TLogModel FModel;
+  TLogController FController;
+  std::unique_ptr<TFindBar> FFindBar;
   HFONT FFont = nullptr;
   std::unique_ptr<TFontFallback> FFallback;
   int FAscent = 0;           // FFont's: every font's text stands on its baseline
   HFONT FBarFont = nullptr;  // the find bar's, Tahoma 8 as the window's controls
   int FBarHeight = 0;        // the find bar's, while open, and the save strip's, while saving
-  RECT FNewLinesMarker{};    // where "new lines below" is drawn, when it is
   int FDpi = 96;
   COLORREF FBackground = CLR_INVALID;  // CLR_INVALID: the system's
   COLORREF FForeground = CLR_INVALID;
-  bool FSelecting = false;
-  POINT FLastMouse{};
-  int FWheel = 0;  // wheel movement not yet turned into lines
-  // The back buffer, kept between paints.
+  // The back buffer, kept between paints, and the context a paint draws in.
   HDC FBufferDc = nullptr;
   HBITMAP FBuffer = nullptr;
   HGDIOBJ FBufferDcBitmap = nullptr;  // what the buffer's context held before FBuffer
   SIZE FBufferSize{};
-  std::wstring FRun;
-  std::vector<INT> FDx;
-  std::unique_ptr<TLogSave> FSave;
+  HDC FDc = nullptr;
   TAskSavePath FAskSavePath;
   bool FCaret = false;  // while the view has the focus
 };

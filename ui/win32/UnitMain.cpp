@@ -499,8 +499,8 @@ void TMainForm::EditIpSelect(int index) {
   }
 }
 
-void TMainForm::AppendLines(std::span<const std::string> lines) {
-  Ecr->AppendLines(lines);
+std::size_t TMainForm::AppendLines(std::span<const std::string> lines) {
+  return Ecr->Controller().Append(lines);
 }
 
 void TMainForm::ShowRunning(bool running) {
@@ -580,10 +580,6 @@ TStartTexts TMainForm::StartTexts() const {
 TDisplayOptions TMainForm::DisplayOptions() const {
   return DisplayOptionsFrom(
       [this](const TLayoutEntry& entry) { return Checked(FControls[RowOf(entry.Name)]); });
-}
-
-std::uint64_t TMainForm::FreeCharacters() const {
-  return Ecr->FreeCharacters();
 }
 
 // The user's date and time separators, as the regional settings state them; where they
