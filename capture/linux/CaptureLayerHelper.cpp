@@ -311,6 +311,9 @@ class THelperCaptureLayer final : public TCaptureLayer {
       Fail(step, EPROTO, "the capture helper sent an oversized frame");
       return TRead::Failed;
     }
+    // Once stopped, a wakeable read never waits: the wake may have been taken by a read the
+    // capture thread made before it saw the stop.
+    if (wakeable && FStopAt.load() != 0) return TRead::Woken;
     for (;;) {
       pollfd fds[2] = {{FOut, POLLIN, 0}, {FWake, POLLIN, 0}};
       int timeout = -1;
