@@ -22,80 +22,80 @@ constexpr const char* kFailureUntold = "Capture failed, and no memory was left t
 
 }  // namespace
 
-void TSnifferControl::Terminate() {
-  std::lock_guard guard(FLock);
-  if (FThread) FThread->Terminate();
-}
-
-bool TSnifferControl::Receiving() const {
-  std::lock_guard guard(FLock);
-  return FReceiving && !FEnded;
-}
-
-bool TSnifferControl::Ended() const {
-  std::lock_guard guard(FLock);
-  return FEnded;
-}
-
-std::string TSnifferControl::Failure() const {
-  std::lock_guard guard(FLock);
-  if (FFailure.empty() && FFixedFailure) return FFixedFailure;
-  return FFailure;
-}
-
-bool TSnifferControl::WaitEnded(std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(FLock);
-  return FChanged.wait_for(lock, timeout, [this] { return FEnded; });
-}
-
-bool TSnifferControl::WaitReceiving(std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(FLock);
-  FChanged.wait_for(lock, timeout, [this] { return FReceiving || FEnded; });
-  return FReceiving && !FEnded;
-}
-
-void TSnifferControl::Detach() {
-  std::lock_guard guard(FLock);  // waits for a push in progress
-  FDetached = true;
-}
-
-std::shared_ptr<TSnifferControl> TThreadSniffer::Create(std::shared_ptr<TPileTrameTCP> FPile,
-                                                        std::string FIp, std::uint16_t FPortStart,
-                                                        std::uint16_t FPortEnd,
-                                                        std::unique_ptr<TCaptureLayer> layer,
-                                                        std::shared_ptr<TTramePool> pool) {
+std::unique_ptr<TThreadSniffer> TThreadSniffer::Create(std::shared_ptr<TPileTrameTCP> FPile,
+                                                       std::string FIp, std::uint16_t FPortStart,
+                                                       std::uint16_t FPortEnd,
+                                                       std::unique_ptr<TCaptureLayer> layer,
+                                                       std::shared_ptr<TTramePool> pool) {
   if (!layer) layer = MakePlatformCaptureLayer();
-  auto control = std::make_shared<TSnifferControl>();
-  // The thread owns itself from here on; the control is all the caller keeps.
-  new TThreadSniffer(std::move(FPile), std::move(FIp), FPortStart, FPortEnd, std::move(layer),
-                     std::move(pool), control);
-  return control;
+  return std::unique_ptr<TThreadSniffer>(new TThreadSniffer(
+      std::move(FPile), std::move(FIp), FPortStart, FPortEnd, std::move(layer), std::move(pool)));
 }
 
 TThreadSniffer::TThreadSniffer(std::shared_ptr<TPileTrameTCP> pile, std::string ip,
                                std::uint16_t port_start, std::uint16_t port_end,
                                std::unique_ptr<TCaptureLayer> layer,
-                               std::shared_ptr<TTramePool> pool,
-                               std::shared_ptr<TSnifferControl> control)
+                               std::shared_ptr<TTramePool> pool)
     : FIp(std::move(ip)),
       FPortStart(port_start),
       FPortEnd(port_end),
       FPile(std::move(pile)),
       FLayer(std::move(layer)),
-      FPool(std::move(pool)),
-      FControl(std::move(control)) {
-  {
-    std::lock_guard guard(FControl->FLock);
-    FControl->FThread = this;
-  }
+      FPool(std::move(pool)) {
+  FThread.Start([this] { Run(); });
+}
+
+// Once stopped, every layer ends its hand-over within its bound: the wait is bounded too.
+TThreadSniffer::~TThreadSniffer() {
+  Terminate();
+  FThread.Join();
+}
+
+// The layer hears of the stop before the capture thread can see it: the first batch handed
+// over after the stop is then already cut at the stop's moment.
+void TThreadSniffer::Terminate() {
+  FLayer->Stop();
+  FTerminated.store(true, std::memory_order_release);
+}
+
+bool TThreadSniffer::Ended() const {
+  std::lock_guard guard(FLock);
+  return FEnded;
+}
+
+std::string TThreadSniffer::Failure() const {
+  std::lock_guard guard(FLock);
+  if (FFailure.empty() && FFixedFailure) return FFixedFailure;
+  return FFailure;
+}
+
+bool TThreadSniffer::WaitEnded(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(FLock);
+  return FChanged.wait_for(lock, timeout, [this] { return FEnded; });
+}
+
+bool TThreadSniffer::WaitReceiving(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(FLock);
+  FChanged.wait_for(lock, timeout, [this] { return FReceiving || FEnded; });
+  return FReceiving && !FEnded;
+}
+
+void TThreadSniffer::LetGo() {
+  std::lock_guard guard(FLock);  // waits for a push in progress
+  FLetGo = true;
+}
+
+void TThreadSniffer::Run() noexcept {
   try {
-    Resume();
+    Execute();
   } catch (...) {
-    std::lock_guard guard(FControl->FLock);
-    FControl->FThread = nullptr;
-    FControl->FEnded = true;
-    throw;
+    // Execute keeps what it wants known; nothing else can be told of it.
   }
+  {
+    std::lock_guard guard(FLock);
+    FEnded = true;
+  }
+  FChanged.notify_all();
 }
 
 void TThreadSniffer::Execute() {
@@ -108,10 +108,10 @@ void TThreadSniffer::Execute() {
     } else {
       step = TCaptureStep::Receive;
       {
-        std::lock_guard guard(FControl->FLock);
-        FControl->FReceiving = true;
+        std::lock_guard guard(FLock);
+        FReceiving = true;
       }
-      FControl->FChanged.notify_all();
+      FChanged.notify_all();
       ReceiveLoop();
     }
   } catch (const std::bad_alloc&) {
@@ -202,8 +202,8 @@ void TThreadSniffer::DecodeBatch(const std::vector<TReceived>& batch) {
 }
 
 void TThreadSniffer::PushDecoded() {
-  std::lock_guard guard(FControl->FLock);  // against Detach
-  if (FControl->FDetached) {
+  std::lock_guard guard(FLock);  // against LetGo
+  if (FLetGo) {
     FLost = 0;
     return FDecoded.clear();
   }
@@ -252,25 +252,10 @@ void TThreadSniffer::Fail(TCaptureStep step, int code, std::string_view text,
     message += text.empty() ? "unknown failure" : text;
     if (code != 0) message += " (error " + std::to_string(code) + ")";
     if (missing_rights) message += kRightsNeeded;
-    std::lock_guard guard(FControl->FLock);
-    FControl->FFailure = std::move(message);
+    std::lock_guard guard(FLock);
+    FFailure = std::move(message);
   } catch (...) {
-    std::lock_guard guard(FControl->FLock);
-    FControl->FFixedFailure = kFailureUntold;
+    std::lock_guard guard(FLock);
+    FFixedFailure = kFailureUntold;
   }
-}
-
-// The layer hears of the stop before the capture thread can see it: the first batch handed
-// over after the stop is then already cut at the stop's moment.
-void TThreadSniffer::TerminateRequested() {
-  FLayer->Stop();
-}
-
-void TThreadSniffer::DoTerminate() {
-  {
-    std::lock_guard guard(FControl->FLock);
-    FControl->FThread = nullptr;
-    FControl->FEnded = true;
-  }
-  FControl->FChanged.notify_all();
 }

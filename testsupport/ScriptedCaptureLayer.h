@@ -33,7 +33,7 @@ struct TCaptureScript {
   std::deque<TReceive> Receives;  // once empty, a receive waits for more or for a wake
   bool Woken = false;
   TCaptureTarget Target;  // of the last Open
-  int Opens = 0, Receiving = 0, ReceiveCalls = 0, Closes = 0, Stops = 0;
+  int Opens = 0, Receiving = 0, ReceiveCalls = 0, Closes = 0, Stops = 0, Destroyed = 0;
 
   // Reads the script under its lock.
   template <class F>
@@ -74,6 +74,10 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
  public:
   explicit TScriptedCaptureLayer(std::shared_ptr<TCaptureScript> script)
       : FScript(std::move(script)) {}
+  ~TScriptedCaptureLayer() override {
+    std::lock_guard guard(FScript->Lock);
+    ++FScript->Destroyed;
+  }
 
   bool Open(const TCaptureTarget& target) override {
     std::lock_guard guard(FScript->Lock);

@@ -81,7 +81,7 @@ class TMainController {
   // input between slices whatever the flood.
   static constexpr auto kSlice = std::chrono::milliseconds(20);
   static constexpr auto kSoon = std::chrono::milliseconds(10);
-  // A stopped capture that has not handed over by then is detached: it has the whole time a
+  // A stopped capture that has not handed over by then is let go: it has the whole time a
   // layer may take, and a little for its thread to be scheduled.
   static constexpr auto kStopWait = kHandOverLimit + std::chrono::milliseconds(250);
 
@@ -118,13 +118,15 @@ class TMainController {
   // is full stops the capture and is reported once.
   void TimerInDataTimer();
 
-  // Ends every capture, waiting a bounded time; what does not end is detached.
+  // Stops every capture and waits for each to end, which its layer bounds; nothing of them is
+  // shown any more.
   void FormDestroy();
 
  private:
   struct TStopping {
-    std::shared_ptr<TSnifferControl> Capture;
+    std::unique_ptr<TThreadSniffer> Capture;
     TClock::time_point Deadline;
+    bool LetGo = false;  // past its deadline: nothing more of it shows
   };
   struct TDrained {
     std::vector<std::string> Lines;
@@ -133,7 +135,8 @@ class TMainController {
   };
 
   void Stop();
-  // Waits for stopped captures until their deadlines; detaches the rest.
+  // Waits for stopped captures until their deadlines and lets go of those past theirs; joins
+  // those that have ended.
   void FinishStopping(bool wait);
   TDrained Drain();
   void Compose(const TDisplayOptions& options, std::uint64_t room, TClock::time_point until,
@@ -146,8 +149,8 @@ class TMainController {
   std::shared_ptr<TPileTrameTCP> FPile;
   std::shared_ptr<TTramePool> FPool;
   bool FRunning = false;
-  std::shared_ptr<TSnifferControl> FSniffer;    // the capture of the last Start
-  std::vector<TStopping> FStopping;             // stopped, still handing over
+  std::unique_ptr<TThreadSniffer> FSniffer;     // the capture of the last Start
+  std::vector<TStopping> FStopping;             // stopped, not yet ended
   std::vector<TPileItem> FTaken;                // scratch for the drain
   std::vector<TInterfaceAddress> FAddressList;  // as the address list last showed them
 };
