@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/DecodeDatagram.h"
+#include "core/StopLimits.h"
 
 namespace {
 
@@ -51,10 +52,12 @@ TThreadSniffer::~TThreadSniffer() {
   FThread.Join();
 }
 
-// The layer hears of the stop before the capture thread can see it: the first batch handed
-// over after the stop is then already cut at the stop's moment.
+// The stop's moment is kept and the layer told of it before the capture thread can see the
+// stop: the first batch after the stop is then already cut at the click.
 void TThreadSniffer::Terminate() {
-  FLayer->Stop();
+  std::int64_t unset = 0;
+  FStopAt.compare_exchange_strong(unset, StopMomentNow());
+  FLayer->Stop(FStopAt.load());
   FTerminated.store(true, std::memory_order_release);
 }
 
@@ -139,9 +142,17 @@ void TThreadSniffer::ReceiveLoop() {
     if (!FLayer->Receive(batch)) return Fail(FLayer->LastError());
     hand();
   }
-  // What the system captured before the stop still belongs to this capture.
-  while (FLayer->ReceiveCaptured(batch))
+  // What the system captured before the stop still belongs to this capture, up to the stop's
+  // moment: once a datagram of that moment or later has come, the hand-over is whole.
+  THandOver handed = THandOver::More;
+  while (!FCutReached && handed == THandOver::More) {
+    handed = FLayer->ReceiveCaptured(batch);
     hand();
+  }
+  if (handed == THandOver::CutShort && !FCutReached) {
+    batch.assign(1, {{}, 0, 0, kHandOverCut});
+    hand();
+  }
 }
 
 void TThreadSniffer::Keep(TPileItem item) {
@@ -165,7 +176,14 @@ std::uint64_t TThreadSniffer::DatagramsIn(const TPileItem& item) {
 void TThreadSniffer::DecodeBatch(const std::vector<TReceived>& batch) {
   FDecoded.clear();
   if (FPool && FBlank.size() < batch.size()) FPool->Take(FBlank, batch.size() - FBlank.size());
+  const std::int64_t stop_at = FStopAt.load();
   for (const TReceived& received : batch) {
+    // The system's time stamp tells which side of the stop a datagram lies; one the layer
+    // could not stamp was captured before the stop, or the layer would not hand it over.
+    if (stop_at != 0 && !received.Datagram.empty() && received.UnixMicroseconds >= stop_at)
+      FCutReached = true;
+    if (FCutReached) [[unlikely]]
+      return;
     if (received.Dropped != 0 || !received.Notice.empty()) [[unlikely]] {
       if (!received.Notice.empty())
         Keep({nullptr, 0, std::make_unique<std::string>(received.Notice)});

@@ -84,6 +84,11 @@ class TThreadSniffer final {
   std::uint64_t FLost = 0;
   std::vector<std::unique_ptr<TTrameTCP>> FBlank;  // records to fill
   std::atomic<bool> FTerminated{false};
+  // The stop's moment (StopMomentNow), set before FTerminated; 0 before the stop.
+  std::atomic<std::int64_t> FStopAt{0};
+  // A datagram of the stop's moment or later has come: it and all after it are not part of
+  // the capture.
+  bool FCutReached = false;
 
   // What the window follows of the capture, under FLock; the queue is pushed to under it too,
   // so that LetGo waits for a push in progress.

@@ -103,10 +103,10 @@ TEST(ThreadSniffer, AnExceptionFromTheLayerIsKeptAsAFailure) {
   struct TThrowingLayer final : TCaptureLayer {
     bool Open(const TCaptureTarget&) override { throw std::runtime_error(""); }
     bool Receive(std::vector<TReceived>&) override { return false; }
-    bool ReceiveCaptured(std::vector<TReceived>&) override { return false; }
+    THandOver ReceiveCaptured(std::vector<TReceived>&) override { return THandOver::Complete; }
     void Close() override {}
     TCaptureError LastError() override { return {}; }
-    void Stop() override {}
+    void Stop(std::int64_t) override {}
   };
   const auto pile = std::make_shared<TPileTrameTCP>();
   const auto set_up =
@@ -168,6 +168,43 @@ TEST(ThreadSniffer, AStopHandsOverWhatWasAlreadyCaptured) {
     EXPECT_EQ(capture.Payloads(), expected);
     EXPECT_EQ(capture.Script->Read([](TCaptureScript& s) { return s.ReceiveCalls; }), 1);
     EXPECT_TRUE(capture.Control->Failure().empty());
+  }
+}
+
+// The capture thread cuts the capture at the stop's moment, which it gives the layer: a
+// datagram the system stamped then or later, and all after it, are not part of it. A layer's
+// hand-over cut short before that is said at its end.
+TEST(ThreadSniffer, TheStopsMomentCutsTheCapture) {
+  const std::string cut = std::string("[") + kHandOverCut + "]";
+  const struct {
+    THandOver End;
+    bool Late;  // a datagram stamped after the stop comes
+    std::vector<std::string> Expected;
+  } cases[] = {
+      {THandOver::CutShort, true, {"before", "unstamped"}},  // the cut makes it whole
+      {THandOver::Complete, false, {"before", "unstamped", "last"}},
+      {THandOver::CutShort, false, {"before", "unstamped", "last", cut}},
+  };
+  for (const auto& c : cases) {
+    TCapture capture;
+    capture.Script->HandOverEnd = c.End;
+    capture.Start();
+    const std::int64_t before = StopMomentNow();
+    {
+      std::lock_guard guard(capture.Script->Lock);
+      auto& receives = capture.Script->Receives;
+      receives.push_back({{}, false, [&capture] { capture.Control->Terminate(); }});
+      receives.push_back({Segment("before"), false, {}, 0, {}, before - 1});
+      receives.push_back({Segment("unstamped"), false, {}});
+      if (c.Late)
+        receives.push_back({Segment("late"), false, {}, 0, {}, StopMomentNow() + 1'000'000});
+      receives.push_back({Segment("last"), false, {}});
+      capture.Script->Changed.notify_all();
+    }
+    ASSERT_TRUE(capture.Control->WaitEnded(5s));
+    const std::int64_t stop_at = capture.Script->Read([](TCaptureScript& s) { return s.StopAt; });
+    EXPECT_GE(stop_at, before);
+    EXPECT_EQ(capture.Payloads(), c.Expected) << static_cast<int>(c.End) << c.Late;
   }
 }
 
@@ -297,13 +334,13 @@ TEST(ThreadSniffer, TheStopIsToldBeforeItIsSeen) {
       batch.clear();
       return true;
     }
-    bool ReceiveCaptured(std::vector<TReceived>&) override {
+    THandOver ReceiveCaptured(std::vector<TReceived>&) override {
       if (!FHandOver.exchange(true)) FStoppedFirst = FStopped.load();
-      return false;
+      return THandOver::Complete;
     }
     void Close() override {}
     TCaptureError LastError() override { return {}; }
-    void Stop() override {
+    void Stop(std::int64_t) override {
       std::this_thread::sleep_for(1ms);  // widens the window a wrong order would leave open
       FStopped = true;
     }
@@ -312,8 +349,8 @@ TEST(ThreadSniffer, TheStopIsToldBeforeItIsSeen) {
   for (int i = 0; i < 20; ++i) {
     auto layer = std::make_unique<TSpinningLayer>();
     TSpinningLayer& seen = *layer;
-    auto capture = TThreadSniffer::Create(std::make_shared<TPileTrameTCP>(), "10.9.9.9", 1,
-                                          65535, std::move(layer));
+    auto capture = TThreadSniffer::Create(std::make_shared<TPileTrameTCP>(), "10.9.9.9", 1, 65535,
+                                          std::move(layer));
     ASSERT_TRUE(capture->WaitReceiving(5s));
     capture->Terminate();
     ASSERT_TRUE(capture->WaitEnded(5s));

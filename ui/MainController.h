@@ -80,10 +80,9 @@ class TMainController {
   // One slice of the drain composes lines for about this long, so that the window answers
   // input between slices whatever the flood.
   static constexpr auto kSlice = std::chrono::milliseconds(20);
-  static constexpr auto kSoon = std::chrono::milliseconds(10);
-  // A stopped capture that has not handed over by then is let go: it has the whole time a
-  // layer may take, and a little for its thread to be scheduled.
-  static constexpr auto kStopWait = kHandOverLimit + std::chrono::milliseconds(250);
+  static constexpr auto kSoon = kStopDrainPace;
+  // A stopped capture that has not handed over by then is let go.
+  static constexpr auto kStopWait = ::kStopWait;
 
   // `queue_bytes` bounds what the queue holds while the window does not drain it.
   TMainController(TMainView& view, TCaptureServices services = {},
