@@ -5,43 +5,39 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
-#else
-#include <thread>
-#endif
 
-struct TThreadStart {
-#ifdef _WIN32
-  static unsigned __stdcall Run(void* self) {
-    TThread::Run(static_cast<TThread*>(self));
-    return 0;
-  }
-#endif
-};
+namespace {
 
-void TThread::Terminate() {
-  TerminateRequested();
-  FTerminated.store(true, std::memory_order_release);
+unsigned __stdcall RunWork(void* work) {
+  (*static_cast<std::function<void()>*>(work))();
+  return 0;
 }
 
-void TThread::Resume() {
+}  // namespace
+#endif
+
+void TOwnedThread::Start(std::function<void()> work) {
+  FWork = std::move(work);
 #ifdef _WIN32
   // The system's own thread: under wine, winpthreads (behind std::thread there) now and then
-  // never starts a detached one.
-  const std::uintptr_t handle = ::_beginthreadex(nullptr, 0, &TThreadStart::Run, this, 0, nullptr);
+  // never starts one. Its handle is kept, to wait for it.
+  const std::uintptr_t handle = ::_beginthreadex(nullptr, 0, &RunWork, &FWork, 0, nullptr);
   if (handle == 0) throw std::system_error(errno, std::generic_category(), "_beginthreadex");
-  ::CloseHandle(reinterpret_cast<HANDLE>(handle));
+  FHandle = reinterpret_cast<void*>(handle);
 #else
-  std::thread(&TThread::Run, this).detach();
+  FThread = std::thread(FWork);
 #endif
 }
 
-void TThread::Run(TThread* self) {
-  try {
-    self->Execute();
-  } catch (...) {
-    // An exception that leaves Execute ends the thread; Execute keeps what it wants known.
-  }
-  self->DoTerminate();
-  delete self;
+void TOwnedThread::Join() {
+#ifdef _WIN32
+  if (!FHandle) return;
+  ::WaitForSingleObject(static_cast<HANDLE>(FHandle), INFINITE);
+  ::CloseHandle(static_cast<HANDLE>(FHandle));
+  FHandle = nullptr;
+#else
+  if (FThread.joinable()) FThread.join();
+#endif
 }

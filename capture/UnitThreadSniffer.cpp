@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/DecodeDatagram.h"
+#include "core/StopLimits.h"
 
 namespace {
 
@@ -22,80 +23,82 @@ constexpr const char* kFailureUntold = "Capture failed, and no memory was left t
 
 }  // namespace
 
-void TSnifferControl::Terminate() {
-  std::lock_guard guard(FLock);
-  if (FThread) FThread->Terminate();
-}
-
-bool TSnifferControl::Receiving() const {
-  std::lock_guard guard(FLock);
-  return FReceiving && !FEnded;
-}
-
-bool TSnifferControl::Ended() const {
-  std::lock_guard guard(FLock);
-  return FEnded;
-}
-
-std::string TSnifferControl::Failure() const {
-  std::lock_guard guard(FLock);
-  if (FFailure.empty() && FFixedFailure) return FFixedFailure;
-  return FFailure;
-}
-
-bool TSnifferControl::WaitEnded(std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(FLock);
-  return FChanged.wait_for(lock, timeout, [this] { return FEnded; });
-}
-
-bool TSnifferControl::WaitReceiving(std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(FLock);
-  FChanged.wait_for(lock, timeout, [this] { return FReceiving || FEnded; });
-  return FReceiving && !FEnded;
-}
-
-void TSnifferControl::Detach() {
-  std::lock_guard guard(FLock);  // waits for a push in progress
-  FDetached = true;
-}
-
-std::shared_ptr<TSnifferControl> TThreadSniffer::Create(std::shared_ptr<TPileTrameTCP> FPile,
-                                                        std::string FIp, std::uint16_t FPortStart,
-                                                        std::uint16_t FPortEnd,
-                                                        std::unique_ptr<TCaptureLayer> layer,
-                                                        std::shared_ptr<TTramePool> pool) {
+std::unique_ptr<TThreadSniffer> TThreadSniffer::Create(std::shared_ptr<TPileTrameTCP> FPile,
+                                                       std::string FIp, std::uint16_t FPortStart,
+                                                       std::uint16_t FPortEnd,
+                                                       std::unique_ptr<TCaptureLayer> layer,
+                                                       std::shared_ptr<TTramePool> pool) {
   if (!layer) layer = MakePlatformCaptureLayer();
-  auto control = std::make_shared<TSnifferControl>();
-  // The thread owns itself from here on; the control is all the caller keeps.
-  new TThreadSniffer(std::move(FPile), std::move(FIp), FPortStart, FPortEnd, std::move(layer),
-                     std::move(pool), control);
-  return control;
+  return std::unique_ptr<TThreadSniffer>(new TThreadSniffer(
+      std::move(FPile), std::move(FIp), FPortStart, FPortEnd, std::move(layer), std::move(pool)));
 }
 
 TThreadSniffer::TThreadSniffer(std::shared_ptr<TPileTrameTCP> pile, std::string ip,
                                std::uint16_t port_start, std::uint16_t port_end,
                                std::unique_ptr<TCaptureLayer> layer,
-                               std::shared_ptr<TTramePool> pool,
-                               std::shared_ptr<TSnifferControl> control)
+                               std::shared_ptr<TTramePool> pool)
     : FIp(std::move(ip)),
       FPortStart(port_start),
       FPortEnd(port_end),
       FPile(std::move(pile)),
       FLayer(std::move(layer)),
-      FPool(std::move(pool)),
-      FControl(std::move(control)) {
-  {
-    std::lock_guard guard(FControl->FLock);
-    FControl->FThread = this;
-  }
+      FPool(std::move(pool)) {
+  FThread.Start([this] { Run(); });
+}
+
+// Once stopped, every layer ends its hand-over within its bound: the wait is bounded too.
+TThreadSniffer::~TThreadSniffer() {
+  Terminate();
+  FThread.Join();
+}
+
+// The stop's moment is kept and the layer told of it before the capture thread can see the
+// stop: the first batch after the stop is then already cut at the click.
+void TThreadSniffer::Terminate() {
+  std::int64_t unset = 0;
+  FStopAt.compare_exchange_strong(unset, StopMomentNow());
+  FLayer->Stop(FStopAt.load());
+  FTerminated.store(true, std::memory_order_release);
+}
+
+bool TThreadSniffer::Ended() const {
+  std::lock_guard guard(FLock);
+  return FEnded;
+}
+
+std::string TThreadSniffer::Failure() const {
+  std::lock_guard guard(FLock);
+  if (FFailure.empty() && FFixedFailure) return FFixedFailure;
+  return FFailure;
+}
+
+bool TThreadSniffer::WaitEnded(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(FLock);
+  return FChanged.wait_for(lock, timeout, [this] { return FEnded; });
+}
+
+bool TThreadSniffer::WaitReceiving(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(FLock);
+  FChanged.wait_for(lock, timeout, [this] { return FReceiving || FEnded; });
+  return FReceiving && !FEnded;
+}
+
+void TThreadSniffer::LetGo() {
+  std::lock_guard guard(FLock);  // waits for a push in progress
+  FLetGo = true;
+}
+
+void TThreadSniffer::Run() noexcept {
   try {
-    Resume();
+    Execute();
   } catch (...) {
-    std::lock_guard guard(FControl->FLock);
-    FControl->FThread = nullptr;
-    FControl->FEnded = true;
-    throw;
+    // Execute keeps what it wants known; nothing else can be told of it.
   }
+  {
+    std::lock_guard guard(FLock);
+    FEnded = true;
+  }
+  FChanged.notify_all();
 }
 
 void TThreadSniffer::Execute() {
@@ -108,10 +111,10 @@ void TThreadSniffer::Execute() {
     } else {
       step = TCaptureStep::Receive;
       {
-        std::lock_guard guard(FControl->FLock);
-        FControl->FReceiving = true;
+        std::lock_guard guard(FLock);
+        FReceiving = true;
       }
-      FControl->FChanged.notify_all();
+      FChanged.notify_all();
       ReceiveLoop();
     }
   } catch (const std::bad_alloc&) {
@@ -139,9 +142,17 @@ void TThreadSniffer::ReceiveLoop() {
     if (!FLayer->Receive(batch)) return Fail(FLayer->LastError());
     hand();
   }
-  // What the system captured before the stop still belongs to this capture.
-  while (FLayer->ReceiveCaptured(batch))
+  // What the system captured before the stop still belongs to this capture, up to the stop's
+  // moment: once a datagram of that moment or later has come, the hand-over is whole.
+  THandOver handed = THandOver::More;
+  while (!FCutReached && handed == THandOver::More) {
+    handed = FLayer->ReceiveCaptured(batch);
     hand();
+  }
+  if (handed == THandOver::CutShort && !FCutReached) {
+    batch.assign(1, {{}, 0, 0, kHandOverCut});
+    hand();
+  }
 }
 
 void TThreadSniffer::Keep(TPileItem item) {
@@ -165,7 +176,14 @@ std::uint64_t TThreadSniffer::DatagramsIn(const TPileItem& item) {
 void TThreadSniffer::DecodeBatch(const std::vector<TReceived>& batch) {
   FDecoded.clear();
   if (FPool && FBlank.size() < batch.size()) FPool->Take(FBlank, batch.size() - FBlank.size());
+  const std::int64_t stop_at = FStopAt.load();
   for (const TReceived& received : batch) {
+    // The system's time stamp tells which side of the stop a datagram lies; one the layer
+    // could not stamp was captured before the stop, or the layer would not hand it over.
+    if (stop_at != 0 && !received.Datagram.empty() && received.UnixMicroseconds >= stop_at)
+      FCutReached = true;
+    if (FCutReached) [[unlikely]]
+      return;
     if (received.Dropped != 0 || !received.Notice.empty()) [[unlikely]] {
       if (!received.Notice.empty())
         Keep({nullptr, 0, std::make_unique<std::string>(received.Notice)});
@@ -202,8 +220,8 @@ void TThreadSniffer::DecodeBatch(const std::vector<TReceived>& batch) {
 }
 
 void TThreadSniffer::PushDecoded() {
-  std::lock_guard guard(FControl->FLock);  // against Detach
-  if (FControl->FDetached) {
+  std::lock_guard guard(FLock);  // against LetGo
+  if (FLetGo) {
     FLost = 0;
     return FDecoded.clear();
   }
@@ -252,25 +270,10 @@ void TThreadSniffer::Fail(TCaptureStep step, int code, std::string_view text,
     message += text.empty() ? "unknown failure" : text;
     if (code != 0) message += " (error " + std::to_string(code) + ")";
     if (missing_rights) message += kRightsNeeded;
-    std::lock_guard guard(FControl->FLock);
-    FControl->FFailure = std::move(message);
+    std::lock_guard guard(FLock);
+    FFailure = std::move(message);
   } catch (...) {
-    std::lock_guard guard(FControl->FLock);
-    FControl->FFixedFailure = kFailureUntold;
+    std::lock_guard guard(FLock);
+    FFixedFailure = kFailureUntold;
   }
-}
-
-// The layer hears of the stop before the capture thread can see it: the first batch handed
-// over after the stop is then already cut at the stop's moment.
-void TThreadSniffer::TerminateRequested() {
-  FLayer->Stop();
-}
-
-void TThreadSniffer::DoTerminate() {
-  {
-    std::lock_guard guard(FControl->FLock);
-    FControl->FThread = nullptr;
-    FControl->FEnded = true;
-  }
-  FControl->FChanged.notify_all();
 }

@@ -4,11 +4,11 @@
 // root). It captures the TCP segments through the interface that holds ADDRESS, with a port of
 // FIRST-PORT..LAST-PORT at either end, and writes them to its standard output, a pipe to the
 // window, as a capture stream. It ends, after handing over what the system had already
-// captured, when its standard input closes or on SIGTERM; at once when its output closes. What
-// the system captured after the moment the window writes on its input (see StopMessage) is
-// not part of the capture. It never waits on its output: a window that does not read holds up
-// only the capture, and a stop waits for the window as long as it reads, but at most half a
-// second for a window that has stopped reading.
+// captured, when its standard input closes or on SIGTERM; at once when its output closes. It
+// stops reading at the first datagram the system captured at or after the moment the window
+// writes on its input (see StopMessage), which the window does not show. It never waits on its
+// output: a window that does not read holds up only the capture, and a stop waits for the
+// window as long as it reads, but at most half a second for a window that has stopped reading.
 //
 // It trusts nothing it is given: the environment is cleared before anything could read it,
 // every inherited descriptor but 0, 1 and 2 is closed, the arguments are checked strictly, a
@@ -26,6 +26,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,7 @@
 
 #include "core/CaptureStream.h"
 #include "core/SegmentFilter.h"
+#include "core/StopLimits.h"
 #include "helper/CaptureSlots.h"
 #include "helper/PcapSource.h"
 #include "privileges/Privileges.h"
@@ -51,10 +53,11 @@ constexpr std::size_t kMaxAddressText = 255;
 // Once this long has passed after a moment, every block of the ring that holds a datagram
 // seen before that moment has been handed over by the kernel.
 constexpr std::int64_t kSettleMicroseconds = (2 * TPcapSource::kBlockTimeoutMs + 10) * 1000;
-// After a stop, how long the window may go without taking anything of what is left: short
-// enough that a helper asked to end while nobody reads it leaves promiscuous mode within a
-// second; while the window reads, what the capture holds is all handed over.
-constexpr std::int64_t kHandOverMicroseconds = 500'000;
+// After a stop, how long the window may go without taking anything of what is left.
+constexpr std::int64_t kHandOverMicroseconds =
+    std::chrono::duration_cast<std::chrono::microseconds>(kHelperIdleHandOver).count();
+static_assert(kSettleMicroseconds < kHandOverMicroseconds,
+              "a stop ends before the ring has handed over what came before it");
 
 [[noreturn]] void Usage(const char* why) {
   DropAllCapabilities();  // nothing is written while a right is held

@@ -32,7 +32,7 @@ class LiveCapture : public testing::Test {
 
   std::shared_ptr<TPileTrameTCP> FPile = std::make_shared<TPileTrameTCP>();
 
-  std::shared_ptr<TSnifferControl> StartIn(const TNetns& ns, const std::string& ip,
+  std::unique_ptr<TThreadSniffer> StartIn(const TNetns& ns, const std::string& ip,
                                            std::uint16_t start = 1, std::uint16_t end = 65535) {
     auto control = ns.Run([&] { return TThreadSniffer::Create(FPile, ip, start, end); });
     EXPECT_TRUE(control->WaitReceiving(20s)) << control->Failure();
@@ -40,7 +40,7 @@ class LiveCapture : public testing::Test {
   }
 
   // Stops at once: what passed before the stop must be handed over all the same.
-  std::vector<TTrameTCP> StopAndCollect(TSnifferControl& control) {
+  std::vector<TTrameTCP> StopAndCollect(TThreadSniffer& control) {
     control.Terminate();
     EXPECT_TRUE(control.WaitEnded(5s));
     EXPECT_EQ(control.Failure(), "");
@@ -200,7 +200,7 @@ TEST_F(LiveCapture, StopThenStartRecordsNothingTwice) {
     }
     ::shutdown(client, SHUT_WR);
   });
-  std::vector<std::shared_ptr<TSnifferControl>> captures;
+  std::vector<std::unique_ptr<TThreadSniffer>> captures;
   for (int round = 0; round < 5; ++round) {
     if (!captures.empty()) captures.back()->Terminate();
     captures.push_back(StartIn(lab.A, TVethLab::kAddressA, kServerPort, kServerPort));

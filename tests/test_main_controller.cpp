@@ -191,9 +191,14 @@ TEST(MainController, AStopCutShortIsSaid) {
     std::this_thread::sleep_for(1ms);
   front.Click();
   front.Settle();
+  EXPECT_EQ(front.Count(&TCaptureScript::Destroyed), 0);  // still held: it has not ended
   release.set_value();
-  while (front.Count(&TCaptureScript::Closes) == 0)  // no thread of this test outlives it
+  // Once it ends, a drain joins it; what it handed over after its wait never shows.
+  for (int i = 0; i < 5000 && front.Count(&TCaptureScript::Destroyed) == 0; ++i) {
     std::this_thread::sleep_for(1ms);
+    front.Tick();
+  }
+  EXPECT_EQ(front.Count(&TCaptureScript::Destroyed), 1);
   EXPECT_EQ(
       front.Lines,
       (std::vector<std::string>{
@@ -290,6 +295,21 @@ TEST(MainController, CloseEndsEveryCaptureWithinItsWait) {
   std::weak_ptr<TPileTrameTCP> pile = front.Controller.Pile();
   front.Controller.FormDestroy();
   EXPECT_EQ(front.Count(&TCaptureScript::Closes), 1);
+}
+
+// Closing the window waits for a capture that ends after the window's wait: no capture thread
+// outlives the window.
+TEST(MainController, CloseJoinsACaptureThatEndsLate) {
+  const auto script = std::make_shared<TCaptureScript>();
+  auto front = std::make_unique<TScriptedFront>(script);
+  front->Click();
+  front->AwaitReceiving();
+  // A layer that takes longer than the window waits for it.
+  script->AddAction([] { std::this_thread::sleep_for(TMainController::kStopWait + 500ms); });
+  while (!script->Read([](TCaptureScript& s) { return s.Receives.empty(); }))
+    std::this_thread::sleep_for(1ms);
+  front.reset();
+  EXPECT_EQ(script->Read([](TCaptureScript& s) { return s.Destroyed; }), 1);
 }
 
 #ifdef __linux__

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <future>
 #include <thread>
@@ -16,7 +17,7 @@ using namespace std::chrono_literals;
 struct TCapture {
   std::shared_ptr<TCaptureScript> Script = std::make_shared<TCaptureScript>();
   std::shared_ptr<TPileTrameTCP> Pile = std::make_shared<TPileTrameTCP>();
-  std::shared_ptr<TSnifferControl> Control;
+  std::unique_ptr<TThreadSniffer> Control;
 
   void Start(std::string ip = "10.9.9.9", std::uint16_t start = 1, std::uint16_t end = 65535,
              std::shared_ptr<TTramePool> pool = nullptr) {
@@ -102,10 +103,10 @@ TEST(ThreadSniffer, AnExceptionFromTheLayerIsKeptAsAFailure) {
   struct TThrowingLayer final : TCaptureLayer {
     bool Open(const TCaptureTarget&) override { throw std::runtime_error(""); }
     bool Receive(std::vector<TReceived>&) override { return false; }
-    bool ReceiveCaptured(std::vector<TReceived>&) override { return false; }
+    THandOver ReceiveCaptured(std::vector<TReceived>&) override { return THandOver::Complete; }
     void Close() override {}
     TCaptureError LastError() override { return {}; }
-    void Stop() override {}
+    void Stop(std::int64_t) override {}
   };
   const auto pile = std::make_shared<TPileTrameTCP>();
   const auto set_up =
@@ -167,6 +168,43 @@ TEST(ThreadSniffer, AStopHandsOverWhatWasAlreadyCaptured) {
     EXPECT_EQ(capture.Payloads(), expected);
     EXPECT_EQ(capture.Script->Read([](TCaptureScript& s) { return s.ReceiveCalls; }), 1);
     EXPECT_TRUE(capture.Control->Failure().empty());
+  }
+}
+
+// The capture thread cuts the capture at the stop's moment, which it gives the layer: a
+// datagram the system stamped then or later, and all after it, are not part of it. A layer's
+// hand-over cut short before that is said at its end.
+TEST(ThreadSniffer, TheStopsMomentCutsTheCapture) {
+  const std::string cut = std::string("[") + kHandOverCut + "]";
+  const struct {
+    THandOver End;
+    bool Late;  // a datagram stamped after the stop comes
+    std::vector<std::string> Expected;
+  } cases[] = {
+      {THandOver::CutShort, true, {"before", "unstamped"}},  // the cut makes it whole
+      {THandOver::Complete, false, {"before", "unstamped", "last"}},
+      {THandOver::CutShort, false, {"before", "unstamped", "last", cut}},
+  };
+  for (const auto& c : cases) {
+    TCapture capture;
+    capture.Script->HandOverEnd = c.End;
+    capture.Start();
+    const std::int64_t before = StopMomentNow();
+    {
+      std::lock_guard guard(capture.Script->Lock);
+      auto& receives = capture.Script->Receives;
+      receives.push_back({{}, false, [&capture] { capture.Control->Terminate(); }});
+      receives.push_back({Segment("before"), false, {}, 0, {}, before - 1});
+      receives.push_back({Segment("unstamped"), false, {}});
+      if (c.Late)
+        receives.push_back({Segment("late"), false, {}, 0, {}, StopMomentNow() + 1'000'000});
+      receives.push_back({Segment("last"), false, {}});
+      capture.Script->Changed.notify_all();
+    }
+    ASSERT_TRUE(capture.Control->WaitEnded(5s));
+    const std::int64_t stop_at = capture.Script->Read([](TCaptureScript& s) { return s.StopAt; });
+    EXPECT_GE(stop_at, before);
+    EXPECT_EQ(capture.Payloads(), c.Expected) << static_cast<int>(c.End) << c.Late;
   }
 }
 
@@ -273,13 +311,13 @@ TEST(ThreadSniffer, DropMarkersAndNoticesKeepTheirPlace) {
                                 "a", "*7*", "b", "*3*", "[n]", "*4*"}));
 }
 
-TEST(ThreadSniffer, NothingReachesTheQueueOnceDetached) {
+TEST(ThreadSniffer, NothingReachesTheQueueOnceLetGo) {
   TCapture capture;
   capture.Script->Add(Segment("before"));
   capture.Start();
   while (capture.Pile->Count() < 1)
     std::this_thread::sleep_for(1ms);
-  capture.Control->Detach();
+  capture.Control->LetGo();
   capture.Script->Add(Segment("after"));
   while (capture.Script->Read([](TCaptureScript& s) { return s.ReceiveCalls; }) < 3)
     std::this_thread::sleep_for(1ms);
@@ -287,27 +325,37 @@ TEST(ThreadSniffer, NothingReachesTheQueueOnceDetached) {
   EXPECT_EQ(capture.Payloads(), std::vector<std::string>{"before"});
 }
 
-// Terminate tells the thread's machinery of the stop (the capture layer's Stop, which records
-// the stop's moment) before the thread can see the request.
+// Terminate tells the layer of the stop (its Stop, which records the stop's moment) before the
+// capture thread can see the request: the hand-over never begins on a layer not yet stopped.
 TEST(ThreadSniffer, TheStopIsToldBeforeItIsSeen) {
-  struct TProbe final : TThread {
-    explicit TProbe(std::promise<bool>& told) : FTold(told), FSeen(told.get_future().share()) {
-      Resume();
+  struct TSpinningLayer final : TCaptureLayer {
+    bool Open(const TCaptureTarget&) override { return true; }
+    bool Receive(std::vector<TReceived>& batch) override {
+      batch.clear();
+      return true;
     }
-    void Execute() override {
-      while (!Terminated())
-        std::this_thread::yield();
-      FSeen.wait();  // alive until told
+    THandOver ReceiveCaptured(std::vector<TReceived>&) override {
+      if (!FHandOver.exchange(true)) FStoppedFirst = FStopped.load();
+      return THandOver::Complete;
     }
-    void TerminateRequested() override { FTold.set_value(Terminated()); }
-    std::promise<bool>& FTold;
-    std::shared_future<bool> FSeen;
+    void Close() override {}
+    TCaptureError LastError() override { return {}; }
+    void Stop(std::int64_t) override {
+      std::this_thread::sleep_for(1ms);  // widens the window a wrong order would leave open
+      FStopped = true;
+    }
+    std::atomic<bool> FStopped{false}, FHandOver{false}, FStoppedFirst{false};
   };
-  std::promise<bool> told;
-  auto* probe = new TProbe(told);
-  std::shared_future<bool> seen = probe->FSeen;
-  probe->Terminate();
-  EXPECT_FALSE(seen.get()) << "the request was seen before the stop was told";
+  for (int i = 0; i < 20; ++i) {
+    auto layer = std::make_unique<TSpinningLayer>();
+    TSpinningLayer& seen = *layer;
+    auto capture = TThreadSniffer::Create(std::make_shared<TPileTrameTCP>(), "10.9.9.9", 1, 65535,
+                                          std::move(layer));
+    ASSERT_TRUE(capture->WaitReceiving(5s));
+    capture->Terminate();
+    ASSERT_TRUE(capture->WaitEnded(5s));
+    EXPECT_TRUE(seen.FStoppedFirst) << "the request was seen before the stop was told";
+  }
 }
 
 TEST(ThreadSniffer, TheQueueOutlivesItsOwner) {
@@ -320,9 +368,7 @@ TEST(ThreadSniffer, TheQueueOutlivesItsOwner) {
   while (pile.lock()->Count() < 1)
     std::this_thread::sleep_for(1ms);
   capture.End();
-  // The thread lets go of the queue as it releases itself, just after it has ended.
-  for (int i = 0; i < 1000 && !pile.expired(); ++i)
-    std::this_thread::sleep_for(1ms);
+  capture.Control.reset();  // joins the thread, which lets go of the queue
   EXPECT_TRUE(pile.expired());
 }
 

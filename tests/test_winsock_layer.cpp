@@ -306,10 +306,10 @@ TEST(WinsockLayer, InterfaceAddressesHoldLoopback) {
 
 TEST(WinsockLayer, WakeAndCloseAreHarmlessAtAnyTime) {
   auto layer = MakePlatformCaptureLayer();
-  layer->Stop();
+  layer->Stop(StopMomentNow());
   layer->Close();
   layer->Open({"10.9.9.9", 1, 65535});
-  layer->Stop();
+  layer->Stop(StopMomentNow());
   layer->Close();
   layer->Close();
 }

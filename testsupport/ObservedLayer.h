@@ -36,12 +36,12 @@ class TObservedLayer final : public TCaptureLayer {
     return true;
   }
   bool Receive(std::vector<TReceived>& batch) override { return FLayer->Receive(batch); }
-  bool ReceiveCaptured(std::vector<TReceived>& batch) override {
+  THandOver ReceiveCaptured(std::vector<TReceived>& batch) override {
     return FLayer->ReceiveCaptured(batch);
   }
   void Close() override { FLayer->Close(); }
   TCaptureError LastError() override { return FLayer->LastError(); }
-  void Stop() override { FLayer->Stop(); }
+  void Stop(std::int64_t unix_microseconds) override { FLayer->Stop(unix_microseconds); }
 
  private:
   std::unique_ptr<TCaptureLayer> FLayer;

@@ -23,6 +23,7 @@ struct TCaptureScript {
     std::function<void()> Before;
     std::uint64_t Dropped = 0;
     std::string Notice = {};
+    std::int64_t UnixMicroseconds = 0;  // the system's time stamp; 0 for none
   };
 
   std::optional<TCaptureStep> FailingStep;  // a set-up step
@@ -32,8 +33,11 @@ struct TCaptureScript {
   std::condition_variable Changed;
   std::deque<TReceive> Receives;  // once empty, a receive waits for more or for a wake
   bool Woken = false;
-  TCaptureTarget Target;  // of the last Open
-  int Opens = 0, Receiving = 0, ReceiveCalls = 0, Closes = 0, Stops = 0;
+  TCaptureTarget Target;    // of the last Open
+  std::int64_t StopAt = 0;  // the moment the last Stop was given
+  // What the hand-over ends with once it has handed over what was scripted.
+  THandOver HandOverEnd = THandOver::Complete;
+  int Opens = 0, Receiving = 0, ReceiveCalls = 0, Closes = 0, Stops = 0, Destroyed = 0;
 
   // Reads the script under its lock.
   template <class F>
@@ -42,9 +46,9 @@ struct TCaptureScript {
     return read(*this);
   }
 
-  void Add(std::vector<std::uint8_t> datagram) {
+  void Add(std::vector<std::uint8_t> datagram, std::int64_t unix_microseconds = 0) {
     std::lock_guard guard(Lock);
-    Receives.push_back({std::move(datagram), false, {}});
+    Receives.push_back({std::move(datagram), false, {}, 0, {}, unix_microseconds});
     Changed.notify_all();
   }
   void AddAction(std::function<void()> before) {
@@ -74,6 +78,10 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
  public:
   explicit TScriptedCaptureLayer(std::shared_ptr<TCaptureScript> script)
       : FScript(std::move(script)) {}
+  ~TScriptedCaptureLayer() override {
+    std::lock_guard guard(FScript->Lock);
+    ++FScript->Destroyed;
+  }
 
   bool Open(const TCaptureTarget& target) override {
     std::lock_guard guard(FScript->Lock);
@@ -102,26 +110,22 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
     }
     if (next.Before) next.Before();
     if (next.Fails) return Failed();
-    FCurrent = std::move(next.Datagram);
-    FNotice = std::move(next.Notice);
-    batch.push_back({FCurrent, 0, next.Dropped, FNotice});
+    Hand(std::move(next), batch);
     return true;
   }
 
   // What was scripted when the stop came counts as already captured.
-  bool ReceiveCaptured(std::vector<TReceived>& batch) override {
+  THandOver ReceiveCaptured(std::vector<TReceived>& batch) override {
     batch.clear();
     std::unique_lock lock(FScript->Lock);
     if (FCaptured < 0) FCaptured = static_cast<int>(FScript->Receives.size());
-    if (FCaptured == 0 || FScript->Receives.empty()) return false;
+    if (FCaptured == 0 || FScript->Receives.empty()) return FScript->HandOverEnd;
     --FCaptured;
     TCaptureScript::TReceive next = std::move(FScript->Receives.front());
     FScript->Receives.pop_front();
-    if (next.Fails) return false;
-    FCurrent = std::move(next.Datagram);
-    FNotice = std::move(next.Notice);
-    batch.push_back({FCurrent, 0, next.Dropped, FNotice});
-    return true;
+    if (next.Fails) return THandOver::Complete;
+    Hand(std::move(next), batch);
+    return THandOver::More;
   }
 
   void Close() override {
@@ -129,14 +133,21 @@ class TScriptedCaptureLayer final : public TCaptureLayer {
     ++FScript->Closes;
   }
   TCaptureError LastError() override { return FError; }
-  void Stop() override {
+  void Stop(std::int64_t unix_microseconds) override {
     std::lock_guard guard(FScript->Lock);
     ++FScript->Stops;
+    FScript->StopAt = unix_microseconds;
     FScript->Woken = true;
     FScript->Changed.notify_all();
   }
 
  private:
+  void Hand(TCaptureScript::TReceive next, std::vector<TReceived>& batch) {
+    FCurrent = std::move(next.Datagram);
+    FNotice = std::move(next.Notice);
+    batch.push_back({FCurrent, next.UnixMicroseconds, next.Dropped, FNotice});
+  }
+
   bool Failed() {
     std::lock_guard guard(FScript->Lock);
     FError = FScript->Error;

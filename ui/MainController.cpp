@@ -130,24 +130,26 @@ void TMainController::Stop() {
   FRunning = false;
   if (!FSniffer) return;
   FSniffer->Terminate();
-  FStopping.push_back({FSniffer, TClock::now() + kStopWait});
+  FStopping.push_back({std::move(FSniffer), TClock::now() + kStopWait});
 }
 
 void TMainController::FinishStopping(bool wait) {
-  std::erase_if(FStopping, [this, wait](const TStopping& stopping) {
+  for (TStopping& stopping : FStopping) {
+    if (stopping.LetGo) continue;
     if (wait) {
       const auto left =
           std::chrono::ceil<std::chrono::milliseconds>(stopping.Deadline - TClock::now());
       stopping.Capture->WaitEnded(std::max(left, std::chrono::milliseconds(0)));
     }
-    if (stopping.Capture->Ended()) return true;
-    if (TClock::now() < stopping.Deadline) return false;
+    if (stopping.Capture->Ended() || TClock::now() < stopping.Deadline) continue;
     // It would not end: nothing more of it will show, and the log says that its end is cut
-    // short, after the last line it did hand over.
-    stopping.Capture->Detach();
+    // short, after the last line it did hand over. It is joined once it ends.
+    stopping.Capture->LetGo();
+    stopping.LetGo = true;
     FPile->PushNotice(kLetGo);
-    return true;
-  });
+  }
+  // Destroying an ended capture joins its thread at once.
+  std::erase_if(FStopping, [](const TStopping& stopping) { return stopping.Capture->Ended(); });
 }
 
 TMainController::TDrained TMainController::Drain() {
@@ -163,7 +165,9 @@ TMainController::TDrained TMainController::Drain() {
     FRunning = false;
     result.Error = FSniffer->Failure();
   }
-  if (!FStopping.empty()) result.Next = TNextDrain::Soon;
+  if (std::any_of(FStopping.begin(), FStopping.end(),
+                  [](const TStopping& stopping) { return !stopping.LetGo; }))
+    result.Next = TNextDrain::Soon;
   return result;
 }
 
@@ -195,9 +199,10 @@ void TMainController::Compose(const TDisplayOptions& options, TClock::time_point
 // queue, so that no later Start shows a record of this one.
 void TMainController::ReportFull(TDrained& result) {
   if (FRunning) Stop();
-  for (const TStopping& stopping : FStopping)
-    stopping.Capture->Detach();
-  FStopping.clear();
+  for (TStopping& stopping : FStopping) {
+    stopping.Capture->LetGo();
+    stopping.LetGo = true;
+  }
   FPile->Clear();
   result.Error = kViewFull;
   result.Next = TNextDrain::Tick;
@@ -206,11 +211,10 @@ void TMainController::ReportFull(TDrained& result) {
 void TMainController::FormDestroy() {
   if (FRunning) Stop();
   FRunning = false;
-  const auto deadline = TClock::now() + kStopWait;
+  FSniffer.reset();  // one that failed: ended already
+  // Nothing is shown any more: each capture is let go, then joined as its layer ends it.
   for (TStopping& stopping : FStopping)
-    stopping.Deadline = std::min(stopping.Deadline, deadline);
-  FinishStopping(true);
-  FSniffer.reset();
-  // Whatever still runs was detached and holds the queue itself.
+    stopping.Capture->LetGo();
+  FStopping.clear();
   FPile->Clear();
 }

@@ -79,10 +79,9 @@ class TMainController {
   // One slice of the drain composes lines for about this long, so that the window answers
   // input between slices whatever the flood.
   static constexpr auto kSlice = std::chrono::milliseconds(20);
-  static constexpr auto kSoon = std::chrono::milliseconds(10);
-  // A stopped capture that has not handed over by then is detached: it has the whole time a
-  // layer may take, and a little for its thread to be scheduled.
-  static constexpr auto kStopWait = kHandOverLimit + std::chrono::milliseconds(250);
+  static constexpr auto kSoon = kStopDrainPace;
+  // A stopped capture that has not handed over by then is let go.
+  static constexpr auto kStopWait = ::kStopWait;
 
   // `queue_bytes` bounds what the queue holds while the window does not drain it.
   TMainController(TMainView& view, TCaptureServices services = {},
@@ -117,13 +116,15 @@ class TMainController {
   // is full stops the capture and is reported once.
   void TimerInDataTimer();
 
-  // Ends every capture, waiting a bounded time; what does not end is detached.
+  // Stops every capture and waits for each to end, which its layer bounds; nothing of them is
+  // shown any more.
   void FormDestroy();
 
  private:
   struct TStopping {
-    std::shared_ptr<TSnifferControl> Capture;
+    std::unique_ptr<TThreadSniffer> Capture;
     TClock::time_point Deadline;
+    bool LetGo = false;  // past its deadline: nothing more of it shows
   };
   struct TDrained {
     std::vector<std::string> Lines;
@@ -132,7 +133,8 @@ class TMainController {
   };
 
   void Stop();
-  // Waits for stopped captures until their deadlines; detaches the rest.
+  // Waits for stopped captures until their deadlines and lets go of those past theirs; joins
+  // those that have ended.
   void FinishStopping(bool wait);
   TDrained Drain();
   void Compose(const TDisplayOptions& options, TClock::time_point until, TDrained& result);
@@ -146,8 +148,8 @@ class TMainController {
   std::shared_ptr<TPileTrameTCP> FPile;
   std::shared_ptr<TTramePool> FPool;
   bool FRunning = false;
-  std::shared_ptr<TSnifferControl> FSniffer;    // the capture of the last Start
-  std::vector<TStopping> FStopping;             // stopped, still handing over
+  std::unique_ptr<TThreadSniffer> FSniffer;     // the capture of the last Start
+  std::vector<TStopping> FStopping;             // stopped, not yet ended
   std::vector<TPileItem> FTaken;                // scratch for the drain
   std::vector<TInterfaceAddress> FAddressList;  // as the address list last showed them
 };

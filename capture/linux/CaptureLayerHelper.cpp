@@ -2,7 +2,8 @@
 // capture starts the capture helper, the one small program that may open a packet socket, and
 // reads the stream it writes. Stop tells the helper the moment of the stop on its standard
 // input and closes it; the helper then hands over what the system had captured before that
-// moment and ends the stream. A stream that ends otherwise after a stop says so in the log.
+// moment and ends the stream. A stream that ends otherwise after a stop is a hand-over cut
+// short.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -33,15 +34,6 @@ constexpr std::size_t kReadSize = std::size_t{1} << 20;
 constexpr int kPipeSize = 1 << 20;
 // Where an installed helper lies, seen from the folder of the installed window.
 constexpr const char* kHelperFromBin = QUORVEL_HELPER_FROM_BIN;
-// Set-up may take a while on a busy host; a stop never waits this long.
-constexpr auto kSetupLimit = 30s;
-constexpr auto kExitGrace = 500ms;
-// The helper needs a few tens of milliseconds to hand over its ring. One that takes longer is
-// not answering and is ended, in time for the capture to end within the hand-over limit.
-constexpr auto kHelperHandOver = kHandOverLimit - kExitGrace - 100ms;
-// A helper that no longer reads its input is gone: the window takes only what its stream
-// already holds.
-constexpr auto kGoneHandOver = 100ms;
 // Enough for the capture thread to fill its records in one go, small enough that the window
 // sees a flood in steady slices.
 constexpr std::size_t kMaxBatch = 16384;
@@ -82,7 +74,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
     batch.clear();
     Compact();
     for (;;) {
-      if (!TakeEvents(batch)) return false;
+      if (!TakeFrames(batch)) return false;
       if (!batch.empty()) return true;
       if (FEnded)
         return Fail(TCaptureStep::Receive, ECANCELED,
@@ -93,7 +85,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
         case TRead::Woken:
           return true;
         case TRead::Closed:
-          TakeEvents(batch);
+          TakeFrames(batch);
           if (!batch.empty()) return true;  // the failure comes with the next call
           return Fail(TCaptureStep::Receive, EPIPE,
                       "the capture helper ended unexpectedly (" + Reap() + ")");
@@ -103,22 +95,22 @@ class THelperCaptureLayer final : public TCaptureLayer {
     }
   }
 
-  // The hand-over is whole once the stream has ended, or has reached the stop's moment; a
-  // stream that breaks off before, or a helper that does not hand over in time, ends it with
-  // a notice. A failure the helper reports is part of its stream.
-  bool ReceiveCaptured(std::vector<TReceived>& batch) override {
+  // The hand-over is whole once the stream has ended; a stream that breaks off before, or a
+  // helper that does not hand over in time, cuts it short. A failure the helper reports is
+  // part of its stream.
+  THandOver ReceiveCaptured(std::vector<TReceived>& batch) override {
     batch.clear();
     if (FIn >= 0) TellStop();
     Compact();
-    if (FEnded || FCut || FCutNoticed) return false;
+    if (FCutShort) return THandOver::CutShort;
+    if (FEnded) return THandOver::Complete;
     for (;;) {
-      const bool taken = TakeEvents(batch);
-      if (!batch.empty()) return true;  // what follows comes with the next call
-      if (FEnded || FCut || (!taken && FReportedFailure)) return false;
+      const bool taken = TakeFrames(batch);
+      if (!batch.empty()) return THandOver::More;  // what follows comes with the next call
+      if (FEnded || (!taken && FReportedFailure)) return THandOver::Complete;
       if (!taken || ReadMore(false, FHandOverDeadline) != TRead::Data) {
-        FCutNoticed = true;
-        batch.push_back({{}, 0, 0, kHandOverCut});
-        return true;
+        FCutShort = true;
+        return THandOver::CutShort;
       }
     }
   }
@@ -132,11 +124,9 @@ class THelperCaptureLayer final : public TCaptureLayer {
 
   TCaptureError LastError() override { return FLastError; }
 
-  void Stop() override {
+  void Stop(std::int64_t unix_microseconds) override {
     std::int64_t unset = 0;
-    FStopAt.compare_exchange_strong(unset, std::chrono::duration_cast<std::chrono::microseconds>(
-                                               std::chrono::system_clock::now().time_since_epoch())
-                                               .count());
+    FStopAt.compare_exchange_strong(unset, unix_microseconds);
     const std::uint64_t one = 1;
     if (FWake >= 0) (void)!::write(FWake, &one, sizeof one);
   }
@@ -144,7 +134,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
  private:
   enum class TRead { Data, Woken, Closed, Failed };
 
-  // The stop's moment, so that the helper cuts the capture at the click; then the close, its
+  // The stop's moment, so that the helper can stop reading at the click; then the close, its
   // signal to hand over what it holds and end. Eight bytes always fit the empty pipe: a
   // helper that does not take them has closed its input, and is gone.
   void TellStop() {
@@ -155,7 +145,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
       do {
         written = ::write(FIn, message.data(), message.size());
       } while (written < 0 && errno == EINTR);
-      if (written < 0 && errno == EPIPE) wait = kGoneHandOver;
+      if (written < 0 && errno == EPIPE) wait = kGoneHelperHandOver;
     }
     ::close(FIn);
     FIn = -1;
@@ -254,22 +244,6 @@ class THelperCaptureLayer final : public TCaptureLayer {
     }
   }
 
-  // TakeFrames, less what the system captured after the stop: the helper may have sent some of
-  // it before it heard of the stop.
-  bool TakeEvents(std::vector<TReceived>& batch) {
-    const bool taken = TakeFrames(batch);
-    const std::int64_t at = FStopAt.load();
-    if (at == 0 || batch.empty()) return taken;
-    const auto after = std::find_if(batch.begin(), batch.end(), [at](const TReceived& entry) {
-      return !entry.Datagram.empty() && entry.UnixMicroseconds >= at;
-    });
-    if (after != batch.end()) {
-      batch.erase(after, batch.end());
-      FCut = true;
-    }
-    return taken;
-  }
-
   // Moves the events read so far into `batch`; false once the helper reported a failure or the
   // stream went wrong, after the events before it were taken.
   bool TakeFrames(std::vector<TReceived>& batch) {
@@ -311,6 +285,9 @@ class THelperCaptureLayer final : public TCaptureLayer {
       Fail(step, EPROTO, "the capture helper sent an oversized frame");
       return TRead::Failed;
     }
+    // Once stopped, a wakeable read never waits: the wake may have been taken by a read the
+    // capture thread made before it saw the stop.
+    if (wakeable && FStopAt.load() != 0) return TRead::Woken;
     for (;;) {
       pollfd fds[2] = {{FOut, POLLIN, 0}, {FWake, POLLIN, 0}};
       int timeout = -1;
@@ -361,7 +338,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
   std::string Reap() {
     if (FChild <= 0) return FReaped;
     int status = 0;
-    const auto deadline = TClock::now() + kExitGrace;
+    const auto deadline = TClock::now() + kHelperExitGrace;
     pid_t done = 0;
     while ((done = ::waitpid(FChild, &status, WNOHANG)) == 0 && TClock::now() < deadline)
       std::this_thread::sleep_for(2ms);
@@ -387,8 +364,7 @@ class THelperCaptureLayer final : public TCaptureLayer {
   int FOut = -1;    // the helper's standard output, its stream
   const int FWake;  // written by Stop, from any thread
   std::atomic<std::int64_t> FStopAt{0};  // set by the first Stop
-  bool FCut = false;                     // the stream has reached the stop's moment
-  bool FCutNoticed = false;              // the hand-over broke off, and the log was told
+  bool FCutShort = false;                // the hand-over broke off
   const int FWakeError;
   TCaptureStreamReader FReader;
   std::vector<std::uint8_t> FBuffer;

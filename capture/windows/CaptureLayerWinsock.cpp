@@ -211,7 +211,8 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   // Receive-all went off at the stop (Stop): what the sockets hold is what arrived before it.
   // It is handed over until they are empty, bounded in time, and in bytes by what their
   // buffers could hold, should a system go on delivering after receive-all is off.
-  bool ReceiveCaptured(std::vector<TReceived>& batch) override {
+  // A failure ends the hand-over as it ends a capture, without a word.
+  THandOver ReceiveCaptured(std::vector<TReceived>& batch) override {
     batch.clear();
     FUsed = 0;
     TakeNotice(batch);
@@ -222,26 +223,23 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
       // Receive-all is off and the byte count bounds the work; the time bound only keeps a
       // starved thread within the window's wait for it.
       FHandOverEnd = (stop != 0 ? TClock::time_point(TClock::duration(stop)) : TClock::now()) +
-                     kHandOverLimit;
+                     kSocketHandOver;
       FHandOverBytes = 0;
       for (TRawSocket& raw : FSockets)
         FHandOverBytes += raw.BufferBytes > 0 ? raw.BufferBytes : kSmallestReceiveBufferBytes;
     }
-    if (FHandOverBytes <= 0 || FHandOverCut) return !batch.empty();
+    if (FHandOverBytes <= 0) return THandOver::Complete;
     if (TClock::now() >= FHandOverEnd) {
       const bool emptied = std::all_of(FSockets.begin(), FSockets.end(),
                                        [](const TRawSocket& raw) { return raw.Empty; });
-      if (emptied) return !batch.empty();
-      FHandOverCut = true;
-      batch.push_back({{}, 0, 0, kHandOverCut});
-      return true;
+      return emptied ? THandOver::Complete : THandOver::CutShort;
     }
     const std::size_t room = std::min<std::size_t>(
         FArena.size(), static_cast<std::size_t>(FHandOverBytes) + kReceiveRoom);
-    if (!TakeWaiting(batch, room, FHandOverEnd)) return false;
+    if (!TakeWaiting(batch, room, FHandOverEnd)) return THandOver::Complete;
     for (const TReceived& received : batch)
       FHandOverBytes -= static_cast<std::int64_t>(received.Datagram.size());
-    return !batch.empty();
+    return batch.empty() ? THandOver::Complete : THandOver::More;
   }
 
   void Close() override {
@@ -264,7 +262,9 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   // The capture thread wakes its layer to stop it: receive-all goes off here, on the stopping
   // thread, so that what arrives after the stop stays out of the capture, however long the
   // capture thread takes to come back.
-  void Stop() override {
+  // Receive-all off is this layer's cut at the stop: Windows stamps no datagram, so the
+  // capture thread has no moment to cut at, and the stop's own moment is not needed here.
+  void Stop(std::int64_t) override {
     std::lock_guard guard(FWakeLock);
     std::int64_t none = 0;
     FStopTicks.compare_exchange_strong(none, TClock::now().time_since_epoch().count());
@@ -477,7 +477,6 @@ class TWinsockCaptureLayer final : public TCaptureLayer {
   std::vector<std::uint8_t> FArena = std::vector<std::uint8_t>(std::size_t{1} << 20);
   std::size_t FUsed = 0;
   bool FHandingOver = false;
-  bool FHandOverCut = false;  // and said so
   TClock::time_point FHandOverEnd;
   std::int64_t FHandOverBytes = 0;  // what the hand-over may still take
   std::string FNotice;  // what the capture cannot do, told once at the head of the stream

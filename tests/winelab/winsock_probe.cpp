@@ -37,7 +37,7 @@ constexpr const char* kFlagNames[] = {"URG", "ACK", "PSH", "RST", "SYN", "FIN"};
 
 struct TCapture {
   std::shared_ptr<TPileTrameTCP> Pile = std::make_shared<TPileTrameTCP>();
-  std::shared_ptr<TSnifferControl> Control;
+  std::unique_ptr<TThreadSniffer> Control;
   std::vector<TPileItem> Taken;
 };
 
