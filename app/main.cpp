@@ -2,7 +2,6 @@
 
 #include <QString>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -51,8 +50,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorvel: cannot give up the capabilities it was started with\n");
     return 1;
   }
-  // A capture helper gone while the window writes to it ends its stream, never the window.
-  std::signal(SIGPIPE, SIG_IGN);
   if (const char* why = NoDisplay()) {
     std::fprintf(stderr, "quorvel: %s\n", why);
     return 1;

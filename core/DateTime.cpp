@@ -3,6 +3,11 @@
 #include <chrono>
 #include <ctime>
 
+std::int64_t UnixMicrosecondsNow() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 namespace {
 
 // 1 January of year 1 and 1 January 10000, in seconds from 1970.

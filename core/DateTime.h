@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+// Now, on the clock the system stamps datagrams with: microseconds since 1970 (UTC).
+std::int64_t UnixMicrosecondsNow();
+
 // The calendar fields of an instant, to the second.
 struct TCalendarTime {
   int Year = 1970;

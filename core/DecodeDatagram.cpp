@@ -1,11 +1,11 @@
 #include "core/DecodeDatagram.h"
 
-#include <chrono>
 #include <cstring>
 #include <exception>
 
 #include "core/AddressText.h"
 #include "core/BoundedReader.h"
+#include "core/DateTime.h"
 #include "core/SegmentFilter.h"
 
 namespace {
@@ -25,11 +25,6 @@ TDrapeauxTCP TranslateFlags(std::uint8_t header_flags) {
 
 bool InRange(std::uint16_t port, std::uint16_t start, std::uint16_t end) {
   return start <= port && port <= end;
-}
-
-std::int64_t UnixMicrosecondsNow() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 // The TCP segment at `t` into `trame`, once `in` held all it read: `in` ends where the datagram

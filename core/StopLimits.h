@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "core/DateTime.h"
+
 inline constexpr std::chrono::milliseconds kHandOverLimit{2000};
 
 // The window waits this long for a stopped capture before it lets it go: the whole limit, and
@@ -51,7 +53,5 @@ inline constexpr std::chrono::milliseconds kSetupLimit = kHandOverLimit * 15;
 // The moment of a stop as the capture counts it: microseconds since 1970, on the clock the
 // system stamps datagrams with.
 inline std::int64_t StopMomentNow() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
+  return UnixMicrosecondsNow();
 }
